@@ -1,0 +1,93 @@
+// An open file handle with Windows semantics: access and sharing modes,
+// byte-range locks, delete-on-close, a file pointer per handle.
+//
+// Sharing and locks are built on open-file-description locks (F_OFD_SETLK),
+// which belong to one open file description, not to the process: two handles of
+// one process conflict like two processes do, and every lock vanishes when its
+// handle is closed or its process dies. See file_posix.cpp for the full essay.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+enum class Access { Read, ReadWrite };
+enum class Share { None, ReadWrite };
+enum class Disposition {
+  OpenExisting,  // fail with kErrorFileNotFound when absent
+  CreateAlways,  // create or truncate
+  CreateNew,     // fail with kErrorFileExists when present
+  OpenAlways,    // open, creating when absent
+};
+
+// Option bits for File::Open.
+inline constexpr unsigned kOpenRandomAccess = 0x1;  // a caching hint; no effect on results
+inline constexpr unsigned kOpenDeleteOnClose = 0x2;  // the file disappears with its last handle
+inline constexpr unsigned kOpenTemporary = 0x4;      // a caching hint for short-lived files
+inline constexpr unsigned kOpenWriteThrough = 0x8;   // every write reaches stable storage
+
+enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // Opens `windowsPath`. False with the Windows error number in GetLastError():
+  // kErrorSharingViolation when another handle's sharing mode refuses this one.
+  bool Open(std::string_view windowsPath, Access access, Share share, Disposition disposition,
+            unsigned options = 0);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Closes the handle, releasing every lock it holds. Safe on a closed handle.
+  void Close();
+
+  // Reads up to `count` bytes at the file pointer; `done` gets the number read
+  // (0 at or beyond the end). False on an I/O error.
+  bool Read(void* buffer, std::uint32_t count, std::uint32_t& done);
+  // Writes `count` bytes at the file pointer (the file grows as needed).
+  bool Write(const void* buffer, std::uint32_t count, std::uint32_t& done);
+  // Moves the file pointer; `newPosition` (when given) receives the result.
+  bool Seek(std::int64_t offset, SeekOrigin origin, std::int64_t* newPosition = nullptr);
+  // Cuts or extends the file at the file pointer.
+  bool SetEndOfFile();
+  // Returns when the written data is on stable storage.
+  bool Flush();
+  bool GetSize(std::int64_t& size);
+  // Last-write time as a local DOS date-time, and setting it.
+  bool GetDosTime(std::uint32_t& dosDateTime);
+  bool SetDosTime(std::uint32_t dosDateTime);
+
+  // Exclusive byte-range lock anywhere in the 32-bit range, never waiting:
+  // kErrorLockViolation at once when any other handle (of any process) or this
+  // handle already holds an overlapping range. Works on read-only handles.
+  bool Lock(std::uint32_t offset, std::uint32_t length);
+  // Releases a range locked through this handle with exactly this offset and
+  // length; kErrorNotLocked otherwise.
+  bool Unlock(std::uint32_t offset, std::uint32_t length);
+
+  // The Windows path the handle was opened with.
+  const std::string& Path() const { return path_; }
+
+ private:
+  struct Range {
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+  int fd_ = -1;
+  Access access_ = Access::Read;
+  std::string path_;      // Windows form, as opened
+  std::string hostPath_;  // for delete-on-close
+  bool deleteOnClose_ = false;
+  bool writeThrough_ = false;
+  bool sizeChanged_ = false;  // a flush after a size change also syncs metadata
+  std::vector<Range> locks_;
+};
+
+}  // namespace platform
