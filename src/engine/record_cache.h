@@ -1,0 +1,197 @@
+// The caches of records (data file) and blocks (BLOB file): a list sorted by
+// record number or block position, a recency chain, and a pool of idle
+// entries.
+//
+// Both files cache the same way, so one template serves both:
+//  * lookup tries the four most recently used entries first, then a binary
+//    search of the sorted list; a hit moves the entry to the front of the
+//    recency chain;
+//  * a pinned entry (pin count > 0) is in use by a cursor: it is never reused
+//    for another key, refreshed from disk or returned to the pool by trimming;
+//  * a changed entry holds data not yet written to the file: it is never
+//    reused for another key or refreshed (dropping the cache discards it,
+//    which is how a rollback forgets changes).
+// Invariants: every cached entry is in the sorted list exactly once and in the
+// recency chain exactly once; keys in the sorted list are strictly ascending;
+// Count() may exceed Capacity() only while the owner lets the cache grow.
+//
+// Entry requirements: a member `std::int32_t key`, `bool changed`,
+// `std::uint16_t pins`, `Entry* newer`, `Entry* older`, and `void Clear()`
+// which resets content, changed flag and pin count.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace engine {
+
+template <class Entry>
+class TEntryCache {
+ public:
+  static constexpr std::size_t kRecentProbes = 4;  // MRU entries tried before the search
+
+  explicit TEntryCache(std::size_t poolCapacity) : poolCapacity_(poolCapacity) {}
+  TEntryCache(const TEntryCache&) = delete;
+  TEntryCache& operator=(const TEntryCache&) = delete;
+
+  std::size_t Count() const { return sorted_.size(); }
+  std::size_t Capacity() const { return capacity_; }
+  void SetCapacity(std::size_t capacity) { capacity_ = capacity; }
+  std::size_t PoolCount() const { return pool_.size(); }
+
+  // The cached entry with `key`, moved to the front of the recency chain; null
+  // when not cached.
+  Entry* Find(std::int32_t key) {
+    Entry* e = newest_;
+    for (std::size_t i = 0; i < kRecentProbes && e != nullptr; ++i, e = e->older) {
+      if (e->key == key) {
+        Touch(e);
+        return e;
+      }
+    }
+    auto it = LowerBound(key);
+    if (it == sorted_.end() || (*it)->key != key) return nullptr;
+    Touch(it->get());
+    return it->get();
+  }
+
+  // A cleared entry from the pool, or a new one. Not yet cached.
+  std::unique_ptr<Entry> Take() {
+    std::unique_ptr<Entry> e;
+    if (!pool_.empty()) {
+      e = std::move(pool_.back());
+      pool_.pop_back();
+    } else {
+      e = std::make_unique<Entry>();
+    }
+    e->Clear();
+    return e;
+  }
+
+  // Returns an uncached entry to the pool (freed when the pool is full).
+  void Give(std::unique_ptr<Entry> e) {
+    if (pool_.size() < poolCapacity_) pool_.push_back(std::move(e));
+  }
+
+  // Caches `e` (its key must not be cached yet) at the front of the chain.
+  Entry* Insert(std::unique_ptr<Entry> e) {
+    Entry* raw = e.get();
+    sorted_.insert(LowerBound(raw->key), std::move(e));
+    LinkFront(raw);
+    return raw;
+  }
+
+  // Removes `e` from the cache and hands it back to the caller.
+  std::unique_ptr<Entry> Remove(Entry* e) {
+    auto it = LowerBound(e->key);
+    std::unique_ptr<Entry> owned = std::move(*it);
+    sorted_.erase(it);
+    Unlink(e);
+    return owned;
+  }
+
+  // The least recently used entry that is neither changed nor pinned; null
+  // when every entry is changed or pinned.
+  Entry* Reusable() const {
+    for (Entry* e = oldest_; e != nullptr; e = e->newer) {
+      if (!e->changed && e->pins == 0) return e;
+    }
+    return nullptr;
+  }
+
+  // Re-keys a cached entry (removed and inserted again in order).
+  void Rekey(Entry* e, std::int32_t key) {
+    std::unique_ptr<Entry> owned = Remove(e);
+    owned->key = key;
+    Insert(std::move(owned));
+  }
+
+  // The cached entries in key order.
+  const std::vector<std::unique_ptr<Entry>>& Sorted() const { return sorted_; }
+
+  // Returns every cached entry to the pool.
+  void DropAll() {
+    while (!sorted_.empty()) {
+      std::unique_ptr<Entry> e = std::move(sorted_.back());
+      sorted_.pop_back();
+      Unlink(e.get());
+      Give(std::move(e));
+    }
+  }
+
+  // Returns unchanged, unpinned entries from the high end of the key order
+  // until at most `limit` remain (or none that may go is left).
+  void TrimTo(std::size_t limit) {
+    for (std::size_t i = sorted_.size(); i > 0 && sorted_.size() > limit; --i) {
+      Entry* e = sorted_[i - 1].get();
+      if (e->changed || e->pins != 0) continue;
+      Give(Remove(e));
+    }
+  }
+
+  void Touch(Entry* e) {
+    if (newest_ == e) return;
+    Unlink(e);
+    LinkFront(e);
+  }
+
+ private:
+  typename std::vector<std::unique_ptr<Entry>>::iterator LowerBound(std::int32_t key) {
+    return std::lower_bound(
+        sorted_.begin(), sorted_.end(), key,
+        [](const std::unique_ptr<Entry>& e, std::int32_t k) { return e->key < k; });
+  }
+  void LinkFront(Entry* e) {
+    e->older = newest_;
+    e->newer = nullptr;
+    if (newest_ != nullptr) newest_->newer = e;
+    newest_ = e;
+    if (oldest_ == nullptr) oldest_ = e;
+  }
+  void Unlink(Entry* e) {
+    if (e->newer != nullptr)
+      e->newer->older = e->older;
+    else
+      newest_ = e->older;
+    if (e->older != nullptr)
+      e->older->newer = e->newer;
+    else
+      oldest_ = e->newer;
+    e->newer = e->older = nullptr;
+  }
+
+  std::vector<std::unique_ptr<Entry>> sorted_;
+  std::vector<std::unique_ptr<Entry>> pool_;
+  std::size_t poolCapacity_;
+  std::size_t capacity_ = 0;
+  Entry* newest_ = nullptr;
+  Entry* oldest_ = nullptr;
+};
+
+// One cached record of a data file.
+struct TRecord {
+  std::int32_t key = 0;  // the record number
+  bool changed = false;
+  std::uint16_t pins = 0;
+  TRecord* newer = nullptr;
+  TRecord* older = nullptr;
+  std::vector<std::uint8_t> buffer;   // R bytes
+  std::vector<std::uint8_t> sortKey;  // built by the physical sort
+
+  std::int32_t Number() const { return key; }
+  std::uint8_t* Data() { return buffer.data(); }
+  const std::uint8_t* Data() const { return buffer.data(); }
+  void Clear() {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    changed = false;
+    pins = 0;
+    sortKey.clear();
+  }
+};
+
+inline constexpr std::size_t kRecordPoolCapacity = 16383;  // idle TRecord objects kept
+
+}  // namespace engine
