@@ -24,7 +24,7 @@ enum class Disposition {
 };
 
 // Option bits for File::Open.
-inline constexpr unsigned kOpenRandomAccess = 0x1;  // a caching hint; no effect on results
+inline constexpr unsigned kOpenRandomAccess = 0x1;   // a caching hint; no effect on results
 inline constexpr unsigned kOpenDeleteOnClose = 0x2;  // the file disappears with its last handle
 inline constexpr unsigned kOpenTemporary = 0x4;      // a caching hint for short-lived files
 inline constexpr unsigned kOpenWriteThrough = 0x8;   // every write reaches stable storage
@@ -82,11 +82,13 @@ class File {
   };
   int fd_ = -1;
   Access access_ = Access::Read;
-  std::string path_;      // Windows form, as opened
-  std::string hostPath_;  // for delete-on-close
+  bool writableFd_ = false;  // the descriptor is O_RDWR (read-only access is enforced here)
+  std::string path_;         // Windows form, as opened
+  std::string hostPath_;     // for delete-on-close
   bool deleteOnClose_ = false;
   bool writeThrough_ = false;
-  bool sizeChanged_ = false;  // a flush after a size change also syncs metadata
+  bool sizeChanged_ = false;    // a flush after a size change also syncs metadata
+  std::int64_t knownSize_ = 0;  // size as this handle last saw it, to notice growth
   std::vector<Range> locks_;
 };
 

@@ -1,0 +1,69 @@
+// Helpers shared by the POSIX files of the host layer; not for use above it.
+//
+// Host paths here are absolute, use '/', and carry no trailing slash except the
+// root "/" itself. Windows error numbers are chosen in one place (ErrorForPath)
+// so that every operation reports "file not found" and "path not found" alike.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win_error.h"
+
+namespace platform::internal {
+
+// The byte that every open handle locks (shared; exclusive for Share::None),
+// 8 GiB into the file: above every range a 32-bit offset and a 32-bit length
+// can reach. The lock-byte map is described in file_posix.cpp.
+inline constexpr off_t kShareByte = off_t{1} << 33;
+inline constexpr off_t kExclusiveByte = kShareByte + 1;
+
+// ASCII-only case-insensitive equality (multi-byte characters compare as bytes).
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+char AsciiLower(char c);
+
+// Joins a host directory and one name.
+std::string JoinHost(std::string_view dir, std::string_view name);
+// The directory part of a host path ("/" for "/x"), and the last component.
+std::string HostParent(std::string_view hostPath);
+std::string HostBaseName(std::string_view hostPath);
+
+// The Windows error for a failed system call on `hostPath`: ENOENT becomes
+// "path not found" when the parent directory is missing, else "file not found".
+WinError ErrorForPath(std::string_view hostPath, int err);
+// Sets the last error from ErrorForPath and returns false.
+bool FailPath(std::string_view hostPath, int err);
+// Sets the last error and returns false.
+bool Fail(WinError error);
+
+// Makes the entry for `hostPath` durable: fsync of its parent directory.
+void SyncParentDirectory(std::string_view hostPath);
+
+// Windows attribute bits of a host entry (see file_ops.h for the rules).
+std::uint32_t AttributesFromStat(const struct stat& st, std::string_view hostName);
+
+// Resolves a Windows path like ToHostPath but keeps the last component exactly
+// as written (in host form): the target of a rename that only changes case.
+std::optional<std::string> ToHostPathKeepingName(std::string_view windowsPath);
+
+// The Windows form of an absolute, canonical host path, choosing among the
+// mapped roots after resolving their symbolic links, so that every spelling of
+// a directory gives one text.
+std::string CanonicalWindowsForm(std::string_view canonicalHostPath);
+
+// True when the Windows path names the root of a drive or share ("D:\", "\\s\p").
+bool IsRootPath(std::string_view windowsPath);
+
+// True when the Windows path's drive or share is mapped.
+bool IsMappedRoot(std::string_view windowsPath);
+
+// Tests only: open every read-only handle with an O_RDONLY descriptor, as when
+// the file is not writable, to exercise the read-lock form of exclusive locks.
+void SetForceReadOnlyDescriptors(bool force);
+
+}  // namespace platform::internal

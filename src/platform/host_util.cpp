@@ -1,0 +1,83 @@
+// Small POSIX helpers of the host layer: host path pieces, error mapping that
+// tells a missing file from a missing directory, directory durability and the
+// attribute rules.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_ops.h"
+#include "platform/host_internal.h"
+
+namespace platform::internal {
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string JoinHost(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (out.empty() || out.back() != '/') out += '/';
+  out += name;
+  return out;
+}
+
+std::string HostParent(std::string_view hostPath) {
+  const auto slash = hostPath.find_last_of('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(hostPath.substr(0, slash));
+}
+
+std::string HostBaseName(std::string_view hostPath) {
+  const auto slash = hostPath.find_last_of('/');
+  return std::string(slash == std::string_view::npos ? hostPath : hostPath.substr(slash + 1));
+}
+
+WinError ErrorForPath(std::string_view hostPath, int err) {
+  if (err == ENOENT) {
+    struct stat st {};
+    const std::string parent = HostParent(hostPath);
+    if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kErrorPathNotFound;
+    return kErrorFileNotFound;
+  }
+  if (err == ENOTDIR || err == ELOOP) return kErrorPathNotFound;
+  return WinErrorFromErrno(err);
+}
+
+bool FailPath(std::string_view hostPath, int err) {
+  SetLastError(ErrorForPath(hostPath, err));
+  return false;
+}
+
+bool Fail(WinError error) {
+  SetLastError(error);
+  return false;
+}
+
+void SyncParentDirectory(std::string_view hostPath) {
+  const std::string parent = HostParent(hostPath);
+  const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // best effort: some file systems refuse fsync on directories
+  ::close(fd);
+}
+
+std::uint32_t AttributesFromStat(const struct stat& st, std::string_view hostName) {
+  std::uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= kAttrReadOnly;
+  if (!hostName.empty() && hostName[0] == '.' && hostName != "." && hostName != "..") {
+    attributes |= kAttrHidden;
+  }
+  return attributes;
+}
+
+}  // namespace platform::internal
