@@ -1,0 +1,67 @@
+// The program `backup`: one window holding every setting of a run.
+//
+// Start-up, in this order: the engine's session list with its "Default"
+// session, the toolkit's application object, the main window TfrmMain, the
+// catalog data module TDataModuleRx; then the message loop until the main
+// window closes. The user-interface services (message boxes, processing of
+// pending messages) are installed for everything below the window for as long
+// as the loop runs.
+//
+// BACKUP_SCREENSHOT_DIR=<dir> saves a picture of each page into <dir> and ends
+// the program instead of waiting for the user (scripts/screenshots.sh).
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/ui/frm_main.h"
+#include "app/ui/qt_ui_services.h"
+#include "app/ui/screenshots.h"
+#include "platform/ui_services.h"
+
+namespace {
+
+constexpr int kScreenshotDelayMs = 300;  // lets the window manager map and draw the window
+
+// Keeps the Qt services installed while the loop runs, and removes them on every path.
+class InstalledUiServices {
+ public:
+  InstalledUiServices() { previous_ = platform::InstallUiServices(&services_); }
+  ~InstalledUiServices() { platform::InstallUiServices(previous_); }
+  InstalledUiServices(const InstalledUiServices&) = delete;
+  InstalledUiServices& operator=(const InstalledUiServices&) = delete;
+
+ private:
+  app::ui::QtUiServices services_;
+  platform::UiServices* previous_ = nullptr;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // ENGINE HOOK: create the engine's session list with its "Default" session
+  // here, before the window and the catalog, once the table engine provides it.
+
+  QApplication application(argc, argv);
+  InstalledUiServices ui;
+
+  app::ui::TfrmMain frmMain;
+
+  // CATALOG HOOK: create the catalog data module TDataModuleRx (its two
+  // database and three query components) here once the catalog exists.
+
+  frmMain.show();
+
+  if (const char* dir = std::getenv("BACKUP_SCREENSHOT_DIR"); dir != nullptr && *dir != '\0') {
+    int status = EXIT_SUCCESS;
+    QTimer::singleShot(kScreenshotDelayMs, &frmMain, [&] {
+      const QStringList files = app::ui::SaveScreenshots(frmMain, QString::fromLocal8Bit(dir));
+      for (const QString& file : files) std::printf("%s\n", file.toLocal8Bit().constData());
+      if (files.size() != frmMain.PageControl1->count()) status = EXIT_FAILURE;
+      QApplication::quit();
+    });
+    application.exec();
+    return status;
+  }
+  return application.exec();
+}
