@@ -1,0 +1,34 @@
+// String comparison and case mapping of expressions under a table's or
+// session's collation.
+//
+// Language 0 compares byte by byte as unsigned bytes over the longer length,
+// counting the terminating zero, so a prefix sorts before the longer string
+// ("abc" < "abcd"); a case-insensitive comparison first folds ASCII letters to
+// upper case (what locale 1033 does to the bytes of single-byte text; bytes
+// of multi-byte characters are left alone). Any other language compares
+// through the host's locale comparison with string sort and non-spacing marks
+// ignored, and ignores case when asked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace engine {
+
+struct Collation {
+  std::uint16_t languageId = 0;
+  std::uint16_t sortId = 0;
+
+  // <0, 0 or >0.
+  int Compare(std::string_view a, std::string_view b, bool caseInsensitive = false) const;
+  bool Equal(std::string_view a, std::string_view b, bool caseInsensitive = false) const {
+    return Compare(a, b, caseInsensitive) == 0;
+  }
+  // Character comparison of LIKE patterns (language 0: byte equality).
+  bool CharsEqual(char a, char b) const;
+  std::string Upper(std::string_view s) const;
+  std::string Lower(std::string_view s) const;
+};
+
+}  // namespace engine
