@@ -245,12 +245,13 @@ class TDataFile : public TFileHandler {
   struct SortField {
     std::uint32_t field = 0;  // 1-based definition number
     bool descending = false;
-    bool caseInsensitive = false;
   };
   struct SortOptions {
     // Fields to sort on, in order; empty means every definition in order, each
     // with its own descending flag (definition offset 253).
     std::vector<SortField> fields;
+    // Strings compare ignoring case (upper-cased under the table's locale).
+    bool caseInsensitive = false;
     bool dropDuplicates = false;
     // Grouping: called for a record whose key equals the previous kept
     // record's; it may fold `next` into `kept` and returns true when `next`
