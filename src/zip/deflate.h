@@ -44,7 +44,7 @@ class DeflateOutput {
   virtual void Write(const std::uint8_t* p, std::size_t n) = 0;
 };
 
-inline constexpr std::size_t kDeflateMaxRead = 65535;    // bytes, largest single Read request
+inline constexpr std::size_t kDeflateMaxRead = 65535;     // bytes, largest single Read request
 inline constexpr std::size_t kDeflateOutputPiece = 1024;  // bytes, output buffer size
 inline constexpr int kDeflateMinLevel = 1;                // fastest
 inline constexpr int kDeflateMaxLevel = 9;                // tightest
@@ -52,10 +52,10 @@ inline constexpr int kDeflateDefaultLevel = 6;
 
 // What one compressed entry needs in its header.
 struct DeflateEntryInfo {
-  std::uint64_t compressedSize = 0;  // bytes given to the output routine
-  std::uint64_t uncompressedSize = 0;  // bytes taken from the input routine
+  std::uint64_t compressedSize = 0;               // bytes given to the output routine
+  std::uint64_t uncompressedSize = 0;             // bytes taken from the input routine
   std::uint16_t method = CodecMethod::kDeflated;  // kStored when the entry was stored whole
-  std::uint16_t flagBits = 0;  // general purpose flag bits 1 and 2 for the level
+  std::uint16_t flagBits = 0;                     // general purpose flag bits 1 and 2 for the level
   std::uint16_t internalAttributes = CodecAttr::kText;
 };
 

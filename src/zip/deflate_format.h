@@ -19,8 +19,8 @@ struct CodecMethod {
 
 // General purpose flag bits the codec sets (deflate) or reads (implode).
 struct CodecFlag {
-  static constexpr std::uint16_t kDeflateMaximum = 0x0002;   // written for levels 8-9
-  static constexpr std::uint16_t kDeflateFast = 0x0004;      // written for levels 1-2
+  static constexpr std::uint16_t kDeflateMaximum = 0x0002;       // written for levels 8-9
+  static constexpr std::uint16_t kDeflateFast = 0x0004;          // written for levels 1-2
   static constexpr std::uint16_t kImplode8kDictionary = 0x0002;  // else a 4 KB dictionary
   static constexpr std::uint16_t kImplodeLiteralTree = 0x0004;   // three trees, else two
 };
