@@ -336,7 +336,8 @@ std::optional<std::string> GetTempFileName(std::string_view directory, std::stri
   if (!hostDir) return std::nullopt;
   struct stat st {};
   if (::stat(hostDir->c_str(), &st) != 0) {
-    FailPath(*hostDir, errno);
+    const int err = errno;
+    SetLastError(err == ENOENT ? kErrorPathNotFound : internal::ErrorForPath(*hostDir, err));
     return std::nullopt;
   }
   if (!S_ISDIR(st.st_mode)) {
