@@ -51,7 +51,7 @@ void TPageRef::Release() {
   FPage = nullptr;
 }
 
-TIndexFile::TIndexFile(TDataTable* table, TIndexHost* host)
+TIndexFile::TIndexFile(TDataTable* table, TStorageHost* host)
     : TFileHandler(table), FHost(host != nullptr ? host : &FDefaultHost) {
   InitHeader();
 }
@@ -120,7 +120,7 @@ void TIndexFile::ReadHeader() {
       RaiseEngineError(kErrHeaderCorrupt, TableName());
     }
   }
-  if (FHost->Encrypted()) Decipher(stored.data(), stored.size(), kDataKey);
+  if (FEncrypted) Decipher(stored.data(), stored.size(), kDataKey);
   FHeader = stored;
   CheckHeaderShape();
 }
@@ -134,7 +134,7 @@ bool TIndexFile::HeaderChanged() {
       RaiseEngineError(kErrHeaderCorrupt, TableName());
     }
   }
-  if (FHost->Encrypted()) Decipher(stored.data(), stored.size(), kDataKey);
+  if (FEncrypted) Decipher(stored.data(), stored.size(), kDataKey);
   if (bytes::GetI32(stored.data()) == ChangeCounter()) return false;
   FHeader = stored;
   CheckHeaderShape();
@@ -145,21 +145,21 @@ void TIndexFile::WriteHeader(bool force, bool flushToDisk) {
   if (!force && !HeaderModified()) return;
   bytes::PutI32(&FHeader[kIdxHdrChangeCounter], ChangeCounter() + 1);
   std::array<std::uint8_t, kIndexHeaderSize> stored = FHeader;
-  if (FHost->Encrypted()) Encipher(stored.data(), stored.size(), kDataKey);
+  if (FEncrypted) Encipher(stored.data(), stored.size(), kDataKey);
   {
     TFileAccess access(*this);
     Seek(0, kSeekFromStart);
     Write(stored.data(), kIndexHeaderSize);
   }
   if (flushToDisk || FHost->ForceBufferFlush()) Flush();
-  FHost->Wrote();
+  FHost->NoteWrite();
   FHeader[kIdxHdrModified] = 0;
 }
 
 void TIndexFile::MarkHeaderChanged() {
   bytes::PutI32(&FHeader[kIdxHdrChangeCounter], ChangeCounter() + 1);
   FHeader[kIdxHdrModified] = 1;
-  FHost->Wrote();
+  FHost->NoteWrite();
 }
 
 std::int32_t TIndexFile::ChangeCounter() const {
@@ -422,15 +422,15 @@ void TIndexFile::ReadPage(TPage& page) {
     Seek(page.Position, kSeekFromStart);
     got = Read(FReadBuffer.data(), kIndexPageSize, true);
   }
-  if (got != kIndexPageSize && !FHost->AcceptsShortRead()) {
+  if (got != kIndexPageSize && !AcceptsShortRead()) {
     RaiseEngineError(kErrReadFailed, TableName());
   }
-  if (FHost->Encrypted()) Decipher(FReadBuffer.data(), FReadBuffer.size(), kDataKey);
+  if (FEncrypted) Decipher(FReadBuffer.data(), FReadBuffer.size(), kDataKey);
   page.Expand(FReadBuffer.data(), TableName());
   ++FPageReads;
 }
 
-TPageRef TIndexFile::GetPage(int slot, std::int32_t position, bool asNew) {
+TPageRef TIndexFile::GetPage(int slot, std::int32_t position, bool asNew, TDataCursor* cursor) {
   const std::int32_t end = EndPosition();
   if (position < kIndexHeaderSize || (position - kIndexHeaderSize) % kIndexPageSize != 0 ||
       position > end || slot < 0 || slot >= kTreeSlots) {
@@ -447,7 +447,7 @@ TPageRef TIndexFile::GetPage(int slot, std::int32_t position, bool asNew) {
   }
   const bool append = position == end;
   if (append && end > kIndexMaxEndPosition) RaiseEngineError(kErrTableFull, TableName());
-  if (!append && !asNew && !FHost->StrictChangeDetection() && FHost->CheckForChanges()) {
+  if (!append && !asNew && !FHost->StrictChangeDetection() && FHost->LockForCacheMiss(cursor)) {
     throw TIndexCachesDropped{};
   }
   std::unique_ptr<TPage> page = TakeCacheSlot(slot);
@@ -484,11 +484,11 @@ void TIndexFile::ReleasePage(TPage* page) {
   }
 }
 
-TPageRef TIndexFile::AllocatePage(int slot) {
+TPageRef TIndexFile::AllocatePage(int slot, TDataCursor* cursor) {
   const std::int32_t firstFree = FirstFree(slot);
   TPageRef page;
   if (firstFree != 0) {
-    page = GetPage(slot, firstFree, false);
+    page = GetPage(slot, firstFree, false, cursor);
     if (!page->Free) RaiseEngineError(kErrIndexPageCorrupt, TableName());
     const std::int32_t next = page->Next;
     if (next != 0 && (next < kIndexHeaderSize || next >= EndPosition())) {
@@ -496,7 +496,7 @@ TPageRef TIndexFile::AllocatePage(int slot) {
     }
     SetFirstFree(slot, next);
   } else {
-    page = GetPage(slot, EndPosition(), true);
+    page = GetPage(slot, EndPosition(), true, cursor);
   }
   const std::int32_t position = page->Position;
   const int pins = page->PinCount;
@@ -518,10 +518,10 @@ void TIndexFile::FreePage(int slot, TPage& page) {
   SetFirstFree(slot, page.Position);
 }
 
-TPageRef TIndexFile::RootPage(int slot) {
+TPageRef TIndexFile::RootPage(int slot, TDataCursor* cursor) {
   const std::int32_t root = Root(slot);
   if (root == 0) return TPageRef();
-  return GetPage(slot, root, false);
+  return GetPage(slot, root, false, cursor);
 }
 
 // ---- Write-back --------------------------------------------------------------------
@@ -552,7 +552,7 @@ void TIndexFile::WriteBack(bool flushToDisk) {
     for (std::size_t i = 0; i < runPages; ++i) {
       std::uint8_t* out = FWriteBuffer.data() + i * static_cast<std::size_t>(kIndexPageSize);
       dirty[first + i]->Serialize(out);
-      if (FHost->Encrypted()) Encipher(out, static_cast<std::size_t>(kIndexPageSize), kDataKey);
+      if (FEncrypted) Encipher(out, static_cast<std::size_t>(kIndexPageSize), kDataKey);
     }
     {
       TFileAccess access(*this);
@@ -564,7 +564,7 @@ void TIndexFile::WriteBack(bool flushToDisk) {
     first = last + 1;
   }
   if (flushToDisk || FHost->ForceBufferFlush()) Flush();
-  FHost->Wrote();
+  FHost->NoteWrite();
 }
 
 void TIndexFile::DropSlot(int slot) {

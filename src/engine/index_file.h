@@ -30,35 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/data_file_host.h"
 #include "engine/field_defs.h"
 #include "engine/file_handler.h"
 #include "engine/index_format.h"
 #include "engine/index_page.h"
 
 namespace engine {
-
-// The part the owning table plays for its index file: encryption, the lock
-// state that decides how a full cache or a short read is handled, session
-// settings, and the change check made on a cache miss. The defaults describe a
-// plain, shared, unencrypted table outside a transaction.
-class TIndexHost {
- public:
-  virtual ~TIndexHost() = default;
-  virtual bool Encrypted() const { return false; }
-  // The table holds its transaction lock: changed pages must stay in memory.
-  virtual bool HoldsTransactionLock() const { return false; }
-  // A short page read is acceptable (exclusive or transaction lock, and the
-  // table has written since it was opened): the missing bytes read as zero.
-  virtual bool AcceptsShortRead() const { return false; }
-  virtual bool ForceBufferFlush() const { return false; }
-  virtual bool StrictChangeDetection() const { return false; }
-  // Told after every write or marked change of the file.
-  virtual void Wrote() {}
-  // Called on a cache miss unless strict change detection is on: takes the
-  // table's read lock and checks for changes by other users. Returns true when
-  // that dropped the caches; the index operation is then restarted.
-  virtual bool CheckForChanges() { return false; }
-};
 
 // Raised inside the index code when a change check dropped the caches in the
 // middle of an operation; the tree operations catch it and start again.
@@ -96,11 +74,16 @@ class TIndexFile : public TFileHandler {
   static constexpr int kCacheGrowth = 64;           // pages added per slot in a transaction
   static constexpr int kPoolCapacity = 4095;        // idle pages kept for reuse
 
-  explicit TIndexFile(TDataTable* table, TIndexHost* host = nullptr);
+  // `host` is the owning table's view for its files (data_file_host.h); without
+  // one the file behaves as part of an exclusive table outside a transaction.
+  explicit TIndexFile(TDataTable* table, TStorageHost* host = nullptr);
   ~TIndexFile() override;
 
-  void SetHost(TIndexHost* host) { FHost = host != nullptr ? host : &FDefaultHost; }
-  TIndexHost& Host() const { return *FHost; }
+  void SetHost(TStorageHost* host) { FHost = host != nullptr ? host : &FDefaultHost; }
+  TStorageHost& Host() const { return *FHost; }
+  // Pages and header are enciphered (the data file header says so).
+  void SetEncrypted(bool encrypted) { FEncrypted = encrypted; }
+  bool Encrypted() const { return FEncrypted; }
 
   // ---- File ----------------------------------------------------------------
   // Creates the file with a fresh header (format 4, end 4096, "Sys Deleted",
@@ -167,16 +150,18 @@ class TIndexFile : public TFileHandler {
   // The page at `position` of slot `slot`, pinned. `asNew` skips reading a page
   // about to be reinitialised. Position 0 or outside the file: 8965; the end
   // position appends (9479 past the size limit).
-  TPageRef GetPage(int slot, std::int32_t position, bool asNew = false);
+  // `cursor` is the cursor on whose behalf a cache miss takes the read lock.
+  TPageRef GetPage(int slot, std::int32_t position, bool asNew = false,
+                   TDataCursor* cursor = nullptr);
   void ReleasePage(TPage* page);
   // A cleared, pinned, changed page for slot `slot`: its first free page or an
   // appended one.
-  TPageRef AllocatePage(int slot);
+  TPageRef AllocatePage(int slot, TDataCursor* cursor = nullptr);
   // Puts a page at the front of its index's free list.
   void FreePage(int slot, TPage& page);
   void MarkChanged(TPage& page) { page.Changed = true; }
   // The root page of a slot, or an empty reference.
-  TPageRef RootPage(int slot);
+  TPageRef RootPage(int slot, TDataCursor* cursor = nullptr);
   TPageFormat FormatOf(int slot) const;
 
   // ---- Write-back and caches ------------------------------------------------
@@ -210,10 +195,14 @@ class TIndexFile : public TFileHandler {
   void ToPool(std::unique_ptr<TPage> page);
   void DropSlot(int slot);
   void ReadPage(TPage& page);
+  bool AcceptsShortRead() const {
+    return (FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten();
+  }
   std::vector<int> ActiveSlots(bool withSystemIndex) const;
 
-  TIndexHost FDefaultHost;
-  TIndexHost* FHost;
+  TSimpleStorageHost FDefaultHost;
+  TStorageHost* FHost;
+  bool FEncrypted = false;
   std::array<std::uint8_t, kIndexHeaderSize> FHeader{};
   std::array<TSlotCache, kTreeSlots> FCaches;
   std::vector<std::unique_ptr<TPage>> FPool;
