@@ -58,6 +58,12 @@
 // Durability: Flush is fdatasync, or fsync after the size changed; creating a
 // file syncs its directory; delete-on-close removes the name when the handle
 // closes and syncs the directory.
+//
+// Delete-on-close removes the name when the handle that asked for it closes.
+// Other handles of the same file keep reading and writing the (now nameless)
+// file until they close, which is when Windows would remove it; only a new
+// open by name in between sees "file not found" where Windows would say
+// "access denied". A process that dies leaves such a file behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -110,6 +110,24 @@ std::string WinErrorText(WinError error) {
       return "The specified module could not be found.";
     case kErrorProcNotFound:
       return "The specified procedure could not be found.";
+    case kErrorCurrentDirectory:
+      return "The directory cannot be removed.";
+    case kErrorHandleEof:
+      return "Reached the end of the file.";
+    case kErrorNotSupported:
+      return "The request is not supported.";
+    case kErrorNetworkAccessDenied:
+      return "Network access is denied.";
+    case kErrorBrokenPipe:
+      return "The pipe has been ended.";
+    case kErrorNegativeSeek:
+      return "An attempt was made to move the file pointer before the beginning of the file.";
+    case kErrorBadPathName:
+      return "The specified path is invalid.";
+    case kErrorDirectory:
+      return "The directory name is invalid.";
+    case kErrorGenFailure:
+      return "A device attached to the system is not functioning.";
     case kErrorIoDevice:
       return "The request could not be performed because of an I/O device error.";
     default:
