@@ -143,9 +143,14 @@ void TExpressionParser::ParseDataType(TExpToken& node, bool /*inExpression*/) {
 
 void TExpressionParser::CheckDataTypeArguments(TExpToken& node, int errorCode,
                                                std::string_view name) {
+  engine::CheckDataTypeArguments(node, errorCode, tableName_, name);
+}
+
+void CheckDataTypeArguments(TExpToken& node, int errorCode, std::string_view tableName,
+                            std::string_view name) {
   const std::string in = " in " + std::string(name);
   auto fail = [&](const std::string& message) {
-    RaiseExpressionError(errorCode, tableName_, message);
+    RaiseExpressionError(errorCode, tableName, message);
   };
   std::int64_t value = 0;
   switch (node.dataType) {

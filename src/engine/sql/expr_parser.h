@@ -168,4 +168,9 @@ class TExpressionParser {
   int depth_ = 0;
 };
 
+// The argument checks of a data type node, raising with `errorCode` and
+// `tableName` (the parser member uses its own table name).
+void CheckDataTypeArguments(TExpToken& node, int errorCode, std::string_view tableName,
+                            std::string_view name);
+
 }  // namespace engine

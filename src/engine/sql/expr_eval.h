@@ -1,0 +1,69 @@
+// Evaluation of analysed expression trees against one record at a time.
+//
+// Each call produces a new node (from the pool) holding the value, its type
+// and its NULL flag; the caller owns it (ExpTree). The rules:
+//  - = is true for two NULLs and false for one; <> the reverse. <, >, <=, >=
+//    with a NULL operand are false, except that strings and memos order a NULL
+//    as the empty string ('' is the NULL string constant).
+//  - AND evaluates its right operand first and the left only when the right
+//    is true; OR evaluates the left only when the right is false. A NULL
+//    operand counts as false there.
+//  - Arithmetic with a NULL operand is NULL, except string concatenation,
+//    which reads NULL as empty (two NULLs give NULL); division by zero is
+//    NULL; a DATE or TIMESTAMP result outside the years 1..9999 is NULL.
+//    INTEGER, SMALLINT and WORD results wrap around on overflow; TIME
+//    arithmetic wraps around midnight. DATE - DATE and TIMESTAMP - DATE count
+//    days; TIME - TIME and TIMESTAMP - TIME count milliseconds (of the time of
+//    day); TIMESTAMP - TIMESTAMP is a FLOAT number of days.
+//  - LIKE with a NULL operand is false (NOT LIKE true); % matches any run, _
+//    one character, others match under the collation's character comparison.
+//  - Strings compare under the context's collation (collation.h).
+//  - A CAST whose conversion fails is NULL; SUBSTRING from beyond the end is
+//    the empty string; EXTRACT of NULL is 0; POS and OCCURS of an empty search
+//    string are 0.
+//  - Aggregates pass their argument's value through (COUNT(*) gives 1); the
+//    statement layer accumulates them.
+#pragma once
+
+#include <string>
+
+#include "engine/sql/collation.h"
+#include "engine/sql/expr_token.h"
+
+namespace engine {
+
+// Reads column values of the current record.
+class ColumnReader {
+ public:
+  virtual ~ColumnReader() = default;
+  // Fills `value`'s value buffer and NULL flag for the column node `column`
+  // (field number, source table); `value` already carries the column's type.
+  // A BLOB column is read whole.
+  virtual void ReadColumn(const TExpToken& column, TExpToken& value) = 0;
+};
+
+// Answers IN with a sub-select: whether the sub-query has a row whose column
+// equals `value` (under the rules of =).
+class SubQueryEvaluator {
+ public:
+  virtual ~SubQueryEvaluator() = default;
+  virtual bool SubSelectContains(const TExpToken& subSelect, const TExpToken& value) = 0;
+};
+
+struct EvaluationContext {
+  ColumnReader* reader = nullptr;  // none: columns written as strings give that string
+  SubQueryEvaluator* subQueries = nullptr;
+  Collation collation;
+  int errorCode = 11949;  // for "Internal error: Column ..."
+  std::string tableName;
+};
+
+ExpTree EvaluateExpression(const TExpToken& tree, const EvaluationContext& context);
+
+// True when the tree evaluates to a BOOLEAN true (false for false or NULL).
+bool EvaluateCondition(const TExpToken& tree, const EvaluationContext& context);
+
+// The LIKE match of `text` against `pattern`.
+bool MatchesLike(std::string_view text, std::string_view pattern, const Collation& collation);
+
+}  // namespace engine
