@@ -130,19 +130,27 @@ LockResult ExclusiveLock(int fd, bool writable, off_t start, off_t length) {
 }
 
 // Takes the sharing locks of a new handle; false with the last error set.
+// A file system that cannot lock at all (the kernel answers with an error
+// rather than a conflict) is opened without sharing enforcement: refusing
+// every open there would make its files unreachable, and the callers' own
+// byte-range locks still report the failure.
 bool TakeShareLocks(int fd, bool writable, Share share) {
   if (share == Share::None) {
-    if (!writable && SetLock(fd, F_RDLCK, kExclusiveByte, 1) != LockResult::Granted) {
-      return internal::Fail(kErrorSharingViolation);
+    if (!writable) {
+      const LockResult announce = SetLock(fd, F_RDLCK, kExclusiveByte, 1);
+      if (announce == LockResult::Error) return true;
+      if (announce == LockResult::Conflict) return internal::Fail(kErrorSharingViolation);
     }
-    if (ExclusiveLock(fd, writable, kShareByte, 1) != LockResult::Granted ||
-        (!writable && OtherHolds(fd, kExclusiveByte, 1))) {
+    const LockResult r = ExclusiveLock(fd, writable, kShareByte, 1);
+    if (r == LockResult::Error) return true;
+    if (r == LockResult::Conflict || (!writable && OtherHolds(fd, kExclusiveByte, 1))) {
       return internal::Fail(kErrorSharingViolation);
     }
     return true;
   }
-  if (SetLock(fd, F_RDLCK, kShareByte, 1) != LockResult::Granted ||
-      OtherHolds(fd, kExclusiveByte, 1)) {
+  const LockResult r = SetLock(fd, F_RDLCK, kShareByte, 1);
+  if (r == LockResult::Error) return true;
+  if (r == LockResult::Conflict || OtherHolds(fd, kExclusiveByte, 1)) {
     return internal::Fail(kErrorSharingViolation);
   }
   return true;
