@@ -203,7 +203,6 @@ void TDataFile::CreateDataFile(const TDataFileSpec& spec) {
     if (f.HasSlot()) recordSize += StorageSizeOf(f.Type(), f.Size()) + 1u;
   }
   if (recordSize > kMaxRecordSize) RaiseEngineError(kErrRecordSizeExceeded, table);
-  FDefinitions = spec.fields;
   bytes::PutI16(&FHeader[h::kBlobFieldCount], blobFields);
   bytes::PutU16(&FHeader[h::kRecordSize], static_cast<std::uint16_t>(recordSize));
   FHeader[h::kFormat] = kFileFormat;
@@ -212,10 +211,10 @@ void TDataFile::CreateDataFile(const TDataFileSpec& spec) {
   SetI32(h::kLastAutoInc, 0);
   SetI32(h::kChangeCounter, 0);
   FHeader[h::kModified] = 1;
-  FDefinitionsChanged = true;
 
-  FCache.DropAll();
-  TFileHandler::CreateNew();
+  TFileHandler::CreateNew();  // closes first, which clears the definitions
+  FDefinitions = spec.fields;
+  FDefinitionsChanged = true;
   ResetCacheLimits();
 }
 
