@@ -87,8 +87,9 @@ class File {
   std::string hostPath_;     // for delete-on-close
   bool deleteOnClose_ = false;
   bool writeThrough_ = false;
-  bool sizeChanged_ = false;    // a flush after a size change also syncs metadata
-  std::int64_t knownSize_ = 0;  // size as this handle last saw it, to notice growth
+  bool sizeChanged_ = false;           // a flush after a size change also syncs metadata
+  bool syncDirectoryOnFlush_ = false;  // created here: the first flush makes the name durable
+  std::int64_t knownSize_ = 0;         // size as this handle last saw it, to notice growth
   std::vector<Range> locks_;
 };
 

@@ -7,8 +7,10 @@
 //    root: kErrorAccessDenied.
 //  * A file that some handle holds open (its share byte is locked, see
 //    file_posix.cpp) cannot be deleted or renamed: kErrorSharingViolation.
-//  * Creating, renaming and deleting sync the directory, so that the change
-//    survives a crash once the call has returned.
+//  * Creating a directory, renaming, deleting and copying sync the directory,
+//    so that the change survives a crash once the call has returned. (A file
+//    created through File gets its directory synced at its first Flush; a
+//    temporary name from GetTempFileName is scratch space and is not synced.)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -355,8 +357,7 @@ std::optional<std::string> GetTempFileName(std::string_view directory, std::stri
     const std::string host = internal::JoinHost(*hostDir, WindowsNameToHost(name));
     const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      ::close(fd);
-      internal::SyncParentDirectory(host);
+      ::close(fd);  // a scratch file: its name is not worth a directory sync
       return dir + name;
     }
     if (errno != EEXIST) {

@@ -55,9 +55,12 @@
 // descriptor also announces itself on kExclusiveByte, which every shared open
 // checks after taking its share byte.
 //
-// Durability: Flush is fdatasync, or fsync after the size changed; creating a
-// file syncs its directory; delete-on-close removes the name when the handle
-// closes and syncs the directory.
+// Durability: Flush is fdatasync, or fsync after the size changed. The first
+// Flush of a file that this handle created also syncs its directory, so that
+// once Flush has returned the file is reachable by name after a crash together
+// with its data. (Syncing the directory at the moment of creation instead cost
+// about 1.5 ms per file and would make an empty name durable before any data.)
+// Delete-on-close files are never made durable: they are scratch space.
 //
 // Delete-on-close removes the name when the handle that asked for it closes.
 // Other handles of the same file keep reading and writing the (now nameless)
@@ -191,6 +194,7 @@ File& File::operator=(File&& other) noexcept {
     deleteOnClose_ = other.deleteOnClose_;
     writeThrough_ = other.writeThrough_;
     sizeChanged_ = other.sizeChanged_;
+    syncDirectoryOnFlush_ = other.syncDirectoryOnFlush_;
     knownSize_ = other.knownSize_;
     locks_ = std::move(other.locks_);
     other.fd_ = -1;
@@ -268,7 +272,6 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
     st.st_size = 0;
     sizeChanged_ = true;
   }
-  if (created) internal::SyncParentDirectory(*host);
   if ((options & kOpenRandomAccess) != 0) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
 
   fd_ = fd;
@@ -277,6 +280,7 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
   path_ = std::string(windowsPath);
   hostPath_ = *host;
   deleteOnClose_ = (options & kOpenDeleteOnClose) != 0;
+  syncDirectoryOnFlush_ = created && !deleteOnClose_;
   writeThrough_ = (options & kOpenWriteThrough) != 0;
   sizeChanged_ = sizeChanged_ || created;
   knownSize_ = st.st_size;
@@ -286,15 +290,13 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
 
 void File::Close() {
   if (fd_ < 0) return;
-  if (deleteOnClose_) {
-    ::unlink(hostPath_.c_str());
-    internal::SyncParentDirectory(hostPath_);
-  }
+  if (deleteOnClose_) ::unlink(hostPath_.c_str());
   ::close(fd_);  // releases every lock of this open file description
   fd_ = -1;
   deleteOnClose_ = false;
   writeThrough_ = false;
   sizeChanged_ = false;
+  syncDirectoryOnFlush_ = false;
   knownSize_ = 0;
   locks_.clear();
 }
@@ -364,6 +366,10 @@ bool File::Flush() {
   const int rc = sizeChanged_ ? ::fsync(fd_) : ::fdatasync(fd_);
   if (rc != 0) return internal::Fail(WinErrorFromErrno(errno));
   sizeChanged_ = false;
+  if (syncDirectoryOnFlush_) {
+    internal::SyncParentDirectory(hostPath_);
+    syncDirectoryOnFlush_ = false;
+  }
   return true;
 }
 
