@@ -226,13 +226,15 @@ bool CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   if (!src) return false;
   const auto dst = Host(to);
   if (!dst) return false;
-  const int in = ::open(src->c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO must not block the copy; only regular files are copied.
+  const int in = ::open(src->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (in < 0) return FailPath(*src, errno);
   struct stat srcSt {};
-  if (::fstat(in, &srcSt) != 0 || S_ISDIR(srcSt.st_mode)) {
+  if (::fstat(in, &srcSt) != 0 || !S_ISREG(srcSt.st_mode)) {
     ::close(in);
     return Fail(kErrorAccessDenied);
   }
+  ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
   struct stat dstSt {};
   if (::stat(dst->c_str(), &dstSt) == 0) {
     WinError refusal = kErrorSuccess;

@@ -210,7 +210,8 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
   const auto host = ToHostPath(windowsPath);
   if (!host) return false;
 
-  int base = O_CLOEXEC;
+  // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below).
+  int base = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if ((options & kOpenWriteThrough) != 0) base |= O_DSYNC;
   const bool mayCreate = disposition != Disposition::OpenExisting;
   const bool writableOnly = access == Access::ReadWrite || disposition == Disposition::CreateAlways;
@@ -248,11 +249,14 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
   }
   if (fd < 0) return internal::Fail(kErrorSharingViolation);
 
+  // Only regular files are files here: a directory, FIFO, socket or device
+  // is refused as Windows refuses to open a directory as a file.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return internal::Fail(kErrorAccessDenied);
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Windows refuses write access to a file with the read-only attribute, even
   // to an administrator; the owner's write permission is that attribute.
   if (!created && writableOnly && (st.st_mode & S_IWUSR) == 0) {

@@ -79,6 +79,10 @@ TEST_P(FileTest, OpenDispositions) {
   EXPECT_EQ(GetLastError(), kErrorFileExists);
   EXPECT_FALSE(f.Open("D:\\Data", Access::Read, Share::ReadWrite, Disposition::OpenExisting));
   EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  // A FIFO is refused at once instead of waiting for a writer.
+  ASSERT_EQ(::mkfifo((d_.path() + "/Data/pipe").c_str(), 0666), 0);
+  EXPECT_FALSE(f.Open("D:\\Data\\pipe", Access::Read, Share::ReadWrite, Disposition::OpenExisting));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
 
   ASSERT_TRUE(f.Open(kTable, Access::Read, Share::ReadWrite, Disposition::OpenAlways));
   std::int64_t size = 0;
