@@ -1,21 +1,30 @@
 // Directory search (find-first / find-next / find-close) and the Windows
 // wildcard match of one name.
 //
-// Wildcards, as FindFirstFile applies them to long names: letters compare
-// without regard to ASCII case; '*' matches any run of characters, dots
-// included; '?' matches exactly one character (a whole UTF-8 sequence);
-// "*" and "*.*" match every name; a pattern ending in ".*" also matches the
-// same stem without any extension ("read.*" matches "read"); a pattern ending
-// in a single '.' matches names without a dot ("*." matches "readme").
+// Wildcards, as FindFirstFile applies them to long names. Letters compare
+// without regard to ASCII case, and "*" and "*.*" match every name. Before
+// matching, three pattern characters take their DOS meaning from what follows
+// them, exactly as Windows rewrites a search pattern:
 //
-// The listing: "." and ".." come first in every directory but the root of a
-// drive or share, then the entries in the order the host lists them. An entry
-// is returned when its name matches and each of its hidden, system and
-// directory bits is also in the caller's attribute mask.
+//   pattern  becomes   matches
+//   *        star      any run of characters, dots included
+//   * then . dos-star  any run of characters that does not go past the
+//                      name's final dot
+//   ?        dos-qm    one character (a whole UTF-8 sequence); at a dot or at
+//                      the end of the name, a run of them matches nothing
+//   . then ?, * or the end
+//            dos-dot   a dot, or nothing at the end of the name
+//
+// Hence "*.txt" does not match "a.txt.bak", "Back?.Dat" matches "Back.Dat",
+// "read.*" matches "read", and "*." matches exactly the names without a dot
+// (a plain star could run to the end of "read.me" and let the dot match
+// nothing there).
+//
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/dos_time.h"
 #include "platform/file_ops.h"
@@ -40,35 +49,93 @@ std::size_t SequenceLength(unsigned char lead) {
   return 1;
 }
 
-// Plain glob: '*' any run, '?' one character. Iterative, with one backtrack
-// point for the last star, so it is linear in practice and never recurses.
-bool Glob(std::string_view p, std::string_view t) {
-  std::size_t pi = 0, ti = 0;
-  std::size_t starP = std::string_view::npos, starT = 0;
-  while (ti < t.size()) {
-    if (pi < p.size() && p[pi] == '*') {
-      starP = pi++;
-      starT = ti;
-      continue;
+enum class Token : unsigned char { Literal, Star, DosStar, DosQm, DosDot };
+
+struct PatternItem {
+  Token token;
+  char literal;  // lower-case, for Token::Literal
+};
+
+std::vector<PatternItem> Compile(std::string_view pattern) {
+  std::vector<PatternItem> items;
+  items.reserve(pattern.size());
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (c == '*') {
+      items.push_back({next == '.' ? Token::DosStar : Token::Star, 0});
+    } else if (c == '?') {
+      items.push_back({Token::DosQm, 0});
+    } else if (c == '.' && (next == '?' || next == '*' || next == '\0')) {
+      items.push_back({Token::DosDot, 0});
+    } else {
+      items.push_back({Token::Literal, AsciiLower(c)});
     }
-    if (pi < p.size() && p[pi] == '?') {
-      ++pi;
-      ti += SequenceLength(static_cast<unsigned char>(t[ti]));
-      continue;
-    }
-    if (pi < p.size() && AsciiLower(p[pi]) == AsciiLower(t[ti])) {
-      ++pi;
-      ++ti;
-      continue;
-    }
-    if (starP == std::string_view::npos) return false;
-    pi = starP + 1;
-    ti = ++starT;
   }
-  if (ti > t.size()) return false;  // a '?' ran over a truncated sequence
-  while (pi < p.size() && p[pi] == '*') ++pi;
-  return pi == p.size();
+  return items;
 }
+
+// Backtracking match with a memo of failed (item, position) pairs, so that
+// the work is bounded by pattern length times name length.
+class Matcher {
+ public:
+  Matcher(std::vector<PatternItem> items, std::string_view name)
+      : items_(std::move(items)),
+        name_(name),
+        failed_((items_.size() + 1) * (name.size() + 1), false),
+        finalDot_(name.rfind('.')) {}
+
+  bool Match(std::size_t pi, std::size_t ti) {
+    const std::size_t key = pi * (name_.size() + 1) + ti;
+    if (failed_[key]) return false;
+    const bool ok = Step(pi, ti);
+    if (!ok) failed_[key] = true;
+    return ok;
+  }
+
+ private:
+  bool Step(std::size_t pi, std::size_t ti) {
+    if (pi == items_.size()) return ti == name_.size();
+    const PatternItem& item = items_[pi];
+    const bool atEnd = ti == name_.size();
+    switch (item.token) {
+      case Token::Literal:
+        return !atEnd && AsciiLower(name_[ti]) == item.literal && Match(pi + 1, ti + 1);
+      case Token::Star:
+        for (std::size_t k = ti; k <= name_.size(); ++k) {
+          if (Match(pi + 1, k)) return true;
+        }
+        return false;
+      case Token::DosStar: {
+        // Any run that does not go past the name's final dot.
+        const bool dotAhead = finalDot_ != std::string_view::npos && finalDot_ >= ti;
+        const std::size_t limit = dotAhead ? finalDot_ : name_.size();
+        for (std::size_t k = ti; k <= limit; ++k) {
+          if (Match(pi + 1, k)) return true;
+        }
+        return false;
+      }
+      case Token::DosQm: {
+        if (atEnd || name_[ti] == '.') {
+          std::size_t end = pi;
+          while (end < items_.size() && items_[end].token == Token::DosQm) ++end;
+          return Match(end, ti);
+        }
+        const std::size_t next = ti + SequenceLength(static_cast<unsigned char>(name_[ti]));
+        return next <= name_.size() && Match(pi + 1, next);
+      }
+      case Token::DosDot:
+        if (atEnd) return Match(pi + 1, ti);
+        return name_[ti] == '.' && Match(pi + 1, ti + 1);
+    }
+    return false;
+  }
+
+  std::vector<PatternItem> items_;
+  std::string_view name_;
+  std::vector<bool> failed_;
+  std::size_t finalDot_;
+};
 
 FindData MakeFindData(const std::string& windowsName, const struct stat& st,
                       std::string_view hostName) {
@@ -84,16 +151,7 @@ FindData MakeFindData(const std::string& windowsName, const struct stat& st,
 
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
   if (pattern == "*" || pattern == "*.*") return true;
-  if (Glob(pattern, name)) return true;
-  const bool nameHasDot = name.find('.') != std::string_view::npos;
-  if (nameHasDot) return false;
-  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*") {
-    return Glob(pattern.substr(0, pattern.size() - 2), name);
-  }
-  if (!pattern.empty() && pattern.back() == '.') {
-    return Glob(pattern.substr(0, pattern.size() - 1), name);
-  }
-  return false;
+  return Matcher(Compile(pattern), name).Match(0, 0);
 }
 
 struct DirectorySearch::State {

@@ -41,14 +41,22 @@ TEST(WildcardTest, WindowsSemantics) {
        true},  // '?' is one character, not one byte
       {"abc*", "abc", true},
       {"*?", "a", true},
-      {"*?", "", false},
       {"read.*", "read", true},  // ".*" also matches no extension
       {"read.*", "read.me", true},
       {"read.*", "reader", false},
       {"*.", "readme", true},  // "*." selects names without a dot
       {"*.", "read.me", false},
       {"Back*.Dat", "back12.dat", true},
-      {"Back?.Dat", "Back.Dat", false},
+      {"Back?.Dat", "Back1.Dat", true},
+      {"Back?.Dat", "Back.Dat", true},  // '?' before a dot may match nothing
+      {"Back?.Dat", "Back12.Dat", false},
+      {"abc??", "abc", true},  // and so may '?'s at the end
+      {"abc??", "abcdef", false},
+      {"*.b*", "x.b.c", true},
+      {"*.c", "x.b.c", true},
+      {"a.?", "a", true},
+      {"*.dat", "back", false},
+      {"\xC3\xA9?", "\xC3\xA9x", true},
       {"*a*b*c", "xaybzc", true},
       {"*a*b*c", "xaybz", false},
       {"exact", "EXACT", true},
