@@ -10,6 +10,8 @@ namespace zip {
 
 // Converts code page 437 bytes to UTF-8.
 std::string Cp437ToUtf8(std::string_view bytes);
+// True when `text` is well-formed UTF-8 (no overlong forms or surrogates).
+bool IsValidUtf8(std::string_view text);
 // True when every byte is below 0x80.
 bool IsAscii(std::string_view text);
 

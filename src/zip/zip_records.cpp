@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zip/cp437.h"
+#include "zip/crc32.h"
 #include "zip/zip_errors.h"
 
 namespace zip {
@@ -28,12 +29,37 @@ std::string SlashesToBackslashes(std::string name) {
   return name;
 }
 
-// Decodes stored name bytes: UTF-8 with flag bit 11, code page 437 when the
-// caller says so, else the bytes as they are.
+// Decodes stored name bytes: UTF-8 with flag bit 11, code page 437 for an
+// MS-DOS host (and from local headers) without it. Other hosts store their
+// own code page: UTF-8 is kept, anything else is read as code page 437 so
+// that every name is valid UTF-8 here.
 std::string DecodeName(std::string_view bytes, std::uint16_t flag, bool oemName) {
-  std::string name((flag & kFlagUtf8Name) != 0 || !oemName ? std::string(bytes)
-                                                           : Cp437ToUtf8(bytes));
+  const bool keep = (flag & kFlagUtf8Name) != 0 || (!oemName && IsValidUtf8(bytes));
+  std::string name(keep ? std::string(bytes) : Cp437ToUtf8(bytes));
   return SlashesToBackslashes(std::move(name));
+}
+
+// The Unicode path extra field (tag 0x7075): version 1, the CRC-32 of the
+// name as stored in the header, then the name in UTF-8. It is used only while
+// the CRC still matches the header name (an editor may have renamed the entry).
+std::optional<std::string> UnicodePathField(std::string_view extra, std::string_view rawName) {
+  constexpr std::uint16_t kUnicodePathTag = 0x7075;
+  constexpr std::size_t kFieldHeader = 4;  // tag and size, 16 bits each
+  constexpr std::size_t kVersionAndCrc = 5;
+  std::size_t at = 0;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(extra.data());
+  while (at + kFieldHeader <= extra.size()) {
+    const std::uint16_t tag = GetU16(bytes + at);
+    const std::uint16_t size = GetU16(bytes + at + 2);
+    at += kFieldHeader;
+    if (size > extra.size() - at) break;
+    if (tag == kUnicodePathTag && size > kVersionAndCrc && bytes[at] == 1 &&
+        GetU32(bytes + at + 1) == Crc32(rawName.data(), rawName.size())) {
+      return std::string(extra.substr(at + kVersionAndCrc, size - kVersionAndCrc));
+    }
+    at += size;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -212,7 +238,9 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, std::uint16_t* declaredExtra,
     stream->Seek(start, kSeekFromBeginning);
     return false;
   }
-  stream->Seek(static_cast<std::int64_t>(extraLength) + commentLength, kSeekFromCurrent);
+  std::string extra(extraLength, '\0');
+  if (extraLength > 0 && !stream->ReadExact(extra.data(), extraLength)) extra.clear();
+  stream->Seek(commentLength, kSeekFromCurrent);
 
   Clear();
   VersionMadeBy = GetU16(&b[4]);
@@ -233,7 +261,15 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, std::uint16_t* declaredExtra,
   NeedsZip64 = compressed == kSizeUnknown32 || uncompressed == kSizeUnknown32 ||
                RelativeOffsetOfLocalHeader == kSizeUnknown32;
   CentralOffset = static_cast<std::uint32_t>(start);
-  SetFullName(DecodeName(raw, Flag, (VersionMadeBy >> 8) == kHostMsDos));
+  const std::optional<std::string> unicode = UnicodePathField(extra, raw);
+  SetFullName(unicode ? SlashesToBackslashes(*unicode)
+                      : DecodeName(raw, Flag, (VersionMadeBy >> 8) == kHostMsDos));
+  // Some tools mark a directory only by its attribute, without a trailing slash.
+  if ((ExternalFileAttributes & kZipAttrDirectory) != 0 && UncompressedSize == 0 &&
+      CompressedSize == 0 && !fileName_.empty() && (VersionMadeBy >> 8) == kHostMsDos) {
+    SetDirectory(FullName());
+    SetFileName("");
+  }
   if (declaredExtra) *declaredExtra = extraLength;
   return true;
 }
