@@ -34,9 +34,9 @@ namespace zip {
 inline constexpr std::size_t kWindowHalf = kDecodeWindowSize;  // bytes of history kept
 inline constexpr std::size_t kFlushAt = 2 * kWindowHalf;       // outPos_ that triggers a write
 inline constexpr std::size_t kMaxCopy = 258;                   // longest deflate match
-inline constexpr std::size_t kImplodeMaxCopy = 63 + 255 + 3;   // longest implode match
 inline constexpr std::size_t kCopyOvershoot = 16;              // bytes a wide copy may spill
-inline constexpr std::size_t kWindowBytes = kFlushAt + kImplodeMaxCopy + kCopyOvershoot;
+inline constexpr std::size_t kWindowBytes = kFlushAt + kMaxCopy + kCopyOvershoot;
+// (The legacy decoders append byte by byte through PutByte and never use the margin.)
 inline constexpr std::size_t kInputCarry = 8;  // bytes kept across refills
 inline constexpr std::size_t kInputBytes = kDecodeInputPiece + kInputCarry;
 inline constexpr unsigned kRefillBits = 56;  // Refill() leaves at least this many bits
@@ -94,6 +94,13 @@ struct DecoderState {
     return Bits(n);
   }
   bool Overrun() const { return bitCount_ < padBits_; }
+  // Bits still held that came from the data (valid while !Overrun()).
+  unsigned RealBits() const { return bitCount_ - padBits_; }
+  // Appends one decoded byte (legacy methods). False when the stream has overrun at a flush.
+  bool PutByte(std::uint8_t b) {
+    win_[outPos_++] = b;
+    return FlushIfFull();
+  }
   // Drops the bits of a partly used byte.
   void AlignToByte() { Consume(bitCount_ & 7u); }
 
