@@ -253,6 +253,7 @@ void TBlobBufferSet::Store(TDataCursor* cursor, TDataFile& data, TBlobFile& file
   }
   for (std::size_t i = 0; i < modified.size(); ++i)
     StoreOne(cursor, file, *modified[i], oldIds[i], modified[i]->blobId);
+  for (TBlobBuffer* b : modified) b->modified = false;
 
   // Put the first positions back into every slot that refers to a buffer, and
   // free those buffers: the record no longer names them.
@@ -265,7 +266,6 @@ void TBlobBufferSet::Store(TDataCursor* cursor, TDataFile& data, TBlobFile& file
     bytes::PutI32(record + offset + kSlotId, b->blobId);
     buffers_[static_cast<std::size_t>(b->handle - 1)].reset();
   }
-  for (TBlobBuffer* b : modified) b->modified = false;
 }
 
 void TBlobBufferSet::StoreOne(TDataCursor* cursor, TBlobFile& file, TBlobBuffer& buffer,
