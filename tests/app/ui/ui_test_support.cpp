@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 #include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <fstream>
@@ -14,6 +16,7 @@ namespace app::ui::testing {
 namespace {
 constexpr int kPollIntervalMs = 10;
 constexpr int kPollAttempts = 500;  // 5 seconds
+constexpr int kCloseAfterMs = 2000;
 }  // namespace
 
 platform::MsgResult RecordingUi::MessageBox(std::string_view text, std::string_view,
@@ -57,7 +60,15 @@ void OnNextModal(std::function<void(QWidget*)> act) {
     if (modal == nullptr && ++*attempts < kPollAttempts) return;
     timer->stop();
     timer->deleteLater();
-    if (modal != nullptr) act(modal);
+    if (modal == nullptr) return;
+    act(modal);
+    // A dialog the action failed to close is closed here, so that a failing
+    // test ends with its failure instead of waiting forever.
+    QTimer::singleShot(kCloseAfterMs, modal, [dialog = QPointer<QWidget>(modal)] {
+      if (dialog != nullptr && dialog->isVisible()) {
+        if (auto* box = qobject_cast<QDialog*>(dialog.data())) box->reject();
+      }
+    });
   });
   timer->start();
 }
