@@ -110,8 +110,9 @@ class TSystemList {
       int j = right;
       T* pivot = items_[left + (right - left) / 2];
       while (i <= j) {
-        while (compare(items_[i], pivot) < 0) ++i;
-        while (compare(items_[j], pivot) > 0) --j;
+        // The bounds keep an inconsistent comparison from running off the ends.
+        while (i < right && compare(items_[i], pivot) < 0) ++i;
+        while (j > left && compare(items_[j], pivot) > 0) --j;
         if (i <= j) {
           std::swap(items_[i], items_[j]);
           ++i;

@@ -141,4 +141,20 @@ TEST(SystemList, QuickSortWithCompareFunction) {
   for (int i = 0; i < 5000; ++i) EXPECT_EQ(*list[i], 4999 - i);
 }
 
+TEST(SystemList, InconsistentComparisonNeverLeavesTheList) {
+  // A comparison that calls everything smaller (or greater) than everything
+  // else, itself included: the sort ends and keeps every entry.
+  for (int answer : {-1, 1}) {
+    std::vector<int> values(100);
+    for (int i = 0; i < 100; ++i) values[i] = i;
+    engine::TSystemList<int> list;
+    for (int& v : values) list.Add(&v);
+    list.Sort([answer](const int*, const int*) { return answer; });
+    std::vector<int> seen;
+    for (int i = 0; i < list.Count(); ++i) seen.push_back(*list[i]);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, values);
+  }
+}
+
 }  // namespace
