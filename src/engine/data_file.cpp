@@ -20,6 +20,10 @@ namespace h = data_header;
 
 namespace {
 
+// Bytes of the definitions area an older writer (engine version 0) enciphered:
+// the area's length modulo this.
+constexpr std::size_t kOldWriterCipherSpan = 65536;
+
 // Days from 1899-12-30 to the given civil date (proleptic Gregorian).
 std::int64_t DaysSince18991230(int y, int m, int d) {
   y -= m <= 2;
@@ -297,12 +301,13 @@ void TDataFile::MarkHeaderChanged() {
 void TDataFile::CipherDefinitions(bool encipher) {
   if (!Encrypted() || FDefinitions.empty()) return;
   // The definitions are enciphered as one unit. A file from an older writer
-  // (engine version 0) enciphered only the first (F * 768) mod 65536 bytes.
+  // (engine version 0) enciphered only the first (F * 768) mod 65536 bytes;
+  // this writer always enciphers the whole area (see WriteDefinitions).
   std::vector<std::uint8_t> area(FDefinitions.size() * kFieldDefinitionSize);
   for (std::size_t i = 0; i < FDefinitions.size(); ++i)
     std::memcpy(&area[i * kFieldDefinitionSize], FDefinitions[i].Bytes(), kFieldDefinitionSize);
   std::size_t unit = area.size();
-  if (EngineVersion() == 0) unit %= 65536;
+  if (!encipher && EngineVersion() == 0) unit %= kOldWriterCipherSpan;
   if (encipher)
     Encipher(area.data(), unit, kDataKey);
   else
@@ -340,6 +345,9 @@ void TDataFile::WriteDefinitions() {
   }
   if (FlushWanted(false)) Flush();
   FDefinitionsChanged = false;
+  // The area now follows this writer's rule; a header that still names the
+  // older writer would make the next reader decipher only part of it.
+  if (Encrypted() && EngineVersion() != kEngineVersion) WriteHeader(true, false);
 }
 
 const TFieldDefinition& TDataFile::GetDefinition(std::uint32_t i) const {

@@ -220,6 +220,35 @@ TEST_F(DataFileFormatTest, EncryptedTableHidesDefinitionsRecordsAndPassword) {
   EXPECT_TRUE(data->Diagnose().empty());
 }
 
+TEST_F(DataFileFormatTest, OlderWritersPartlyEncipheredDefinitionsAreReadAndUpgraded) {
+  // 100 fields: 76,800 bytes of definitions, of which an older writer (engine
+  // version 0) enciphered only the first 76,800 mod 65,536 = 11,264.
+  TFieldDefinitions fields;
+  for (int i = 0; i < 100; ++i) fields.push_back(Field("F" + std::to_string(i), kFieldInt32));
+  Create(LaidOut(fields), /*encrypted=*/true);
+  CloseAll();
+  std::vector<std::uint8_t> f = ReadBytes(Host("Back.DAT"));
+  std::uint8_t* area = &f[127];
+  Decipher(area, 76800, kDataKey);
+  Encipher(area, 11264, kDataKey);
+  bytes::PutI64(&f[h::kEngineVersionAt], 0);
+  PatchBytes(Host("Back.DAT"), 0, f);
+
+  Reopen();
+  EXPECT_EQ(data->GetDefinition(1).Name(), "F0");
+  EXPECT_EQ(data->GetDefinition(100).Name(), "F99");
+  EXPECT_TRUE(data->Diagnose().empty());
+  // Rewriting the definitions upgrades the file to this writer's rule.
+  TFieldDefinition renamed = data->GetDefinition(100);
+  renamed.SetName("Last");
+  data->SetDefinitionProperties(100, renamed);
+  data->WriteDefinitions();
+  Reopen();
+  EXPECT_EQ(data->EngineVersion(), kEngineVersion);
+  EXPECT_EQ(data->GetDefinition(1).Name(), "F0");
+  EXPECT_EQ(data->GetDefinition(100).Name(), "Last");
+}
+
 TEST(CipherTest, RoundTripsAndStartsAfreshPerUnit) {
   std::vector<std::uint8_t> unit(100, 0);
   std::vector<std::uint8_t> a = unit, b = unit;
