@@ -311,5 +311,72 @@ TEST_F(BlobFileTest, TransactionKeepsBlocksInMemoryUntilCommit) {
   EXPECT_LT(blob->ReadCount(), 10u);  // read in runs of up to 127 blocks
 }
 
+TEST_F(BlobFileTest, FullCacheWritesBackOutsideTransactions) {
+  std::vector<std::uint8_t> row = NewRow();
+  const std::vector<std::uint8_t> big = Pattern(494 * 600, 5);
+  Store(row, big);  // 600 changed blocks through a cache of 255
+  EXPECT_LE(blob->CachedCount(), 255u);
+  EXPECT_GT(blob->WriteCount(), 0u);
+  Flush();
+  Reopen();
+  std::vector<std::uint8_t> loaded;
+  ASSERT_EQ(Load(row, loaded), 0);
+  EXPECT_EQ(loaded, big);
+}
+
+TEST_F(BlobFileTest, ChangeCheckAndMissCheck) {
+  std::vector<std::uint8_t> row = NewRow();
+  Store(row, Pattern(100));
+  Flush();
+  Reopen();  // shared: the creator held the file exclusively
+  TSimpleStorageHost otherHost;
+  TBlobFile other(nullptr, &otherHost);
+  other.SetFileName(kBlob);
+  other.SetBlockSize(512);
+  other.Open();
+  EXPECT_FALSE(other.HeaderChanged());
+  std::vector<std::uint8_t> second = NewRow();
+  Store(second, Pattern(700));
+  Flush();
+  EXPECT_TRUE(other.HeaderChanged());
+  EXPECT_EQ(other.EndPosition(), blob->EndPosition());
+  EXPECT_EQ(other.ChangeCounter(), blob->ChangeCounter());
+  other.Close();
+
+  // A block missing from the cache first runs the table's change check.
+  blob->DropCache();
+  host.missChecks = 0;
+  host.changesOnMiss = true;
+  EXPECT_EQ(blob->GetBlock(nullptr, 512), nullptr);
+  TBlock* b = blob->GetBlock(nullptr, 512);
+  ASSERT_NE(b, nullptr);
+  blob->ReleaseBlock(b);
+  EXPECT_EQ(host.missChecks, 2);
+  // Loading a BLOB repeats after such a drop and still succeeds.
+  blob->DropCache();
+  host.changesOnMiss = true;
+  std::vector<std::uint8_t> loaded;
+  ASSERT_EQ(Load(row, loaded), 0);
+  EXPECT_EQ(loaded, Pattern(100));
+}
+
+TEST_F(BlobFileTest, BlockDataTransfersAreBounded) {
+  TBlock* b = blob->AllocateBlock(nullptr);
+  std::vector<std::uint8_t> bytes(600, 1);
+  EXPECT_EQ(EngineCodeOf([&] { blob->WriteBlockData(b, 0, 495, bytes.data()); }),
+            kErrInvalidBlobLength);
+  EXPECT_EQ(EngineCodeOf([&] { blob->WriteBlockData(b, 10, 490, bytes.data()); }),
+            kErrInvalidBlobLength);
+  blob->WriteBlockData(b, 0, 494, bytes.data());
+  EXPECT_EQ(b->used, 494);
+  EXPECT_TRUE(b->changed);
+  EXPECT_EQ(EngineCodeOf([&] { blob->ReadBlockData(b, 0, 495, bytes.data()); }),
+            kErrInvalidBlobLength);
+  b->used = 7;
+  EXPECT_EQ(blob->ReadBlockData(b, 0, 100, bytes.data()), 7u);
+  blob->ReleaseBlock(b);
+  EXPECT_EQ(EngineCodeOf([&] { blob->GetBlock(nullptr, 0); }), kErrBlobBufferCorrupt);
+}
+
 }  // namespace
 }  // namespace engine_test
