@@ -2,6 +2,7 @@
 #include "zip/dir_load.h"
 
 #include <array>
+#include <set>
 #include <vector>
 
 #include "platform/ui_services.h"
@@ -199,6 +200,7 @@ void LoadDirectory(TStream& archive, const TDirLoadOptions& options, TZipDirecto
 
   dir.list = std::make_unique<TSortedZip>(TDupPolicy::kError, true, TZipSortMode::ByNone);
   bool repaired = false;
+  std::set<const TZipHeaderInfo*> merged;
   std::int64_t directoryStart = end.CentralDirOffset;
   int read = 0;
   archive.Seek(directoryStart, kSeekFromBeginning);
@@ -233,8 +235,9 @@ void LoadDirectory(TStream& archive, const TDirLoadOptions& options, TZipDirecto
       // Merge into the scanned entry at the same disk and local offset.
       header->RelativeOffsetOfLocalHeader =
           static_cast<std::uint32_t>(header->RelativeOffsetOfLocalHeader + end.ArchiveShift);
+      // Each scanned entry takes the first central header that claims it.
       int index = 0;
-      if (dir.list->Find(*header, index)) {
+      if (dir.list->Find(*header, index) && merged.insert(dir.list->Item(index)).second) {
         TZipHeaderInfo* scanned = dir.list->Item(index);
         const std::uint32_t localOffset = scanned->RelativeOffsetOfLocalHeader;
         *scanned = *header;

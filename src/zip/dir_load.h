@@ -17,7 +17,8 @@
 //     archive shift. When a header still cannot be read and the previous one
 //     declared an extra field, reading is retried once that many bytes back.
 //     Otherwise the repair scan runs (once) and the walk restarts, merging
-//     each central header into the scanned entry at the same local offset.
+//     each central header into the scanned entry at the same local offset
+//     (the first header to claim an entry wins; later claimants are dropped).
 //  4. Two central headers at one local offset ("Duplicate Object index") also
 //     fall back to the repair scan.
 //
