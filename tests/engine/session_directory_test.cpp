@@ -11,6 +11,7 @@
 #include "engine/file_list.h"
 #include "engine/lock_map.h"
 #include "engine_test_util.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/system.h"
 
@@ -294,6 +295,20 @@ TEST_F(SessionTest, StartTransactionFailsQuietlyWhileAnotherProcessHoldsATable) 
   dir->Rollback();
   dir->CloseTable(a);
   dir->CloseTable(b);
+}
+
+TEST_F(SessionTest, ReadOnlyAttributeMakesTheTableReadOnlyAndLockFree) {
+  TDataSession session;
+  TDataDirectory* dir = session.OpenDirectory("", "D:\\Bk");
+  MakeTable(dir, "Frozen");
+  ASSERT_TRUE(platform::SetFileAttributes("D:\\Bk\\Frozen.IDX", platform::kAttrReadOnly));
+  TDataTable* t = dir->OpenTable("Frozen", TTableOptions{});
+  EXPECT_TRUE(t->ReadOnlyAttrFound());
+  EXPECT_TRUE(t->ReadOnly());
+  dir->StartTransaction();  // a read-only table takes no transaction lock
+  EXPECT_FALSE(t->HoldsTransactionLock());
+  dir->Rollback();
+  dir->CloseTable(t);
 }
 
 TEST_F(SessionTest, FreeingADirectoryRollsBackItsTransaction) {
