@@ -624,10 +624,7 @@ ExpTree Evaluator::Function(const TExpToken& node) {
         ExpTree p = Eval(*node.right);
         places = std::clamp<std::int64_t>(IntegerValue(*p), 0, kMaxRoundPlaces);
       }
-      const double v = NumberAsDouble(*x);
-      const double scale = std::pow(10.0, static_cast<double>(places));
-      const double scaled = v * scale;
-      result->SetDouble(std::isfinite(scaled) ? std::round(scaled) / scale : v);
+      result->SetDouble(RoundDecimal(NumberAsDouble(*x), static_cast<int>(places)));
       break;
     }
     default:

@@ -1,6 +1,7 @@
 // Conversion of expression values between field types (see value_convert.h).
 #include "engine/sql/value_convert.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,14 +15,45 @@ namespace {
 constexpr int kCurrencyDecimals = 4;   // a string read as a currency value
 constexpr int kMaxStoredBcdScale = 9;  // the scale digit of the stored form
 constexpr double kPowersOfTen[] = {1.0, 10.0, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+constexpr std::size_t kFixedBufferSize = 512;  // the longest fixed form of a double
+// The largest magnitude of the BCD form: magnitude x 10 + scale fits int64.
+constexpr std::uint64_t kMaxBcdMagnitude = 922337203685477579ULL;
 
 double RoundHalfAway(double v) {
   return std::round(v);
 }
 
+// The decimal digits of `magnitude` (>= 0) rounded half away from zero at
+// `places` decimals, with the decimal point implied `places` digits from the
+// right. Rounding works on the shortest decimal form of the double, so 12.345
+// rounds to 12.35 as written, not as its binary neighbour 12.3449999...
+std::string RoundedDigits(double magnitude, int places) {
+  char buffer[kFixedBufferSize];
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::fixed);
+  const std::string text(buffer, ec == std::errc() ? end : buffer);
+  const std::size_t dot = text.find('.');
+  std::string digits = text.substr(0, dot);
+  std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+  fraction.resize(static_cast<std::size_t>(places) + 1, '0');
+  const char next = fraction.back();
+  fraction.pop_back();
+  digits += fraction;
+  if (next >= '5') {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0) {
+      digits = "1" + digits;
+    } else {
+      ++digits[i - 1];
+    }
+  }
+  const std::size_t first = digits.find_first_not_of('0');
+  return first == std::string::npos ? "0" : digits.substr(first);
+}
+
 double RoundTo(double v, int decimals) {
-  const double p = kPowersOfTen[decimals];
-  return RoundHalfAway(v * p) / p;
+  return RoundDecimal(v, decimals);
 }
 
 // The raw bytes of a value as the target's field form, when they cover it.
@@ -151,12 +183,25 @@ std::optional<std::int64_t> EncodeBcd(double value, int scale) {
   if (scale < 0 || scale > static_cast<int>(kMaxBcdScale) || !std::isfinite(value)) {
     return std::nullopt;
   }
-  const double magnitude = RoundHalfAway(std::fabs(value) * kPowersOfTen[scale]);
-  // The form multiplies by ten once more for the scale digit.
-  constexpr double kLimit = 9.0e17;
-  if (magnitude >= kLimit) return std::nullopt;
+  const std::string digits = RoundedDigits(std::fabs(value), scale);
+  std::uint64_t magnitude = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+  if (ec != std::errc() || end != digits.data() + digits.size() || magnitude > kMaxBcdMagnitude) {
+    return std::nullopt;
+  }
   const std::int64_t stored = static_cast<std::int64_t>(magnitude) * 10 + scale;
   return value < 0 && magnitude != 0 ? -stored : stored;
+}
+
+double RoundDecimal(double value, int places) {
+  if (!std::isfinite(value) || places < 0) return value;
+  std::string digits = RoundedDigits(std::fabs(value), places);
+  const std::size_t n = static_cast<std::size_t>(places);
+  if (digits.size() <= n) digits = std::string(n + 1 - digits.size(), '0') + digits;
+  digits = digits.substr(0, digits.size() - n) + "." + digits.substr(digits.size() - n);
+  double v = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), v);
+  return value < 0 ? -v : v;
 }
 
 int BcdScale(std::int64_t stored) {

@@ -38,6 +38,9 @@ bool IsDateTimeType(int type);  // DATE, TIME, TIMESTAMP
 // BCD values; nullopt when the value does not fit the form.
 std::optional<std::int64_t> EncodeBcd(double value, int scale);
 double DecodeBcd(std::int64_t stored);
+// `value` rounded half away from zero to `places` decimals, deciding on its
+// shortest decimal form (2.345 to 2 places is 2.35).
+double RoundDecimal(double value, int places);
 int BcdScale(std::int64_t stored);
 
 // The value of a number node (types 4, 5, 6, 7, 8, 12) as double or int64.
