@@ -2,12 +2,15 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <functional>
 
 #include "app/ui/frm_dir.h"
 #include "app/ui/frm_setsize.h"
+#include "app/ui/qt_ui_services.h"
 #include "platform/paths.h"
 #include "ui_test_support.h"
 
@@ -138,6 +141,50 @@ class DialogsTest : public QObject {
       if (how == 2) dialog->Button1->click();
     });
     QCOMPARE(app::ui::AskSizeLimit(nullptr, 5), 640);
+  }
+
+  void messageBoxAnswersWithTheButtonChosen_data() {
+    QTest::addColumn<int>("buttons");  // platform::MsgButtons
+    QTest::addColumn<int>("press");    // QMessageBox::StandardButton, 0 for the close box
+    QTest::addColumn<int>("answer");   // platform::MsgResult
+    using platform::MsgButtons;
+    using platform::MsgResult;
+    QTest::newRow("Ok") << int(MsgButtons::Ok) << int(QMessageBox::Ok) << int(MsgResult::Ok);
+    QTest::newRow("Yes") << int(MsgButtons::YesNo) << int(QMessageBox::Yes) << int(MsgResult::Yes);
+    QTest::newRow("No") << int(MsgButtons::YesNo) << int(QMessageBox::No) << int(MsgResult::No);
+    QTest::newRow("Cancel") << int(MsgButtons::YesNoCancel) << int(QMessageBox::Cancel)
+                            << int(MsgResult::Cancel);
+    QTest::newRow("Yes to all") << int(MsgButtons::YesNoAll) << int(QMessageBox::YesToAll)
+                                << int(MsgResult::YesToAll);
+    QTest::newRow("Retry") << int(MsgButtons::AbortRetryIgnore) << int(QMessageBox::Retry)
+                           << int(MsgResult::Retry);
+    QTest::newRow("Escape in OK/Cancel")
+        << int(MsgButtons::OkCancel) << 0 << int(MsgResult::Cancel);
+  }
+
+  void messageBoxAnswersWithTheButtonChosen() {
+    QFETCH(int, buttons);
+    QFETCH(int, press);
+    QFETCH(int, answer);
+    QString shownText, shownTitle;
+    OnNextModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(box != nullptr);
+      shownText = box->text();
+      shownTitle = box->windowTitle();
+      if (press == 0) {
+        QTest::keyClick(box, Qt::Key_Escape);
+      } else {
+        box->button(static_cast<QMessageBox::StandardButton>(press))->click();
+      }
+    });
+    app::ui::QtUiServices services;
+    const platform::MsgResult result =
+        services.MessageBox("完成了,萬歲!!", "備份程式", static_cast<platform::MsgButtons>(buttons),
+                            platform::MsgIcon::Information, platform::MsgResult::None);
+    QCOMPARE(int(result), answer);
+    QCOMPARE(shownText, U("完成了,萬歲!!"));
+    QCOMPARE(shownTitle, U("備份程式"));
   }
 
   void directoryDialogStartsAtTheCurrentDirectory() {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLayout>
+#include <QListView>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextEdit>
@@ -361,10 +362,28 @@ class MainWindowTest : public QObject {
   void openDialogChoosesTheBackupFile() {
     TempDrive d('D');
     d.MakeFile("Backups/Back.dat");
+    d.MakeFile("Backups/Old.DAT");
+    d.MakeFile("Backups/notes.txt");
     TfrmMain w;
     w.SetNewBackupDir("D:\\Out");
-    OnNextModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    w.OpenDialog1->setDirectory(QString::fromStdString((d.Root() / "Backups").string()));
+    QStringList listed;
+    OnNextModal([&listed](QWidget* modal) {
+      // What the dialog lists: .dat files whatever the case of the extension.
+      auto* view = modal->findChild<QListView*>(QStringLiteral("listView"));
+      if (view != nullptr) {
+        QTest::qWait(300);  // the file system model fills the view in the background
+        const QModelIndex root = view->rootIndex();
+        for (int row = 0; row < view->model()->rowCount(root); ++row) {
+          if (!view->isRowHidden(row))
+            listed << view->model()->index(row, 0, root).data().toString();
+        }
+      }
+      static_cast<QDialog*>(modal)->reject();
+    });
     w.SpeedButton2->click();
+    listed.sort();
+    QCOMPARE(listed, (QStringList{"Back.dat", "Old.DAT"}));
     QCOMPARE(w.stDBFile->text(), U("不指定"));  // cancelled: nothing changes
     QCOMPARE(w.stTemppath->text(), QStringLiteral("D:\\Out"));
 
