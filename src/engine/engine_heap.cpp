@@ -31,9 +31,10 @@ struct HeapCounters {
   std::uint64_t compactions = 0;
 };
 
+// Never destroyed: engine buffers owned by static objects are freed at exit.
 HeapCounters& Counters() {
-  static HeapCounters counters;
-  return counters;
+  static auto* counters = new HeapCounters;
+  return *counters;
 }
 
 std::size_t& SizeOf(void* raw) {

@@ -123,14 +123,15 @@ struct ErrorContext {
   std::string indexName;
 };
 
-// The one error context of the process and its critical section.
+// The one error context of the process and its critical section; never
+// destroyed, so that errors can still be raised while the process exits.
 std::recursive_mutex& ContextLock() {
-  static std::recursive_mutex lock;
-  return lock;
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
 }
 ErrorContext& Context() {
-  static ErrorContext context;
-  return context;
+  static auto* context = new ErrorContext;
+  return *context;
 }
 
 std::string Cut(std::string_view text, std::size_t limit) {

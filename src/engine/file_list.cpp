@@ -20,8 +20,10 @@ std::unique_ptr<TAbstractFile> MakeFile(const std::string& name, bool inMemory) 
 }  // namespace
 
 TFileList& TFileList::Instance() {
-  static TFileList instance;
-  return instance;
+  // Never destroyed: handlers held by other static objects may still close
+  // their files while the process exits.
+  static TFileList* instance = new TFileList;
+  return *instance;
 }
 
 int TFileList::Find(const std::string& name, bool inMemory) const {

@@ -11,13 +11,14 @@
 namespace engine {
 namespace {
 
+// Never destroyed, like every process-wide object of the engine.
 std::mutex& SleepMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 LockSleepFunction& SleepSlot() {
-  static LockSleepFunction sleep;
-  return sleep;
+  static auto* sleep = new LockSleepFunction;
+  return *sleep;
 }
 
 void LockSleep(std::uint32_t milliseconds) {

@@ -2,6 +2,10 @@
 // transaction operations, on real directories below D:.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -309,6 +313,27 @@ TEST_F(SessionTest, ReadOnlyAttributeMakesTheTableReadOnlyAndLockFree) {
   EXPECT_FALSE(t->HoldsTransactionLock());
   dir->Rollback();
   dir->CloseTable(t);
+}
+
+TEST_F(SessionTest, ProcessExitWithTheEngineRunningEndsCleanly) {
+  // Made without the engine, so that in a fresh process the engine starts
+  // before its file registry is first used.
+  platform_test::WriteHostFile(Host("Bk/A.DAT"), "");
+  platform_test::WriteHostFile(Host("Bk/A.IDX"), "");
+  // The default session outlives main(); its tables close their files while
+  // the process's static objects are destroyed.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    engine::StartEngine();
+    TDataDirectory* dir = engine::DefaultSession().OpenDirectory("", "D:\\Bk");
+    dir->OpenTable("A", TTableOptions{});
+    dir->StartTransaction();
+    std::exit(dir->InTransaction() ? 0 : 3);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(SessionTest, FreeingADirectoryRollsBackItsTransaction) {
