@@ -18,6 +18,13 @@ constexpr int kMaxEmptySteps = 1 << 20;
 
 }  // namespace
 
+bool TIndexTree::Reaches(const TPath& path, std::int32_t position) {
+  for (const TStep& step : path) {
+    if (step.page->Position == position) return true;
+  }
+  return false;
+}
+
 TIndexTree::TIndexTree(TIndexFile& file, int slot, const TKeyLayout& layout, TDataCursor* cursor)
     : FFile(file), FSlot(slot), FLayout(layout), FCursor(cursor), FKeyLength(layout.KeyLength()) {
   const int stored = file.Descriptor(slot).KeyLength();
@@ -76,13 +83,19 @@ void TIndexTree::InsertOnce(const std::uint8_t* key, std::int32_t recordNumber) 
     }
     int i = page->SearchForInsert(FLayout, key, FKeyLength);
     if (i == 0) i = 1;
+    if (page->Value(i) == page->Position || Reaches(path, page->Value(i))) {
+      RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());  // a cycle
+    }
     TPageRef child = Page(page->Value(i));
     CheckChild(*page, *child);
     child->Parent = page->Position;
-    page->SetEntryCount(i, page->EntryCount(i) + 1);
-    MarkChanged(*page);
     path.push_back({std::move(page), i});
     page = std::move(child);
+  }
+  // The whole path could be read: only now do the counts on the way change.
+  for (TStep& step : path) {
+    step.page->SetEntryCount(step.entry, step.page->EntryCount(step.entry) + 1);
+    MarkChanged(*step.page);
   }
   const int after = page->SearchForInsert(FLayout, key, FKeyLength);
   page->InsertEntry(after, key, recordNumber, 0);
@@ -174,6 +187,9 @@ bool TIndexTree::DeleteOnce(const std::uint8_t* key, std::int32_t recordNumber) 
       RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());
     }
     const int i = page->Search(FLayout, key, FKeyLength, found);
+    if (page->Value(i) == page->Position || Reaches(path, page->Value(i))) {
+      RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());  // a cycle
+    }
     TPageRef child = Page(page->Value(i));
     CheckChild(*page, *child);
     child->Parent = page->Position;
@@ -207,6 +223,7 @@ void TIndexTree::Rebalance(TPath& path, TPageRef page) {
           FFile.SetRoot(FSlot, 0);
         }
       } else if (page->Count() == 1) {
+        if (page->Value(1) == page->Position) RaiseEngineError(kErrIndexPageCorrupt, table);
         TPageRef child = Page(page->Value(1));
         child->Type = child->IsLeaf() ? kPageRootLeaf : kPageRoot;
         child->Prev = child->Next = 0;
@@ -261,7 +278,11 @@ void TIndexTree::Rebalance(TPath& path, TPageRef page) {
       return;
     }
     const bool partnerBefore = partnerEntry < e;
-    TPageRef partner = Page(parent.Value(partnerEntry));
+    const std::int32_t partnerPosition = parent.Value(partnerEntry);
+    if (partnerPosition == page->Position || Reaches(path, partnerPosition)) {
+      RaiseEngineError(kErrIndexPageCorrupt, table);
+    }
+    TPageRef partner = Page(partnerPosition);
     if ((partnerBefore ? partner->Next : partner->Prev) != page->Position ||
         partner->IsLeaf() != page->IsLeaf()) {
       RaiseEngineError(kErrIndexPageCorrupt, table);

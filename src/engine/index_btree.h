@@ -119,6 +119,7 @@ class TIndexTree {
   template <typename F>
   auto Restartable(F&& operation) -> decltype(operation());
 
+  static bool Reaches(const TPath& path, std::int32_t position);
   TPageRef Page(std::int32_t position);
   TPageRef Root();
   void CheckChild(const TPage& parent, const TPage& child) const;

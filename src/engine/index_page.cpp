@@ -64,6 +64,10 @@ TEntryShape ShapeOf(const TPageFormat& format, const std::uint8_t* prev, const s
 
 }  // namespace
 
+void TPage::CheckEntry(int i) const {
+  if (i < 1 || i > FCount) RaiseEngineError(kErrIndexPageCorrupt);
+}
+
 void TPage::Reset(std::int32_t position, int slot, const TPageFormat& format) {
   Position = position;
   Slot = slot;
@@ -120,6 +124,7 @@ void TPage::SetEntryCount(int i, std::int32_t count) {
 
 void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
                         std::int32_t count) {
+  if (after < 0 || after > FCount) RaiseEngineError(kErrIndexPageCorrupt);
   const std::size_t stride = Stride();
   std::vector<std::uint8_t> entry(stride, 0);
   std::memcpy(entry.data(), key, static_cast<std::size_t>(FFormat.keyLength));
@@ -132,6 +137,7 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
 }
 
 void TPage::RemoveEntry(int i) {
+  CheckEntry(i);
   const std::size_t stride = Stride();
   auto first = FEntries.begin() + static_cast<std::ptrdiff_t>(i - 1) * stride;
   FEntries.erase(first, first + static_cast<std::ptrdiff_t>(stride));
@@ -140,6 +146,7 @@ void TPage::RemoveEntry(int i) {
 
 void TPage::TakeTail(int first, TPage& out) {
   if (first > FCount) return;
+  if (first < 1 || &out == this) RaiseEngineError(kErrIndexPageCorrupt);
   auto from = FEntries.begin() + static_cast<std::ptrdiff_t>(first - 1) * Stride();
   out.FEntries.insert(out.FEntries.end(), from, FEntries.end());
   out.FCount += FCount - first + 1;
@@ -148,12 +155,14 @@ void TPage::TakeTail(int first, TPage& out) {
 }
 
 void TPage::Prepend(TPage& from) {
+  if (&from == this) RaiseEngineError(kErrIndexPageCorrupt);
   FEntries.insert(FEntries.begin(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
   from.ClearEntries();
 }
 
 void TPage::Append(TPage& from) {
+  if (&from == this) RaiseEngineError(kErrIndexPageCorrupt);
   FEntries.insert(FEntries.end(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
   from.ClearEntries();

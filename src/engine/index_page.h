@@ -124,12 +124,17 @@ class TPage {
 
  private:
   std::size_t Stride() const { return static_cast<std::size_t>(FFormat.keyLength) + 8; }
+  // Entry i's slot; an entry number outside 1..Count() (a corrupt link or
+  // count) raises 8965 instead of touching memory outside the page.
   std::uint8_t* Slot_(int i) {
+    CheckEntry(i);
     return FEntries.data() + static_cast<std::size_t>(i - 1) * Stride();
   }
   const std::uint8_t* Slot_(int i) const {
+    CheckEntry(i);
     return FEntries.data() + static_cast<std::size_t>(i - 1) * Stride();
   }
+  void CheckEntry(int i) const;
   // Stored size of entry i given its predecessor's key (nullptr for the first).
   int EntryStoredSize(const std::uint8_t* prev, const std::uint8_t* key) const;
 
