@@ -13,9 +13,11 @@ cmake --build "$build" -j "$(nproc)" --target backup
 
 out=$PWD/docs/screenshots
 mkdir -p "$out"
-# A fresh scratch directory as the current directory, so that nothing of the
-# user's shows in the window; removed at the end.
+program=$PWD/$build/src/app/backup
+# A small scratch tree as drive D: and the current directory D:\Data, so that
+# the directory dialog shows the same thing on every machine; removed at the end.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-(cd "$scratch" && BACKUP_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb \
-  xvfb-run -a -s "-screen 0 800x600x24" "$OLDPWD/$build/src/app/backup")
+mkdir -p "$scratch/Data/Documents" "$scratch/Data/Photos" "$scratch/Data/Projects"
+(cd "$scratch/Data" && BACKUP_DRIVES="D=$scratch" BACKUP_SCREENSHOT_DIR="$out" \
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" "$program")

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(kScreenshotDelayMs, &frmMain, [&] {
       const QStringList files = app::ui::SaveScreenshots(frmMain, QString::fromLocal8Bit(dir));
       for (const QString& file : files) std::printf("%s\n", file.toLocal8Bit().constData());
-      if (files.size() != frmMain.PageControl1->count()) status = EXIT_FAILURE;
+      if (files.size() != frmMain.PageControl1->count() + 2) status = EXIT_FAILURE;
       QApplication::quit();
     });
     application.exec();

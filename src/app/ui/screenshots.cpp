@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QPixmap>
 
+#include "app/ui/frm_dir.h"
 #include "app/ui/frm_main.h"
+#include "app/ui/frm_setsize.h"
 
 namespace app::ui {
 
@@ -21,6 +23,19 @@ QStringList SaveScreenshots(TfrmMain& window, const QString& directory) {
     if (window.grab().save(file)) written << file;
   }
   window.PageControl1->setCurrentIndex(previous);
+
+  // The two dialogs, shown without waiting for them.
+  const auto saveDialog = [&](QWidget& dialog, const char* name) {
+    dialog.show();
+    QApplication::processEvents();
+    const QString file = QDir(directory).filePath(QLatin1String(name));
+    if (dialog.grab().save(file)) written << file;
+    dialog.hide();
+  };
+  TfrmSetsize sizeDialog(&window);
+  saveDialog(sizeDialog, "dialog-size.png");
+  TfrmDir dirDialog(&window);
+  saveDialog(dirDialog, "dialog-directory.png");
   return written;
 }
 

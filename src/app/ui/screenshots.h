@@ -11,8 +11,9 @@ namespace app::ui {
 class TfrmMain;
 
 // Shows each page of `window` in turn and saves it into `directory` as
-// page-backup.png, page-restore.png and page-help.png. Returns the files
-// written; a file that could not be saved is left out.
+// page-backup.png, page-restore.png and page-help.png, then the size and
+// directory dialogs as dialog-size.png and dialog-directory.png. Returns the
+// files written; a file that could not be saved is left out.
 QStringList SaveScreenshots(TfrmMain& window, const QString& directory);
 
 }  // namespace app::ui
