@@ -86,7 +86,8 @@ bool ReadDynamicTables(DecoderState& s) {
       repeat = 3 + s.Bits(2);
     } else if (sym == kRepeatZeroShort) {
       repeat = 3 + s.Bits(3);
-    } else {
+    } else {  // kRepeatZeroLong
+      static_assert(kRepeatZeroLong == kRepeatZeroShort + 1);
       repeat = 11 + s.Bits(7);
     }
     if (i + repeat > total) return false;

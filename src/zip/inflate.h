@@ -62,7 +62,7 @@ struct DecodeParams {
   std::uint64_t uncompressedSize = 0;  // reduce and implode stop after this many bytes
 };
 
-class DecoderState;  // work areas: input buffer, window, code tables (inflate_state.h)
+struct DecoderState;  // work areas: input buffer, window, code tables (inflate_state.h)
 
 class EntryDecoder {
  public:

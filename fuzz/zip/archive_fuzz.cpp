@@ -1,0 +1,99 @@
+// Fuzz harness for the archive side of the zip component: the directory load
+// (end record search, central headers, repair scan) and the extraction of an
+// in-memory archive (local headers, decoding, CRC checks, output paths).
+//
+// The first input byte picks the incomplete-archive mode, the rest is the
+// archive. Extraction goes to a private temporary directory (mapped to drive
+// F:) that is emptied after every input; nothing may land outside it.
+//
+// Build and run (clang):
+//   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DORV_BUILD_FUZZ=ON -DORV_BUILD_TESTS=OFF \
+//       -DORV_BUILD_GUI=OFF
+//   ninja -C build-fuzz zip_archive_fuzz
+//   build-fuzz/fuzz/zip/zip_archive_fuzz -max_total_time=300 -max_len=65536 \
+//       fuzz/zip/archive_corpus <the sample archives of ../shared/testdata/zip>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/ui_services.h"
+#include "zip/dir_load.h"
+#include "zip/unzip_reader.h"
+#include "zip/zip_errors.h"
+
+namespace {
+
+// Answers every message box with its default and never cancels.
+class QuietUi : public platform::UiServices {
+ public:
+  platform::MsgResult MessageBox(std::string_view, std::string_view, platform::MsgButtons buttons,
+                                 platform::MsgIcon, platform::MsgResult) override {
+    return platform::FirstButton(buttons);
+  }
+  void ProcessMessages() override {}
+  bool CancelRequested() override { return false; }
+};
+
+const std::string& OutputRoot() {
+  static const std::string root = [] {
+    std::string templ = (std::filesystem::temp_directory_path() / "orv-fuzz-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) std::abort();
+    std::string sandbox = templ + "/sandbox";
+    std::filesystem::create_directories(sandbox);
+    platform::SetDrive('F', templ);
+    static QuietUi ui;
+    platform::InstallUiServices(&ui);
+    return templ;
+  }();
+  return root;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string& root = OutputRoot();
+  if (size < 1) return 0;
+  const auto mode = static_cast<zip::TIncompleteZipMode>(data[0] % 3);
+  std::vector<std::uint8_t> archive(data + 1, data + size);
+
+  // The directory load alone.
+  {
+    zip::TMemoryStream stream(archive);
+    zip::TDirLoadOptions options;
+    options.incompleteMode = mode;
+    options.doProcessMessages = false;
+    zip::TZipDirectory dir;
+    try {
+      zip::LoadDirectory(stream, options, dir);
+    } catch (const zip::EZipError&) {
+    }
+  }
+
+  // Testing and extracting every entry.
+  zip::TOrvUnZip reader;
+  reader.UseMemoryArchive(archive);
+  reader.IncompleteZipMode = mode;
+  reader.DoProcessMessages = false;
+  reader.DoAll = true;
+  reader.RecreateDirs = true;
+  reader.OverwriteMode = zip::TUZOverwriteMode::Always;
+  reader.Password = "fuzz";
+  try {
+    reader.TestZip();
+    reader.UseMemoryArchive(archive);
+    reader.SetDestDir("F:\\sandbox\\out");
+    reader.DoAll = true;
+    reader.UnZip();
+  } catch (const zip::EZipError&) {
+  }
+  // Everything written stays below the sandbox.
+  for (const auto& entry : std::filesystem::directory_iterator(root)) {
+    if (entry.path().filename() != "sandbox") std::abort();
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root + "/sandbox/out", ec);
+  return 0;
+}
