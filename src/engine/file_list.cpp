@@ -199,7 +199,11 @@ std::int32_t TFileList::CopyOut(TAbstractFile* file, std::int32_t id, const std:
   if (destId < 0) return destId;
   const std::int32_t result = CopyData(*file, id, *dest, destId);
   const std::int32_t closed = CloseFile(dest, inMemory, destId);
-  return result < 0 ? result : closed;
+  if (result < 0) {
+    RemoveFile(destName, inMemory);  // a partial copy is worth nothing
+    return result;
+  }
+  return closed;
 }
 
 std::int32_t TFileList::CopyIn(TAbstractFile* file, std::int32_t id, const std::string& sourceName,

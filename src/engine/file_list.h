@@ -51,7 +51,8 @@ class TFileList {
   std::int32_t RemoveFile(const std::string& name, bool inMemory);
   // Registered, or (physical files) present on disk.
   bool HasFile(const std::string& name, bool inMemory);
-  // Copies the open `file` from its start into a new file `destName`.
+  // Copies the open `file` from its start into a new file `destName`; a copy
+  // that fails part-way is removed again.
   std::int32_t CopyOut(TAbstractFile* file, std::int32_t id, const std::string& destName,
                        bool inMemory);
   // Replaces the content of the open `file` by that of `sourceName`, which is

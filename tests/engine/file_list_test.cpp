@@ -223,4 +223,18 @@ TEST_F(FileListTest, CopyOutAndCopyInMoveWholeFilesInChunks) {
   }
 }
 
+TEST_F(FileListTest, FailedCopyLeavesNoPartialFile) {
+  for (bool inMemory : {false, true}) {
+    SCOPED_TRACE(inMemory);
+    TAbstractFile* src = nullptr;
+    const std::int32_t s = Create("D:\\Src.DAT", inMemory, &src);
+    Write(src, s, "abc");
+    // An opener id that is not the source's own: the read fails.
+    EXPECT_LT(list.CopyOut(src, s + 100, "D:\\Partial.DAT", inMemory), 0);
+    EXPECT_FALSE(list.HasFile("D:\\Partial.DAT", inMemory));
+    list.CloseFile(src, inMemory, s);
+    list.RemoveFile("D:\\Src.DAT", inMemory);
+  }
+}
+
 }  // namespace
