@@ -8,8 +8,9 @@
 //
 // Contract of the routines:
 //   - DecodeInput::Read is asked for at most kDecodeInputPiece bytes and returns how many it
-//     delivered. Fewer (and then 0) means the entry's stored data has ended; the decoder then
-//     continues with the bits it holds and never asks for more.
+//     delivered (a short count is fine); 0 means the entry's stored data has ended, and the
+//     decoder then continues with the bits it holds and never asks again. The decoder may ask
+//     for more before it needs the bytes (it reads ahead up to one piece), never past a 0.
 //   - DecodeOutput::Write receives decoded bytes in pieces of exactly kDecodeWindowSize bytes
 //     each time the window fills, then the remaining bytes (if any) once the data has ended
 //     properly. It is never called with 0 bytes.

@@ -196,5 +196,17 @@ TEST(CodecLegacy, ShrinkCodes) {
   }
 }
 
+TEST(CodecLegacy, MethodDispatch) {
+  const Bytes stored = testutil::MakeData(testutil::DataKind::kBinary, 70000);
+  Bytes out;
+  EXPECT_EQ(Decode(CodecMethod::kStored, 0, stored.size(), stored, &out), DecodeStatus::kOk);
+  EXPECT_EQ(out, stored);
+  for (std::uint16_t method : {7, 9, 12, 14, 99}) {
+    EXPECT_FALSE(IsSupportedMethod(method)) << method;
+    EXPECT_EQ(Decode(method, 0, 10, stored, &out), DecodeStatus::kUnsupportedMethod) << method;
+  }
+  for (std::uint16_t method : {0, 1, 2, 3, 4, 5, 6, 8}) EXPECT_TRUE(IsSupportedMethod(method));
+}
+
 }  // namespace
 }  // namespace zip
