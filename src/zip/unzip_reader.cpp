@@ -28,6 +28,7 @@ void TOrvUnZip::SetZipName(std::string_view name) {
     throw EZipNotSupported("The file-open dialog is not available: name the archive");
   }
   zipName_ = name;
+  memoryArchive_.reset();
   Reset();
 }
 
@@ -68,6 +69,21 @@ void TOrvUnZip::CloseArchive() {
   archive_.reset();
 }
 
+void TOrvUnZip::CreateArchiveStream() {
+  if (memoryArchive_) {
+    archive_ = std::make_unique<TMemoryStream>(*memoryArchive_);
+  } else {
+    archive_ =
+        std::make_unique<TLFNFileStream>(zipName_, kZipBufferSize, false, TFileMode::kOpenRead);
+  }
+}
+
+void TOrvUnZip::UseMemoryArchive(std::vector<std::uint8_t> bytes) {
+  Reset();
+  memoryArchive_ = std::move(bytes);
+  zipName_ = "(memory)";
+}
+
 void TOrvUnZip::Reset() {
   view_.reset();
   dir_.Clear();
@@ -95,6 +111,7 @@ bool TOrvUnZip::Skip(TSkipReason reason, const std::string& name, int index) {
 }
 
 void TOrvUnZip::RecordArchiveStamp() {
+  if (memoryArchive_) return;
   std::uint32_t dos = 0;
   const auto size = platform::GetFileSize(zipName_);
   if (platform::GetFileDosTime(zipName_, dos) && size) {
@@ -105,6 +122,7 @@ void TOrvUnZip::RecordArchiveStamp() {
 }
 
 bool TOrvUnZip::ArchiveChanged() const {
+  if (memoryArchive_) return false;
   std::uint32_t dos = 0;
   const auto size = platform::GetFileSize(zipName_);
   if (!stamp_ || !platform::GetFileDosTime(zipName_, dos) || !size) return true;
@@ -117,8 +135,7 @@ void TOrvUnZip::Open() {
     CloseArchive();
   }
   if (!archive_) {
-    archive_ =
-        std::make_unique<TLFNFileStream>(zipName_, kZipBufferSize, false, TFileMode::kOpenRead);
+    CreateArchiveStream();
   }
   if (!dir_.list || ArchiveChanged()) {
     RecordArchiveStamp();
@@ -197,8 +214,7 @@ void TOrvUnZip::LoadEntryComment(TZipHeaderInfo& entry) {
   if (entry.FileCommentLength == 0 || entry.FileComment()) return;
   const bool wasOpen = archive_ != nullptr;
   if (!archive_) {
-    archive_ =
-        std::make_unique<TLFNFileStream>(zipName_, kZipBufferSize, false, TFileMode::kOpenRead);
+    CreateArchiveStream();
   }
   std::array<std::uint8_t, kCentralHeaderSize> b{};
   std::string text;
@@ -226,8 +242,7 @@ std::string TOrvUnZip::ZipComment() {
   if (dir_.end.CommentLength != 0 && !dir_.end.Comment) {
     const bool wasOpen = archive_ != nullptr;
     if (!archive_) {
-      archive_ =
-          std::make_unique<TLFNFileStream>(zipName_, kZipBufferSize, false, TFileMode::kOpenRead);
+      CreateArchiveStream();
     }
     dir_.end.LoadComment(*archive_);
     if (!wasOpen && !KeepZipOpen) CloseArchive();

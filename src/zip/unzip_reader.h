@@ -111,6 +111,10 @@ class TOrvUnZip {
   // Decodes every entry (all, or those FilesList selects) and checks its CRC
   // without writing anything; returns the number that passed.
   int TestZip();
+  // Reads the archive from memory instead of a file (ZipName becomes
+  // "(memory)"; setting ZipName returns to files). The writer does not
+  // write memory archives.
+  void UseMemoryArchive(std::vector<std::uint8_t> bytes);
   // Asks the running operation to stop at its next check (EUserCanceled).
   void Cancel() { cancelRequested_ = true; }
 
@@ -137,6 +141,7 @@ class TOrvUnZip {
   // Drops the directory, closes the archive and clears the end record.
   void Reset();
   void CloseArchive();
+  void CreateArchiveStream();
   // Processes pending messages and raises EUserCanceled on a cancel request.
   void CheckCancel();
   void Message(const std::string& text);
@@ -155,7 +160,8 @@ class TOrvUnZip {
   TZipSortMode sortMode_ = TZipSortMode::ByNone;
   TZipDirectory dir_;
   std::unique_ptr<TSortedZip> view_;  // non-owning; null for ByNone
-  std::unique_ptr<TLFNFileStream> archive_;
+  std::unique_ptr<TStream> archive_;  // buffered file, or the memory archive
+  std::optional<std::vector<std::uint8_t>> memoryArchive_;
   std::optional<std::pair<std::uint32_t, std::uint64_t>> stamp_;  // date-time, size
   bool busy_ = false;
   bool cancelRequested_ = false;

@@ -382,6 +382,10 @@ void TOrvZip::CarryOverEntries(Run& run) {
 
 int TOrvZip::Zip() {
   if (Trim(zipName_).empty()) return 0;
+  if (memoryArchive_) {
+    FilesList.clear();
+    throw EZipNotSupported("Memory archives cannot be written");
+  }
   if (MultiZipInfo.MultiMode != TMultiMode::mmNone) {
     FilesList.clear();
     throw EZipNotSupported(kMsgMultiDiskNotSupported);
