@@ -137,7 +137,20 @@ bool DecoderState::CopyRawBytes(std::size_t n) {
   bitBuf_ = 0;  // empty now; forget input bytes a wide load placed above the valid bits
   bitCount_ = 0;
   while (n > 0) {
-    if (inPos_ == inEnd_ && !FillInput()) return false;
+    if (inPos_ == inEnd_) {
+      // Nothing buffered: read straight into the window, no further than this block.
+      if (inEnded_) return false;
+      const std::size_t want = std::min({n, kFlushAt - outPos_, kDecodeInputPiece});
+      const std::size_t got = std::min(input_->Read(win_.get() + outPos_, want), want);
+      if (got == 0) {
+        inEnded_ = true;
+        return false;
+      }
+      outPos_ += got;
+      n -= got;
+      if (!FlushIfFull()) return false;
+      continue;
+    }
     const std::size_t k =
         std::min({n, static_cast<std::size_t>(inEnd_ - inPos_), kFlushAt - outPos_});
     std::memcpy(win_.get() + outPos_, inPos_, k);
