@@ -229,4 +229,14 @@ class TBlobFile : public TFileHandler {
   std::uint64_t FWrites = 0;
 };
 
+// Checks the data file `dataFileName` and, when its table has BLOB fields, the
+// BLOB file `blobFileName`, without changing either: the data file's open-time
+// checks, the BLOB header check, the free chain and every BLOB chain. Both
+// files are opened shared and read-only for the check and closed again; a
+// file that cannot be opened or read is a finding too. Returns the findings
+// in file order; empty when both files are sound.
+std::vector<TCheckFinding> DiagnoseTableFiles(const std::string& dataFileName,
+                                              const std::string& blobFileName,
+                                              bool inMemory = false);
+
 }  // namespace engine

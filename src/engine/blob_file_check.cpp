@@ -1,6 +1,7 @@
 // Checks of a BLOB file: the header check made when a table opens, and the
 // full diagnosis used by the table-set checker, which walks the free chain and
 // the chain of every BLOB of every record in use without changing anything.
+// DiagnoseTableFiles runs the data file's and the BLOB file's checks together.
 //
 // Header rules: format 4 (else 12035); with the end position at 512 the first
 // free position must be 0; otherwise a non-zero first free position lies
@@ -117,6 +118,44 @@ std::vector<TCheckFinding> TBlobFile::DiagnoseChains(TDataFile& data, TDataCurso
         add(where + "chain holds " + std::to_string(bytesFound) + " bytes, the BLOB " +
             std::to_string(total));
     }
+  }
+  return findings;
+}
+
+std::vector<TCheckFinding> DiagnoseTableFiles(const std::string& dataFileName,
+                                              const std::string& blobFileName, bool inMemory) {
+  std::vector<TCheckFinding> findings;
+  auto add = [&](const std::vector<TCheckFinding>& more) {
+    findings.insert(findings.end(), more.begin(), more.end());
+  };
+  // A host for a read-only look: nothing is written, so no short read of
+  // unwritten records can be expected.
+  TSimpleStorageHost host;
+  host.exclusive = false;
+  TDataFile data(nullptr, &host);
+  data.SetFileName(dataFileName);
+  data.SetInMemory(inMemory);
+  data.SetReadOnly(true);
+  try {
+    data.Open();
+    add(data.Diagnose());
+  } catch (const EZORVADEngineError& e) {
+    findings.push_back({e.ErrorCode(), dataFileName + ": " + e.Message()});
+    return findings;
+  }
+  if (data.BlobFieldCount() <= 0 || !findings.empty()) return findings;
+
+  TBlobFile blob(nullptr, &host);
+  blob.SetFileName(blobFileName);
+  blob.SetInMemory(inMemory);
+  blob.SetReadOnly(true);
+  blob.SetBlockSize(data.BlobBlockSize());
+  blob.SetEncrypted(data.Encrypted());
+  try {
+    blob.Open();
+    add(blob.DiagnoseChains(data));
+  } catch (const EZORVADEngineError& e) {
+    findings.push_back({e.ErrorCode(), blobFileName + ": " + e.Message()});
   }
   return findings;
 }

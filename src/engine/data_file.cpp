@@ -189,7 +189,7 @@ void TDataFile::CreateDataFile(const TDataFileSpec& spec) {
   FHeader[h::kEncrypted] = spec.encrypted ? 1 : 0;
   if (spec.encrypted) {
     CountedTo(&FHeader[h::kPassword], h::kPasswordArea,
-              std::string_view(spec.password).substr(0, kMaxPasswordLength));
+              std::string_view(spec.password).substr(0, kMaxTablePasswordLength));
     CountedTo(&FHeader[h::kDescription], h::kDescriptionArea, spec.description);
     Scramble(h::kPassword, h::kPasswordArea, true);
     Scramble(h::kDescription, h::kDescriptionArea, true);

@@ -95,7 +95,7 @@ inline constexpr std::uint32_t kCacheBytes = 131070;         // cache bound outs
 inline constexpr std::uint32_t kMaxCachedRecords = 8191;
 inline constexpr std::uint32_t kCacheGrowth = 255;          // entries added inside a transaction
 inline constexpr std::int32_t kCounterMax = 2147483647;     // counters wrap after this
-inline constexpr std::size_t kMaxPasswordLength = 15;       // characters
+inline constexpr std::size_t kMaxTablePasswordLength = 15;  // characters stored in the header
 inline constexpr double kWriteTimeBias = 693594.0;          // days subtracted from the write time
 inline constexpr std::int32_t kDefaultBlobBlockSize = 512;  // bytes, when the header holds 0
 

@@ -4,6 +4,9 @@
 // lists every fault. Never a crash.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "data_file_fixture.h"
 
 namespace engine_test {
@@ -227,6 +230,41 @@ TEST_F(BlobChainTest, DiagnosisFindsSharedBlocksAndCircularFreeChains) {
   findings = blob->DiagnoseChains(*data);
   ASSERT_FALSE(findings.empty());
   EXPECT_NE(findings[0].text.find("free chain returns"), std::string::npos) << findings[0].text;
+}
+
+TEST_F(BlobChainTest, TableSetCheckReportsWhatItFinds) {
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+    int code;  // of the first finding; 0 when none
+  } cases[] = {
+      {"sound", [] {}, 0},
+      {"data file one byte long", [&] { std::filesystem::resize_file(Host("Back.DAT"), 3967 + 1); },
+       kErrHeaderCorrupt},
+      {"BLOB chain loops", [&] { PatchBlock(1024, block_header::kNext, 512); },
+       kErrBlobBufferCorrupt},
+      {"BLOB header format", [&] { PatchBytes(blb(), blob_header::kFormat, {9}); },
+       kErrWrongVersion},
+      {"BLOB file missing", [&] { std::filesystem::remove(blb()); }, kErrInvalidPath},
+      {"data header cut short", [&] { std::filesystem::resize_file(Host("Back.DAT"), 50); },
+       kErrReadFailed},
+  };
+  for (const Case& c : cases) {
+    MakeSoundFiles();
+    c.damage();
+    const std::vector<TCheckFinding> findings = DiagnoseTableFiles(kData, kBlob);
+    if (c.code == 0) {
+      EXPECT_TRUE(findings.empty()) << c.what;
+    } else {
+      ASSERT_FALSE(findings.empty()) << c.what;
+      EXPECT_EQ(findings[0].code, c.code) << c.what << ": " << findings[0].text;
+    }
+    // The check closed the files again: an exclusive open is not refused.
+    TDataFile probe(nullptr, &host);
+    probe.SetFileName(kData);
+    probe.SetExclusive(true);
+    EXPECT_NE(EngineCodeOf([&] { probe.Open(); }), kErrAccessDenied) << c.what;
+  }
 }
 
 TEST_F(BlobChainTest, RandomCorruptionNeverCrashes) {
