@@ -343,6 +343,15 @@ void TIndexTree::Rebalance(TPath& path, TPageRef page) {
   }
 }
 
+void TIndexTree::CheckUnique(const std::uint8_t* key, std::int32_t recordNumber) {
+  if (!FLayout.Unique() || FLayout.IsSystem()) return;
+  std::int32_t holder = 0;
+  if (Find(key, FKeyLength, &holder) && holder != recordNumber) {
+    const std::string name = FSlot == kPrimarySlot ? "Primary" : FFile.Descriptor(FSlot).Name();
+    RaiseEngineError(kErrDuplicateKey, FFile.FileName(), {}, {}, name);
+  }
+}
+
 // ---- Counting and lookups -------------------------------------------------------------
 
 std::int64_t TIndexTree::Count() {

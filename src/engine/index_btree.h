@@ -72,6 +72,11 @@ class TIndexTree {
   // belong to that record. False (nothing changed) when there is none.
   bool Delete(const std::uint8_t* key, std::int32_t recordNumber = 0);
 
+  // The duplicate check made before a record's key goes into a unique index:
+  // an equal key that belongs to another record raises 9729 naming the index
+  // (its name, or "Primary" for slot 0). Nothing for a non-unique index.
+  void CheckUnique(const std::uint8_t* key, std::int32_t recordNumber);
+
   // ---- Lookups ---------------------------------------------------------------
   // The first entry whose first `length` key bytes equal the key's.
   bool Find(const std::uint8_t* key, int length, std::int32_t* recordNumber = nullptr,

@@ -248,6 +248,50 @@ TEST_F(CatalogIndexTest, CountsAndPositionsComeFromTheInternalEntries) {
   EXPECT_EQ(scanned.front(), 9);
 }
 
+TEST_F(CatalogIndexTest, DuplicatesAndReadAhead) {
+  InsertFiles(8);  // records 1..8 in key order
+  TIndexTree tree(*index, kPrimarySlot, layout);
+  const auto c = Key("FileC", 1, "C:\\Data\\");
+  EXPECT_EQ(EngineCodeOf([&] { tree.CheckUnique(c.data(), 9); }), kErrDuplicateKey);
+  EXPECT_EQ(LastEngineErrorCode(), kErrDuplicateKey);
+  EXPECT_EQ(ContextName(kContextIndex), "Primary");
+  tree.CheckUnique(c.data(), 3);  // its own key
+  tree.CheckUnique(Key("FileZ", 1, "C:\\Data\\").data(), 9);
+  TIndexPosition at;
+  ASSERT_TRUE(tree.Find(c.data(), 509, nullptr, &at));
+  EXPECT_EQ(tree.ConsecutiveRecords(at, 1), 2);   // C, D in the left leaf
+  EXPECT_EQ(tree.ConsecutiveRecords(at, -1), 3);  // C, B, A
+  // A gap in the record numbers ends the run.
+  ASSERT_TRUE(tree.Delete(Key("FileD", 1, "C:\\Data\\").data(), 4));
+  tree.Insert(Key("FileD", 1, "C:\\Data\\").data(), 40);
+  ASSERT_TRUE(tree.Find(c.data(), 509, nullptr, &at));
+  EXPECT_EQ(tree.ConsecutiveRecords(at, 1), 1);
+}
+
+TEST_F(CatalogIndexTest, EmptyAndChangeDetection) {
+  InsertFiles(8);
+  index->SetRecordCount(8);
+  Reopen();
+  // A second opener of the same file sees the first one's header writes.
+  TIndexFile other(nullptr, &host);
+  other.SetFileName(kIndex);
+  other.Open();
+  EXPECT_FALSE(other.HeaderChanged());
+  index->Empty();
+  Flush();
+  EXPECT_EQ(FileBytes().size(), 4096u);
+  EXPECT_EQ(index->Root(kPrimarySlot), 0);
+  EXPECT_EQ(index->RecordCount(), 0);
+  EXPECT_TRUE(other.HeaderChanged());
+  EXPECT_EQ(other.Root(kPrimarySlot), 0);
+  EXPECT_EQ(other.ChangeCounter(), index->ChangeCounter());
+  EXPECT_FALSE(other.HeaderChanged());
+  // The emptied file takes new keys from its first page again.
+  InsertFiles(1);
+  EXPECT_EQ(index->Root(kPrimarySlot), 4096);
+  ExpectSound();
+}
+
 TEST_F(IndexFileTest, DefinitionErrors) {
   fields = LaidOut({Field("A", kFieldString, 250), Field("B", kFieldString, 250),
                     Field("C", kFieldString, 19), Field("D", kFieldString, 18),
