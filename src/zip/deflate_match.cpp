@@ -54,11 +54,6 @@ inline unsigned CommonTail(const std::uint8_t* a, const std::uint8_t* b) {
 
 }  // namespace
 
-// Distance code of a distance - 1 (declared in deflate_trees.cpp).
-unsigned DistCode(unsigned dist);
-// Length code (0-28) of a match length - 3.
-unsigned LengthCode(unsigned lc);
-
 void DeflateState::StartEntry() {
   std::memset(head_.get(), 0, kHashSize * sizeof(std::uint16_t));
   strstart_ = 0;
@@ -146,8 +141,8 @@ bool DeflateState::Tally(unsigned dist, unsigned lc) {
     ++ltree_.freq[lc];
   } else {
     --dist;
-    ++ltree_.freq[LengthCode(lc) + kLiterals + 1];
-    ++dtree_.freq[DistCode(dist)];
+    ++ltree_.freq[lengthCode_[lc] + kLiterals + 1];
+    ++dtree_.freq[dist < 256 ? distCode_[dist] : distCode_[256 + (dist >> 7)]];
     ++lastDist_;
   }
   if (level_ >= kEstimateMinLevel && (lastLit_ & (kEstimateEvery - 1)) == 0) {

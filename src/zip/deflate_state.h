@@ -60,9 +60,15 @@ inline constexpr int kMaxBits = 15;                // longest literal/length or 
 inline constexpr int kMaxBlBits = 7;               // longest code-length code
 inline constexpr int kEndBlock = 256;
 
+// Code tables shared by all compressors (deflate_trees.cpp): the length code (0-28) of each
+// match length - 3, and the distance code of each distance - 1 below 256 at [d], from 256 on at
+// [256 + (d >> 7)].
+const std::uint8_t* DeflateLengthCodes();
+const std::uint8_t* DeflateDistCodes();
+
 // One Huffman tree under construction. Arrays hold kHeapSize nodes: leaves first, then inner
 // nodes as they are made.
-struct Tree {
+struct DeflateTree {
   std::uint16_t freq[kHeapSize];
   std::uint16_t dad[kHeapSize];
   std::uint16_t len[kHeapSize + 1];  // one guard entry for the run-length scan
@@ -70,7 +76,7 @@ struct Tree {
 };
 
 // What build differs by between the three trees.
-struct TreeShape {
+struct DeflateTreeShape {
   const std::uint8_t* staticLen;  // fixed-code lengths, or null (code-length tree)
   const std::uint8_t* extraBits;  // extra bits per code from extraBase on
   int extraBase;
@@ -104,12 +110,12 @@ class DeflateState {
   void FlushBlock(bool last);
   void InitBlock();
   void SetFileType();
-  void BuildTree(Tree& tree, const TreeShape& shape, int* maxCode);
-  void PqDownHeap(const Tree& tree, int k);
-  void GenBitLen(Tree& tree, const TreeShape& shape, int maxCode);
-  void GenCodes(Tree& tree, int maxCode);
-  void ScanTree(Tree& tree, int maxCode);
-  void SendTree(const Tree& tree, int maxCode);
+  void BuildTree(DeflateTree& tree, const DeflateTreeShape& shape, int* maxCode);
+  void PqDownHeap(const DeflateTree& tree, int k);
+  void GenBitLen(DeflateTree& tree, const DeflateTreeShape& shape, int maxCode);
+  void GenCodes(DeflateTree& tree, int maxCode);
+  void ScanTree(DeflateTree& tree, int maxCode);
+  void SendTree(const DeflateTree& tree, int maxCode);
   int BuildBlTree();
   void SendAllTrees(int lcodes, int dcodes, int blcodes);
   void CompressBlock(const std::uint16_t* lcode, const std::uint16_t* llen,
@@ -123,6 +129,9 @@ class DeflateState {
   void WindupBits();  // flushes partial bits to a byte boundary
   void FlushOutput();
   void CopyBlock(const std::uint8_t* buf, unsigned len, bool header);
+
+  const std::uint8_t* const lengthCode_ = DeflateLengthCodes();
+  const std::uint8_t* const distCode_ = DeflateDistCodes();
 
   // --- run arrays ---
   std::unique_ptr<std::uint8_t[]> window_;
@@ -152,7 +161,7 @@ class DeflateState {
   std::uint16_t fileType_ = 1;
   bool storedWhole_ = false;
 
-  Tree ltree_{}, dtree_{}, bltree_{};
+  DeflateTree ltree_{}, dtree_{}, bltree_{};
   int heap_[kHeapSize] = {};
   int heapLen_ = 0;
   int heapMax_ = 0;

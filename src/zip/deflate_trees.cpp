@@ -122,12 +122,11 @@ const StaticTables& Static() {
 
 }  // namespace
 
-unsigned DistCode(unsigned dist) {
-  const StaticTables& t = Static();
-  return dist < 256 ? t.distCode[dist] : t.distCode[256 + (dist >> 7)];
+const std::uint8_t* DeflateLengthCodes() {
+  return Static().lengthCode;
 }
-unsigned LengthCode(unsigned lc) {
-  return Static().lengthCode[lc];
+const std::uint8_t* DeflateDistCodes() {
+  return Static().distCode;
 }
 
 void DeflateState::InitBlock() {
@@ -150,11 +149,11 @@ void DeflateState::SetFileType() {
 }
 
 // Heap order: less frequent first, then shallower subtree.
-static inline bool Smaller(const Tree& tree, int n, int m, const std::uint8_t* depth) {
+static inline bool Smaller(const DeflateTree& tree, int n, int m, const std::uint8_t* depth) {
   return tree.freq[n] < tree.freq[m] || (tree.freq[n] == tree.freq[m] && depth[n] <= depth[m]);
 }
 
-void DeflateState::PqDownHeap(const Tree& tree, int k) {
+void DeflateState::PqDownHeap(const DeflateTree& tree, int k) {
   const int v = heap_[k];
   int j = k << 1;
   while (j <= heapLen_) {
@@ -167,7 +166,7 @@ void DeflateState::PqDownHeap(const Tree& tree, int k) {
   heap_[k] = v;
 }
 
-void DeflateState::GenBitLen(Tree& tree, const TreeShape& shape, int maxCode) {
+void DeflateState::GenBitLen(DeflateTree& tree, const DeflateTreeShape& shape, int maxCode) {
   std::fill(std::begin(blCount_), std::end(blCount_), std::uint16_t{0});
   tree.len[heap_[heapMax_]] = 0;  // the root
   int overflow = 0;
@@ -216,7 +215,7 @@ void DeflateState::GenBitLen(Tree& tree, const TreeShape& shape, int maxCode) {
   }
 }
 
-void DeflateState::GenCodes(Tree& tree, int maxCode) {
+void DeflateState::GenCodes(DeflateTree& tree, int maxCode) {
   std::uint16_t next[kMaxBits + 1];
   unsigned code = 0;
   for (int bits = 1; bits <= kMaxBits; ++bits) {
@@ -230,7 +229,7 @@ void DeflateState::GenCodes(Tree& tree, int maxCode) {
   }
 }
 
-void DeflateState::BuildTree(Tree& tree, const TreeShape& shape, int* maxCodeOut) {
+void DeflateState::BuildTree(DeflateTree& tree, const DeflateTreeShape& shape, int* maxCodeOut) {
   int maxCode = -1;
   heapLen_ = 0;
   heapMax_ = kHeapSize;
@@ -274,7 +273,7 @@ void DeflateState::BuildTree(Tree& tree, const TreeShape& shape, int* maxCodeOut
 }
 
 // Counts the code-length symbols that SendTree will emit for one tree.
-void DeflateState::ScanTree(Tree& tree, int maxCode) {
+void DeflateState::ScanTree(DeflateTree& tree, int maxCode) {
   int prevlen = -1;
   int nextlen = tree.len[0];
   int count = 0;
@@ -307,7 +306,7 @@ void DeflateState::ScanTree(Tree& tree, int maxCode) {
   }
 }
 
-void DeflateState::SendTree(const Tree& tree, int maxCode) {
+void DeflateState::SendTree(const DeflateTree& tree, int maxCode) {
   int prevlen = -1;
   int nextlen = tree.len[0];
   int count = 0;
@@ -350,7 +349,7 @@ int DeflateState::BuildBlTree() {
   ScanTree(ltree_, lMaxCode_);
   ScanTree(dtree_, dMaxCode_);
   int blMaxCode = 0;
-  static constexpr TreeShape kBlShape{nullptr, kExtraBlBits, 0, kBlCodes, kMaxBlBits};
+  static constexpr DeflateTreeShape kBlShape{nullptr, kExtraBlBits, 0, kBlCodes, kMaxBlBits};
   BuildTree(bltree_, kBlShape, &blMaxCode);
   int maxBlIndex = kBlCodes - 1;
   for (; maxBlIndex >= 3; --maxBlIndex) {
@@ -461,9 +460,9 @@ void DeflateState::CopyBlock(const std::uint8_t* buf, unsigned len, bool header)
 
 void DeflateState::FlushBlock(bool last) {
   if (!fileTypeDecided_) SetFileType();
-  static constexpr TreeShape kLShape{nullptr, kExtraLBits, kLiterals + 1, kLCodes, kMaxBits};
-  static constexpr TreeShape kDShape{nullptr, kExtraDBits, 0, kDCodes, kMaxBits};
-  TreeShape lshape = kLShape, dshape = kDShape;
+  static constexpr DeflateTreeShape kLShape{nullptr, kExtraLBits, kLiterals + 1, kLCodes, kMaxBits};
+  static constexpr DeflateTreeShape kDShape{nullptr, kExtraDBits, 0, kDCodes, kMaxBits};
+  DeflateTreeShape lshape = kLShape, dshape = kDShape;
   lshape.staticLen = Static().ltreeLen;
   dshape.staticLen = Static().dtreeLen;
   BuildTree(ltree_, lshape, &lMaxCode_);

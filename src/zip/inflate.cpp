@@ -9,6 +9,11 @@
 //            code in the order 16 17 18 0 8 7 9 6 10 5 11 4 12 3 13 2 14 1 15; then HLIT + HDIST
 //            code lengths in that code, where 16 repeats the previous length 3-6 times (2 extra
 //            bits), 17 repeats zero 3-10 times (3), 18 repeats zero 11-138 times (7).
+// Worked example: "a" as one fixed block is the three bytes 4B 04 00. Taking bits from the low
+// end of each byte: 1 (last block), 1 0 (type 1, fixed), then the literal's 8-bit code sent most
+// significant bit first, 1 0 0 1 0 | 0 0 1 = 0x91 = 0x30 + 'a' (literals 0-143 have codes
+// 0x30-0xBF), then end of block, seven 0 bits, and zero padding to the byte boundary.
+//
 // Checks on stored data, each ending the entry with kBadData: block type 3; LEN != ~NLEN; more
 // than 286 literal/length or 30 distance codes; a repeat with no previous length or running past
 // HLIT + HDIST; an over-subscribed code, or an incomplete one other than a single code of length
@@ -192,7 +197,7 @@ bool InflateCodes(DecoderState& s, const std::uint32_t* lit, const std::uint32_t
     const std::size_t d = EntryValue(e) + (buf & ((1u << extraDist) - 1));
     buf >>= extraDist;
     cnt -= extraDist;
-    if (d > s.flushed_ + (op - kWindowHalf)) return false;  // before the first byte
+    if (d > s.flushed_ + (op - kHistoryBytes)) return false;  // before the first byte
 
     std::uint8_t* dst = w + op;
     const std::uint8_t* src = dst - d;
@@ -279,9 +284,9 @@ DecodeStatus EntryDecoder::Store(DecodeInput& input, DecodeOutput& output) {
   s.Begin(input, output);
   for (;;) {
     const std::size_t got =
-        std::min(input.Read(s.win_.get() + kWindowHalf, kWindowHalf), kWindowHalf);
+        std::min(input.Read(s.win_.get() + kHistoryBytes, kHistoryBytes), kHistoryBytes);
     if (got == 0) return DecodeStatus::kOk;
-    output.Write(s.win_.get() + kWindowHalf, got);
+    output.Write(s.win_.get() + kHistoryBytes, got);
   }
 }
 

@@ -93,8 +93,8 @@ void DecoderState::Begin(DecodeInput& input, DecodeOutput& output) {
   bitCount_ = 0;
   padBits_ = 0;
   // The history before the first byte reads as zeros (reduce and implode rely on that).
-  std::fill(win_.get(), win_.get() + kWindowHalf, std::uint8_t{0});
-  outPos_ = kWindowHalf;
+  std::fill(win_.get(), win_.get() + kHistoryBytes, std::uint8_t{0});
+  outPos_ = kHistoryBytes;
   flushed_ = 0;
 }
 
@@ -164,18 +164,18 @@ bool DecoderState::CopyRawBytes(std::size_t n) {
 
 bool DecoderState::FlushFull() {
   if (Overrun()) return false;
-  output_->Write(win_.get() + kWindowHalf, kWindowHalf);
-  flushed_ += kWindowHalf;
-  std::memmove(win_.get(), win_.get() + kWindowHalf, outPos_ - kWindowHalf);
-  outPos_ -= kWindowHalf;
+  output_->Write(win_.get() + kHistoryBytes, kHistoryBytes);
+  flushed_ += kHistoryBytes;
+  std::memmove(win_.get(), win_.get() + kHistoryBytes, outPos_ - kHistoryBytes);
+  outPos_ -= kHistoryBytes;
   return true;
 }
 
 void DecoderState::FlushRest() {
-  if (outPos_ > kWindowHalf) {
-    output_->Write(win_.get() + kWindowHalf, outPos_ - kWindowHalf);
-    flushed_ += outPos_ - kWindowHalf;
-    outPos_ = kWindowHalf;
+  if (outPos_ > kHistoryBytes) {
+    output_->Write(win_.get() + kHistoryBytes, outPos_ - kHistoryBytes);
+    flushed_ += outPos_ - kHistoryBytes;
+    outPos_ = kHistoryBytes;
   }
 }
 

@@ -31,10 +31,10 @@
 
 namespace zip {
 
-inline constexpr std::size_t kWindowHalf = kDecodeWindowSize;  // bytes of history kept
-inline constexpr std::size_t kFlushAt = 2 * kWindowHalf;       // outPos_ that triggers a write
-inline constexpr std::size_t kMaxCopy = 258;                   // longest deflate match
-inline constexpr std::size_t kCopyOvershoot = 16;              // bytes a wide copy may spill
+inline constexpr std::size_t kHistoryBytes = kDecodeWindowSize;  // bytes of history kept
+inline constexpr std::size_t kFlushAt = 2 * kHistoryBytes;       // outPos_ that triggers a write
+inline constexpr std::size_t kMaxCopy = 258;                     // longest deflate match
+inline constexpr std::size_t kCopyOvershoot = 16;                // bytes a wide copy may spill
 inline constexpr std::size_t kWindowBytes = kFlushAt + kMaxCopy + kCopyOvershoot;
 // (The legacy decoders append byte by byte through PutByte and never use the margin.)
 inline constexpr std::size_t kInputCarry = 8;  // bytes kept across refills
@@ -124,7 +124,7 @@ struct DecoderState {
   bool CopyRawBytes(std::size_t n);
 
   // --- output window ---
-  std::uint64_t Produced() const { return flushed_ + (outPos_ - kWindowHalf); }
+  std::uint64_t Produced() const { return flushed_ + (outPos_ - kHistoryBytes); }
   // Writes the upper half when full. False when the stream has overrun (nothing is written).
   bool FlushIfFull() {
     if (outPos_ < kFlushAt) return true;
@@ -158,7 +158,7 @@ struct DecoderState {
   unsigned padBits_ = 0;
 
   std::unique_ptr<std::uint8_t[]> win_;
-  std::size_t outPos_ = kWindowHalf;
+  std::size_t outPos_ = kHistoryBytes;
   std::uint64_t flushed_ = 0;
 
   std::unique_ptr<std::uint32_t[]> litLen_, dist_, codeLen_, fixedLitLen_, fixedDist_;
