@@ -128,6 +128,31 @@ TEST(CodecDeflate, StoredWholeOnlyWhenTheSingleBlockDoesNotShrink) {
   EXPECT_LT(big.compressedSize, random.size() + random.size() / 200);
 }
 
+TEST(CodecDeflate, BlockTypeFollowsTheSmallerEncoding) {
+  // The first block's header: bit 0 last block, bits 1-2 type (0 stored, 1 fixed, 2 dynamic).
+  const std::string shortText = "abcabcabcabc hello hello hello";
+  const struct {
+    const char* name;
+    Bytes data;
+    unsigned type;
+  } kCases[] = {
+      // Too short for a tree description to pay off.
+      {"short text", Bytes(shortText.begin(), shortText.end()), 1},
+      // Skewed literal frequencies: a dynamic tree wins.
+      {"long text", testutil::MakeData(DataKind::kText, 30000), 2},
+      // Incompressible and larger than one block: stored blocks.
+      {"random", testutil::MakeData(DataKind::kRandom, 100000), 0},
+  };
+  for (const auto& c : kCases) {
+    Bytes packed;
+    const DeflateEntryInfo info = Compress(6, c.data, &packed);
+    ASSERT_EQ(info.method, CodecMethod::kDeflated) << c.name;
+    ASSERT_FALSE(packed.empty());
+    EXPECT_EQ((packed[0] >> 1) & 3u, c.type) << c.name;
+    EXPECT_EQ(testutil::ZlibInflateRaw(packed), c.data) << c.name;
+  }
+}
+
 TEST(CodecDeflate, ZerosCompressToUnderOnePercent) {
   const Bytes zeros(100000, 0);
   Bytes packed;
