@@ -313,3 +313,84 @@ TEST_F(WriterTest, ZeroByteFileIsStoredEmpty) {
 
 }  // namespace
 }  // namespace zip
+
+namespace zip {
+namespace {
+
+class WriterMiscTest : public zip_test::ZipDrivesTest {};
+
+TEST_F(WriterMiscTest, ProgressEndsAtOneHundredPercent) {
+  WriteHostFile(HostC("a.bin"), zip_test::RandomBytes(100000, 6));
+  WriteHostFile(HostC("b.txt"), zip_test::TextBytes(50000));
+  TOrvZip z;
+  z.SetZipName("D:\\a.zip");
+  std::vector<int> file;
+  std::vector<int> total;
+  z.OnFilePercentDone = [&](int p) { file.push_back(p); };
+  z.OnTotalPercentDone = [&](int p) { total.push_back(p); };
+  z.FilesList = {"C:\\a.bin", "C:\\b.txt"};
+  ASSERT_EQ(z.Zip(), 2);
+  ASSERT_FALSE(total.empty());
+  EXPECT_EQ(file.back(), 100);
+  EXPECT_EQ(total.back(), 100);
+  EXPECT_TRUE(std::is_sorted(total.begin(), total.end()));
+
+  TOrvUnZip r;
+  r.SetZipName("D:\\a.zip");
+  r.SetDestDir("D:\\out");
+  r.DoAll = true;
+  total.clear();
+  r.OnTotalPercentDone = [&](int p) { total.push_back(p); };
+  ASSERT_EQ(r.UnZip(), 2);
+  ASSERT_FALSE(total.empty());
+  EXPECT_EQ(total.back(), 100);
+}
+
+TEST_F(WriterMiscTest, PendingCommentIsSavedWhenTheNameChanges) {
+  WriteHostFile(HostC("a.txt"), "a");
+  TOrvZip z;
+  z.SetZipName("D:\\a.zip");
+  z.FilesList = {"C:\\a.txt"};
+  ASSERT_EQ(z.Zip(), 1);
+  z.SetZipComment("saved on the way out");
+  z.FilesList = {"C:\\a.txt"};  // meant for the next archive
+  z.SetZipName("D:\\b.zip");
+  EXPECT_EQ(z.FilesList, std::vector<std::string>{"C:\\a.txt"});
+  TOrvUnZip r;
+  r.SetZipName("D:\\a.zip");
+  r.ReadZip();
+  EXPECT_EQ(r.ZipComment(), "saved on the way out");
+  EXPECT_EQ(r.Count(), 1);
+}
+
+TEST_F(WriterMiscTest, UnsupportedWritesAreRefusedClearly) {
+  WriteHostFile(HostC("a.txt"), "a");
+  TOrvZip z;
+  z.SetZipName("D:\\a.zip");
+  z.MultiZipInfo.MultiMode = TMultiMode::mmSpan;
+  z.FilesList = {"C:\\a.txt"};
+  EXPECT_THROW(z.Zip(), EZipNotSupported);
+  EXPECT_FALSE(HostExists(HostD("a.zip")));
+  z.MultiZipInfo.MultiMode = TMultiMode::mmNone;
+  z.UseMemoryArchive({});
+  z.FilesList = {"C:\\a.txt"};
+  EXPECT_THROW(z.Zip(), EZipNotSupported);
+}
+
+TEST_F(WriterMiscTest, MemoryArchivesAreRead) {
+  WriteHostFile(HostC("m.txt"), "from memory");
+  TOrvZip z;
+  z.SetZipName("D:\\m.zip");
+  z.FilesList = {"C:\\m.txt"};
+  ASSERT_EQ(z.Zip(), 1);
+  const std::string bytes = ReadHostFile(HostD("m.zip"));
+  TOrvUnZip r;
+  r.UseMemoryArchive(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  r.SetDestDir("D:\\out");
+  r.DoAll = true;
+  EXPECT_EQ(r.UnZip(), 1);
+  EXPECT_EQ(ReadHostFile(HostD("out/m.txt")), "from memory");
+}
+
+}  // namespace
+}  // namespace zip
