@@ -68,6 +68,7 @@ TEST_F(OrvzipTest, ExitStatusAndMessages) {
       {"add --bogus a.zip f.txt", 2, "unknown option --bogus"},
       {"add a.zip", 2, "add needs an archive and files"},
       {"add a.zip f.txt missing.txt", 1, "no such file"},
+      {"add b.zip 'nothing*.zz'", 1, "no files matched"},
       {"list missing.zip", 3, "Cannot open file"},
       {"list junk.zip", 3, "Not a valid zip file!"},
       {"test junk.zip", 3, "Not a valid zip file!"},

@@ -218,9 +218,15 @@ int Add(const Arguments& args) {
     std::cerr << "orvzip: no such file: " << name << "\n";
     failed = true;
   };
+  int kept = 0;
+  zipper.OnUpdate = [&kept](int action, int) { kept += action == zip::kUpdateKeeping ? 1 : 0; };
   TerminalUi ui(false);
   const int added = zipper.Zip();
   std::cout << "added " << added << " file(s) to " << zipper.ZipName() << "\n";
+  if (added == 0 && kept == 0 && !failed) {
+    std::cerr << "orvzip: no files matched\n";
+    return kExitEntryFailed;
+  }
   return failed ? kExitEntryFailed : kExitOk;
 }
 
