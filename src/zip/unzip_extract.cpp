@@ -143,11 +143,13 @@ bool TOrvUnZip::PathIsSafe(const TZipHeaderInfo& entry, const std::string& path)
   if (HasDotDotComponent(full) || entry.FileName() == "." || entry.FileName() == "..") {
     return false;
   }
-  // A colon anywhere but after a drive letter at the start names a stream or
-  // a drive in the middle of a path.
+  // A colon is allowed only in a leading drive root ("C:\", which the output
+  // path drops); anywhere else it names a stream or a drive-relative path.
   const std::size_t colon = full.find(':');
-  if (colon != std::string::npos && colon != 1) return false;
-  if (full.find(':', colon == std::string::npos ? 0 : colon + 1) != std::string::npos) return false;
+  if (colon != std::string::npos) {
+    const bool driveRoot = colon == 1 && full.size() > 2 && full[2] == '\\';
+    if (!driveRoot || full.find(':', colon + 1) != std::string::npos) return false;
+  }
   std::string base = platform::FullPathName(destDir_.empty() ? std::string(".") : destDir_);
   if (base.empty() || base.back() != '\\') base += '\\';
   const std::string target = platform::FullPathName(path);

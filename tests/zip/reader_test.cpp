@@ -220,12 +220,14 @@ TEST_F(ReaderTest, TruncatedStoredEntryRaisesAndLeavesNoFile) {
 }
 
 TEST_F(ReaderTest, UnsafeNamesAreNeverWrittenOutside) {
-  // Entries named as an attacker would: a ".." component, an absolute path.
-  MakeArchive({{"evil1.txt", "1"}, {"evil2.txt", "2"}, {"fine.txt", "ok"}}, false);
+  // Entries named as an attacker would: a ".." component, an absolute path,
+  // a drive-relative path.
+  MakeArchive({{"evil1.txt", "1"}, {"evil2.txt", "2"}, {"evil3.txt", "3"}, {"fine.txt", "ok"}},
+              false);
   std::string bytes = ReadHostFile(HostD("a.zip"));
   // Rename in both headers; the names keep their lengths (9 bytes).
   for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
-           {"evil1.txt", "../e1.txt"}, {"evil2.txt", "/\\e2.txt_"}}) {
+           {"evil1.txt", "../e1.txt"}, {"evil2.txt", "/\\e2.txt_"}, {"evil3.txt", "C:e33.txt"}}) {
     for (std::size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from)) {
       bytes.replace(at, from.size(), to);
     }
@@ -250,6 +252,9 @@ TEST_F(ReaderTest, UnsafeNamesAreNeverWrittenOutside) {
       ASSERT_FALSE(messages.empty());
       EXPECT_NE(messages[0].find("Unsafe path"), std::string::npos);
     }
+    // A drive-relative name is refused whether or not directories are recreated.
+    EXPECT_NE(std::find(skips.begin(), skips.end(), std::make_pair(3, std::string("C:e33.txt"))),
+              skips.end());
     EXPECT_EQ(ReadHostFile(HostD("out/inner/fine.txt")), "ok");
   }
 }
