@@ -178,8 +178,7 @@ struct TRecord {
   std::uint16_t pins = 0;
   TRecord* newer = nullptr;
   TRecord* older = nullptr;
-  std::vector<std::uint8_t> buffer;   // R bytes
-  std::vector<std::uint8_t> sortKey;  // built by the physical sort
+  std::vector<std::uint8_t> buffer;  // R bytes
 
   std::int32_t Number() const { return key; }
   std::uint8_t* Data() { return buffer.data(); }
@@ -188,7 +187,6 @@ struct TRecord {
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     changed = false;
     pins = 0;
-    sortKey.clear();
   }
 };
 
