@@ -12,7 +12,9 @@
 //  - in a condition, a BOOLEAN column, IF or CAST directly under NOT, AND, OR
 //    or at the root has become "operand = TRUE".
 // A failed analysis raises an engine error with the caller's code and leaves
-// the tree as far as it was typed; the caller frees it.
+// the tree as far as it was typed; the caller frees it. Like the parse, the
+// analysis reads date and time strings under the current format settings, so
+// callers run both inside a FormatSettingsScope of the session's language.
 #pragma once
 
 #include <string>

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/sql/expr_error.h"
+#include "engine/sql/format_settings.h"
 #include "engine/sql/value_convert.h"
 #include "engine/sql/value_text.h"
 
@@ -453,6 +454,9 @@ ExpTree Evaluator::Function(const TExpToken& node) {
   switch (code) {
     case kFnCast: {
       ExpTree source = Eval(*node.left);
+      // Only the conversion runs under the format lock: reading records
+      // (above) may take table locks, which must not nest inside it.
+      FormatSettingsScope settings(context_.collation.languageId, context_.collation.sortId);
       if (!ConvertValue(*source, *result)) result->SetNull();
       return result;
     }

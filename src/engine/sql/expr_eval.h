@@ -23,6 +23,9 @@
 //    string are 0.
 //  - Aggregates pass their argument's value through (COUNT(*) gives 1); the
 //    statement layer accumulates them.
+// Evaluation does not hold the format lock (the column reader may take table
+// locks); a CAST takes it, with the settings of the context's collation
+// language, only around its conversion.
 #pragma once
 
 #include <string>

@@ -29,6 +29,8 @@
 //
 // The current token is a look-ahead: Parse... functions start at the current
 // token and return with the first token after what they parsed as current.
+// Numbers are read with the decimal separator of the current format
+// settings, so callers parse inside a FormatSettingsScope (format_settings.h).
 // A failed parse raises an engine error (expr_error.h) and leaves no nodes
 // behind. Nesting deeper than kMaxNesting is refused, so hostile text cannot
 // exhaust the stack of the recursive parser or of the tree walks after it.
