@@ -347,10 +347,24 @@ void TBlobBufferSet::StoreOne(TDataCursor* cursor, TBlobFile& file, TBlobBuffer&
     }
     if (current->next != 0) {
       // The old chain was longer: free the rest, taking its blocks whatever id
-      // they carry.
-      std::int32_t rest = current->next;
-      if (file.IsBlockPosition(rest) && walked.count(rest) == 0)
-        file.FreeChain(cursor, false, true, buffer.recordNumber, newId, rest);
+      // they carry (as a chain walk that adopts them). The walk stops at a
+      // position that is not a block, or that it or the new chain already
+      // holds, so that a damaged tail can never free a block of the new chain
+      // or make the free chain circular.
+      std::vector<std::int32_t> rest;
+      for (std::int32_t p = current->next; p != 0;) {
+        if (!file.IsBlockPosition(p) || !walked.insert(p).second) break;
+        rest.push_back(p);
+        TBlock* block = fetch(p, 1);
+        p = block->next;
+        file.ReleaseBlock(block);
+      }
+      for (std::int32_t p : rest) {
+        TBlock* block = fetch(p, 1);
+        block->blobId = newId;
+        file.FreeBlock(block);
+        file.ReleaseBlock(block);
+      }
       current->next = 0;
       current->changed = true;
     }

@@ -182,6 +182,33 @@ TEST_F(BlobChainTest, AdoptRestampsForeignBlocks) {
   EXPECT_EQ(blob->FirstFree(), 1536);  // all three freed, in chain order
 }
 
+TEST_F(BlobChainTest, ShrinkingNeverFreesBlocksOfTheNewChain) {
+  MakeSoundFiles();
+  PatchBlock(1536, block_header::kNext, 512);  // the tail leads back to the first block
+  Reopen();
+  std::vector<std::uint8_t> row = Row(1);
+  TBlobBufferSet set("Back");
+  const TFieldDefinitions& defs = data->Definitions();
+  ASSERT_EQ(set.Open(nullptr, blob.get(), defs, kFileField, row.data(), kR), 0);  // 1000 bytes
+  ASSERT_EQ(set.Truncate(defs, kFileField, row.data(), kR, 1), 0);
+  set.Store(nullptr, *data, *blob, defs, row.data(), kR);
+  EXPECT_EQ(bytes::GetI32(&row[kFileSlot + 1]), 512);
+  // Free: 1536 -> 1024, and nothing else; 512 stays the BLOB's only block.
+  std::vector<std::int32_t> freed;
+  for (std::int32_t p = blob->FirstFree(); p != 0 && freed.size() < 10;) {
+    freed.push_back(p);
+    TBlock* b = blob->GetBlock(nullptr, p);
+    p = b->next;
+    blob->ReleaseBlock(b);
+  }
+  EXPECT_EQ(freed, (std::vector<std::int32_t>{1536, 1024}));
+  std::vector<std::uint8_t> copy = row;
+  ASSERT_EQ(set.Open(nullptr, blob.get(), defs, kFileField, copy.data(), kR), 0);
+  std::uint32_t size = 0;
+  EXPECT_EQ(set.Size(defs, kFileField, copy.data(), kR, size), 0);
+  EXPECT_EQ(size, 1u);
+}
+
 TEST_F(BlobChainTest, HeaderCheck) {
   struct Case {
     const char* what;
