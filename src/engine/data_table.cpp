@@ -1,7 +1,10 @@
-// TDataTable: the table set's files and transactions (see data_table.h).
+// TDataTable: opening, creating, closing, renaming, deleting, emptying and
+// backing up the table set (see data_table.h). Locks, change detection,
+// write-back and transactions are in table_locks.cpp.
 #include "engine/data_table.h"
 
 #include "engine/data_directory.h"
+#include "engine/data_session.h"
 #include "engine/errors.h"
 #include "engine/file_list.h"
 #include "engine/lock_map.h"
@@ -12,15 +15,42 @@ TDataTable::TDataTable(TDataDirectory* directory, const std::string& name, bool 
     : FDirectory(directory),
       FName(TableFileName("", name, kDataFileExt)),
       FInMemory(inMemory),
-      FDataFile(std::make_unique<TFileHandler>(this)),
-      FIndexFile(std::make_unique<TFileHandler>(this)),
-      FBlobFile(std::make_unique<TFileHandler>(this)) {}
+      FOsLocks(kInitialLockBitmapRecords),
+      FCursorLocks(kInitialLockBitmapRecords),
+      FDeferredLocks(kInitialLockBitmapRecords),
+      FDataFile(std::make_unique<TDataFile>(this, this)),
+      FIndexFile(std::make_unique<TIndexFile>(this, this)),
+      FBlobFile(std::make_unique<TBlobFile>(this, this)) {}
 
 TDataTable::~TDataTable() {
-  if (FTransactionLock) ReleaseTableWriteLock(*FDataFile);
-  FTransactionLock = false;
+  // Nothing is written: a transaction still running is forgotten, and the
+  // locks go with the handles.
+  ReleaseAllLocks();
   FInTransaction = false;
   CloseFiles();
+}
+
+TDataSession* TDataTable::Session() const noexcept {
+  return FDirectory != nullptr ? FDirectory->Session() : nullptr;
+}
+
+bool TDataTable::HasBlobs() const {
+  return FBlobFile->IsOpen() && FDataFile->IsOpen() && FDataFile->BlobFieldCount() > 0;
+}
+
+bool TDataTable::StrictChangeDetection() const {
+  const TDataSession* s = Session();
+  return s != nullptr && s->StrictChangeDetection;
+}
+
+bool TDataTable::ForceBufferFlush() const {
+  const TDataSession* s = Session();
+  return s != nullptr && s->ForceBufferFlush;
+}
+
+std::string TDataTable::TempDirectory() const {
+  const TDataSession* s = Session();
+  return s != nullptr ? s->TempDirectory() : std::string();
 }
 
 void TDataTable::SetOptions(const TTableOptions& options) {
@@ -51,14 +81,30 @@ void TDataTable::PrepareHandlers() {
 
 void TDataTable::OpenFiles() {
   PrepareHandlers();
+  FNeedsRepair = false;
+  FHasWritten = false;
   try {
     FDataFile->Open();
-    if (FIndexFile->Exists()) FIndexFile->Open();
-    if (FBlobFile->Exists()) FBlobFile->Open();
+    FIndexFile->SetEncrypted(FDataFile->Encrypted());
+    if (!FIndexFile->Exists()) {
+      // A lost index file is made again, empty; the first cursor rebuilds
+      // the records' system index and the table goes without its keys.
+      FIndexFile->CreateNew();
+      FIndexFile->WriteHeader(true, true);
+      FIndexFile->Close();
+      FNeedsRepair = true;
+    }
+    FIndexFile->Open();
+    if (FDataFile->BlobFieldCount() > 0) {
+      FBlobFile->SetBlockSize(FDataFile->BlobBlockSize());
+      FBlobFile->SetEncrypted(FDataFile->Encrypted());
+      FBlobFile->Open();
+    }
   } catch (...) {
     CloseFiles();
     throw;
   }
+  FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());
   FReadOnlyAttrFound = FDataFile->ReadOnlyAttrFound() || FIndexFile->ReadOnlyAttrFound() ||
                        FBlobFile->ReadOnlyAttrFound();
   if (FReadOnlyAttrFound) FReadOnly = true;
@@ -70,6 +116,7 @@ void TDataTable::CloseFiles() noexcept {
   FBlobFile->Close();
   FDataFile->Close();
   FOpen = false;
+  FHasWritten = false;
 }
 
 void TDataTable::OpenTable() {
@@ -77,22 +124,76 @@ void TDataTable::OpenTable() {
   ++FOpenCount;
 }
 
-void TDataTable::CloseTable(bool /*withDiscard*/) {
+void TDataTable::CloseTable(bool withDiscard) {
   if (FOpenCount > 0) --FOpenCount;
-  if (FOpenCount == 0 && !FInTransaction) CloseFiles();
+  if (FOpenCount > 0 || FInTransaction || !FOpen) return;
+  std::exception_ptr failure;
+  if (FExclusive && !FReadOnly) {
+    try {
+      if (withDiscard && FTemporary) {
+        DiscardCaches(true, false);
+      } else {
+        FlushTable(true, false, false, false, false);
+      }
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  ReleaseAllLocks();
+  CloseFiles();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::CreateTableFiles(const TTableCreateSpec& spec) {
+  PrepareHandlers();
+  try {
+    FDataFile->CreateDataFile(spec.data);
+    FDataFile->WriteHeader(true, false);
+    FDataFile->WriteDefinitions();
+    FIndexFile->SetEncrypted(spec.data.encrypted);
+    FIndexFile->CreateNew();
+    const TFieldDefinitions& fields = spec.data.fields;
+    if (spec.indexes.empty()) {
+      FIndexFile->DefinePrimaryIndex(TIndexDefinition{}, fields);
+    } else {
+      FIndexFile->DefinePrimaryIndex(spec.indexes.front(), fields);
+      for (std::size_t i = 1; i < spec.indexes.size(); ++i) {
+        FIndexFile->AddSecondaryIndex(spec.indexes[i], fields);
+      }
+    }
+    FIndexFile->WriteHeader(true, false);
+    if (FDataFile->BlobFieldCount() > 0) {
+      FBlobFile->SetBlockSize(spec.data.blobBlockSize);
+      FBlobFile->SetEncrypted(spec.data.encrypted);
+      FBlobFile->CreateNew();
+      FBlobFile->WriteHeader(true, false);
+    }
+  } catch (...) {
+    CloseFiles();
+    // A half-made table set is not left behind.
+    for (TFileHandler* h :
+         {static_cast<TFileHandler*>(FDataFile.get()), static_cast<TFileHandler*>(FIndexFile.get()),
+          static_cast<TFileHandler*>(FBlobFile.get())}) {
+      try {
+        if (h->Exists()) h->Delete();
+      } catch (const EDatabaseError&) {
+      }
+    }
+    throw;
+  }
+  CloseFiles();
 }
 
 void TDataTable::CreateTableFiles(bool withBlobFile) {
   PrepareHandlers();
-  try {
-    FDataFile->CreateNew();
-    FIndexFile->CreateNew();
-    if (withBlobFile) FBlobFile->CreateNew();
-  } catch (...) {
+  TTableCreateSpec spec;
+  CreateTableFiles(spec);
+  if (withBlobFile) {
+    PrepareHandlers();
+    FBlobFile->CreateNew();
+    FBlobFile->WriteHeader(true, false);
     CloseFiles();
-    throw;
   }
-  CloseFiles();
 }
 
 void TDataTable::DeleteTableFiles() {
@@ -121,35 +222,48 @@ void TDataTable::RenameTableFiles(const std::string& newName, bool backup) {
   if (!backup) FName = TableFileName("", ExtractFileName(newName), kDataFileExt);
 }
 
-void TDataTable::StartTransaction() {
-  if (FReadOnly || FInTransaction) return;
-  if (!FOpen) RaiseEngineError(kErrLockFailed, FName);
-  FInTransaction = true;
-  if (!TakeTableWriteLock(*FDataFile)) {
-    FInTransaction = false;
-    RaiseEngineError(kErrLockFailed, FName);
+void TDataTable::EmptyTable() {
+  if (FReadOnly) RaiseEngineError(kErrAccessDenied, FName);
+  FDataFile->DropCache();
+  FDataFile->Empty();
+  FIndexFile->DropCache(true);
+  FIndexFile->Empty();
+  if (HasBlobs()) {
+    FBlobFile->DropCache();
+    FBlobFile->Empty();
   }
-  FTransactionLock = true;
+  FlushTable(true, true, false, true, true);
 }
 
-void TDataTable::Commit(bool endTransaction) {
-  if (!FInTransaction || !endTransaction) return;
-  FInTransaction = false;
-  ReleaseTransactionLock();
+void TDataTable::BackupIndex() {
+  FlushTable(false, false, false, false, false);
+  const std::string backup = ChangeFileExt(FIndexFile->FileName(), kIndexBackupExt);
+  TFileList& list = TFileList::Instance();
+  if (list.HasFile(backup, FInMemory)) {
+    const std::int32_t removed = list.RemoveFile(backup, FInMemory);
+    if (removed < 0) RaiseEngineError(-removed, backup);
+  }
+  FIndexFile->CopyTo(backup);
 }
 
-void TDataTable::Rollback() {
-  if (!FInTransaction) return;
-  FInTransaction = false;
-  ReleaseTransactionLock();
+void TDataTable::RestoreIndex(bool skipCopy, bool deleteBackup) {
+  const std::string backup = ChangeFileExt(FIndexFile->FileName(), kIndexBackupExt);
+  if (!skipCopy) {
+    FIndexFile->DropCache(true);
+    FIndexFile->CopyFrom(backup);
+    FIndexFile->ReadHeader();
+    FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());
+  }
+  if (deleteBackup) {
+    const std::int32_t removed = TFileList::Instance().RemoveFile(backup, FInMemory);
+    if (removed < 0) RaiseEngineError(-removed, backup);
+  }
 }
 
-void TDataTable::ReleaseTransactionLock() {
-  if (!FTransactionLock) return;
-  FTransactionLock = false;
-  const bool released = ReleaseTableWriteLock(*FDataFile);
-  if (FOpenCount == 0) CloseFiles();
-  if (!released) RaiseEngineError(kErrLockFailed, FName);
+void TDataTable::ChangeCounters(std::int32_t counters[3]) const {
+  counters[0] = FDataFile->IsOpen() ? FDataFile->ChangeCounter() : 0;
+  counters[1] = FIndexFile->IsOpen() ? FIndexFile->ChangeCounter() : 0;
+  counters[2] = FBlobFile->IsOpen() ? FBlobFile->ChangeCounter() : 0;
 }
 
 }  // namespace engine

@@ -316,16 +316,14 @@ TEST_F(SessionTest, ReadOnlyAttributeMakesTheTableReadOnlyAndLockFree) {
 }
 
 TEST_F(SessionTest, ProcessExitWithTheEngineRunningEndsCleanly) {
-  // Made without the engine, so that in a fresh process the engine starts
-  // before its file registry is first used.
-  platform_test::WriteHostFile(Host("Bk/A.DAT"), "");
-  platform_test::WriteHostFile(Host("Bk/A.IDX"), "");
   // The default session outlives main(); its tables close their files while
-  // the process's static objects are destroyed.
+  // the process's static objects are destroyed. The table set is made in the
+  // child after the engine started.
   const pid_t pid = ::fork();
   if (pid == 0) {
     engine::StartEngine();
     TDataDirectory* dir = engine::DefaultSession().OpenDirectory("", "D:\\Bk");
+    dir->CreateTable("A", TTableOptions{});
     dir->OpenTable("A", TTableOptions{});
     dir->StartTransaction();
     std::exit(dir->InTransaction() ? 0 : 3);
