@@ -82,6 +82,7 @@ void TPage::Reset(std::int32_t position, int slot, const TPageFormat& format) {
   FFormat = format;
   FCount = 0;
   FEntries.clear();
+  FPacked = -1;
 }
 
 int TPage::Capacity() const {
@@ -97,9 +98,25 @@ int TPage::StoredBytes() const {
   if (!IsCompressedLeaf()) {
     return FCount * (FFormat.keyLength + (IsLeaf() ? kRecordNumberSize : kChildRefSize));
   }
-  int total = 0;
-  for (int i = 1; i <= FCount; ++i) total += EntryStoredSize(i > 1 ? Key(i - 1) : nullptr, Key(i));
-  return total;
+  return PackedBytes();
+}
+
+int TPage::PackedBytes() const {
+  if (FPacked < 0) {
+    int total = 0;
+    for (int i = 1; i <= FCount; ++i) {
+      total += EntryStoredSize(i > 1 ? Key(i - 1) : nullptr, Key(i));
+    }
+    FPacked = total;
+  }
+  return FPacked;
+}
+
+int TPage::PackedDelta(const std::uint8_t* prev, const std::uint8_t* key,
+                       const std::uint8_t* next) const {
+  int delta = EntryStoredSize(prev, key);
+  if (next != nullptr) delta += EntryStoredSize(key, next) - EntryStoredSize(prev, next);
+  return delta;
 }
 
 bool TPage::Overflows() const {
@@ -113,6 +130,7 @@ std::int32_t TPage::EntryCount(int i) const {
   return bytes::GetI32(Key(i) + FFormat.keyLength + 4);
 }
 void TPage::SetKey(int i, const std::uint8_t* key) {
+  FPacked = -1;
   std::memmove(MutableKey(i), key, static_cast<std::size_t>(FFormat.keyLength));
 }
 void TPage::SetValue(int i, std::int32_t value) {
@@ -125,6 +143,12 @@ void TPage::SetEntryCount(int i, std::int32_t count) {
 void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
                         std::int32_t count) {
   if (after < 0 || after > FCount) RaiseEngineError(kErrIndexPageCorrupt);
+  if (FPacked >= 0 && FFormat.compression != kCompressNone) {
+    FPacked += PackedDelta(after > 0 ? Key(after) : nullptr, key,
+                           after < FCount ? Key(after + 1) : nullptr);
+  } else {
+    FPacked = -1;
+  }
   const std::size_t stride = Stride();
   std::vector<std::uint8_t> entry(stride, 0);
   std::memcpy(entry.data(), key, static_cast<std::size_t>(FFormat.keyLength));
@@ -138,6 +162,11 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
 
 void TPage::RemoveEntry(int i) {
   CheckEntry(i);
+  if (FPacked >= 0 && FFormat.compression != kCompressNone) {
+    FPacked -= PackedDelta(i > 1 ? Key(i - 1) : nullptr, Key(i), i < FCount ? Key(i + 1) : nullptr);
+  } else {
+    FPacked = -1;
+  }
   const std::size_t stride = Stride();
   auto first = FEntries.begin() + static_cast<std::ptrdiff_t>(i - 1) * stride;
   FEntries.erase(first, first + static_cast<std::ptrdiff_t>(stride));
@@ -148,6 +177,7 @@ void TPage::TakeTail(int first, TPage& out) {
   if (first > FCount) return;
   if (first < 1 || &out == this) RaiseEngineError(kErrIndexPageCorrupt);
   auto from = FEntries.begin() + static_cast<std::ptrdiff_t>(first - 1) * Stride();
+  FPacked = out.FPacked = -1;
   out.FEntries.insert(out.FEntries.end(), from, FEntries.end());
   out.FCount += FCount - first + 1;
   FEntries.erase(from, FEntries.end());
@@ -156,6 +186,7 @@ void TPage::TakeTail(int first, TPage& out) {
 
 void TPage::Prepend(TPage& from) {
   if (&from == this) RaiseEngineError(kErrIndexPageCorrupt);
+  FPacked = -1;
   FEntries.insert(FEntries.begin(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
   from.ClearEntries();
@@ -163,6 +194,7 @@ void TPage::Prepend(TPage& from) {
 
 void TPage::Append(TPage& from) {
   if (&from == this) RaiseEngineError(kErrIndexPageCorrupt);
+  FPacked = -1;
   FEntries.insert(FEntries.end(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
   from.ClearEntries();
@@ -171,6 +203,7 @@ void TPage::Append(TPage& from) {
 void TPage::ClearEntries() {
   FEntries.clear();
   FCount = 0;
+  FPacked = -1;
 }
 
 std::int64_t TPage::LeafEntries() const {

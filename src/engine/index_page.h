@@ -141,6 +141,14 @@ class TPage {
   TPageFormat FFormat;
   int FCount = 0;
   std::vector<std::uint8_t> FEntries;  // FCount slots of Stride() bytes
+  // Sum of the compressed entry sizes (compressed indexes), kept up to date by
+  // single inserts and removals; -1 when it must be recomputed.
+  mutable int FPacked = -1;
+  int PackedBytes() const;
+  // Change of the packed sum when `key` goes between `prev` and `next` (either
+  // may be nullptr).
+  int PackedDelta(const std::uint8_t* prev, const std::uint8_t* key,
+                  const std::uint8_t* next) const;
 };
 
 }  // namespace engine

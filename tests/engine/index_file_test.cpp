@@ -292,6 +292,20 @@ TEST_F(CatalogIndexTest, EmptyAndChangeDetection) {
   ExpectSound();
 }
 
+TEST_F(CatalogIndexTest, FileSizeLimit) {
+  // The next page would start past 2,000,000,000 bytes.
+  constexpr std::int32_t kPastLimit = 4096 + 4096 * 488282;  // 2,000,007,168
+  Flush();
+  index->Close();
+  PatchI32(HostPath(), kIdxHdrEndPosition, kPastLimit);
+  index = std::make_unique<TIndexFile>(nullptr, &host);
+  index->SetFileName(kIndex);
+  index->Open();
+  TIndexTree tree(*index, kPrimarySlot, layout);
+  EXPECT_EQ(EngineCodeOf([&] { tree.Insert(Key("A", 1, "C:\\").data(), 1); }), kErrTableFull);
+  EXPECT_EQ(index->Root(kPrimarySlot), 0);
+}
+
 TEST_F(IndexFileTest, DefinitionErrors) {
   fields = LaidOut({Field("A", kFieldString, 250), Field("B", kFieldString, 250),
                     Field("C", kFieldString, 19), Field("D", kFieldString, 18),

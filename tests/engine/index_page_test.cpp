@@ -109,13 +109,21 @@ TEST(IndexPageFormat, RandomPagesRoundTripInEveryMode) {
           for (int i = prefix; i < std::min(body, keyLength); ++i) {
             key[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(random());
           }
-          page.InsertEntry(page.Count(), key.data(), static_cast<std::int32_t>(random()), 0);
+          const int at = static_cast<int>(random() % static_cast<unsigned>(page.Count() + 1));
+          page.InsertEntry(at, key.data(), static_cast<std::int32_t>(random()), 0);
           if (page.Overflows()) {
-            page.RemoveEntry(page.Count());
+            page.RemoveEntry(at + 1);
             break;
+          }
+          if (random() % 5 == 0) {
+            page.RemoveEntry(1 + static_cast<int>(random() % static_cast<unsigned>(page.Count())));
           }
         }
         const Bytes stored = Stored(page);
+        if (mode != kCompressNone) {
+          // The size kept up to date entry by entry is the size written.
+          EXPECT_EQ(bytes::GetU16(&stored[kPageUsed]), page.StoredBytes());
+        }
         TPage back = LeafPage(keyLength, unique, mode);
         back.Expand(stored.data(), "T");
         ASSERT_EQ(back.Count(), page.Count());
