@@ -301,6 +301,7 @@ TBlock* TBlobFile::AllocateBlock(TDataCursor* cursor) {
 }
 
 void TBlobFile::FreeBlock(TBlock* block) {
+  if (block->key == FirstFree()) return;  // already the head: never link a block to itself
   block->next = FirstFree();
   SetI32(bh::kFirstFree, block->key);
   block->changed = true;

@@ -558,6 +558,7 @@ TRecord* TDataFile::AllocateRecord(TDataCursor* cursor) {
   std::int32_t link = 0;
   if (record->Data()[kRecordStatusOffset] == kRecordDeleted) {
     link = bytes::GetI32(record->Data() + kRecordLinkOffset);
+    if (link == n) link = 0;  // a chain linked to itself would hand n out again
   } else {
     // The chain points at a record in use: reusing it would overwrite a live
     // row. Drop the chain and append instead.
@@ -572,6 +573,9 @@ TRecord* TDataFile::AllocateRecord(TDataCursor* cursor) {
 }
 
 void TDataFile::FreeRecord(TRecord* record) {
+  // Freeing a deleted record again would link it to itself and hand it out
+  // twice; it is already in the chain.
+  if (record->Data()[kRecordStatusOffset] == kRecordDeleted) return;
   const std::int32_t link = InsertPosition() == NextRecord() ? 0 : FirstFree();
   record->Data()[kRecordStatusOffset] = kRecordDeleted;
   bytes::PutI32(record->Data() + kRecordLinkOffset, link);

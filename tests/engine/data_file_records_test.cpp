@@ -51,6 +51,24 @@ TEST_F(DataFileRecordsTest, FreeChainReusesLastDeletedFirst) {
   EXPECT_EQ(Insert(), 12);
 }
 
+TEST_F(DataFileRecordsTest, DeletingTwiceDoesNotHandTheRecordOutTwice) {
+  Create(CatalogFields());
+  for (int i = 0; i < 4; ++i) AppendInt(261, i);
+  Delete(2);
+  Delete(2);
+  EXPECT_EQ(LinkOf(2), 0);
+  EXPECT_EQ(Insert(), 2);
+  EXPECT_EQ(Insert(), 5);
+  // A chain stored linked to itself is cut, not followed.
+  Delete(3);
+  TRecord* r = data->GetRecord(nullptr, 3);
+  bytes::PutI32(r->Data() + kRecordLinkOffset, 3);
+  data->ReleaseRecord(r);
+  EXPECT_EQ(Insert(), 3);
+  EXPECT_EQ(data->FirstFree(), 0);
+  EXPECT_EQ(Insert(), 6);
+}
+
 TEST_F(DataFileRecordsTest, TableWithoutPrimaryKeyAlwaysAppends) {
   Create(CatalogFields());
   data->SetHasPrimaryKey(false);
