@@ -19,6 +19,7 @@
 
 #include <string>
 
+#include "engine/errors.h"
 #include "engine/field_defs.h"
 #include "engine/sql/expr_token.h"
 
@@ -52,7 +53,7 @@ class FieldListResolver : public ColumnResolver {
 };
 
 struct AnalysisContext {
-  int errorCode = 11949;    // 11949 for SQL, 10051 for filters
+  int errorCode = kErrSql;  // or kErrFilter (10051) for filters
   std::string tableName;    // named by 10051 messages
   std::string contextName;  // ends every message: " in " + contextName
   bool condition = false;   // WHERE, JOIN, HAVING and filter conditions

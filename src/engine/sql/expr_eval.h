@@ -30,6 +30,7 @@
 
 #include <string>
 
+#include "engine/errors.h"
 #include "engine/sql/collation.h"
 #include "engine/sql/expr_token.h"
 
@@ -57,7 +58,7 @@ struct EvaluationContext {
   ColumnReader* reader = nullptr;  // none: columns written as strings give that string
   SubQueryEvaluator* subQueries = nullptr;
   Collation collation;
-  int errorCode = 11949;  // for "Internal error: Column ..."
+  int errorCode = kErrSql;  // for "Internal error: Column ...", or kErrFilter
   std::string tableName;
 };
 

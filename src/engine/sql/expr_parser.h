@@ -42,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/errors.h"
 #include "engine/sql/expr_token.h"
 
 namespace engine {
@@ -73,7 +74,7 @@ class TExpressionParser {
   // parser.
   using SubSelectParser = std::function<void(TExpressionParser&, TExpToken& node)>;
 
-  TExpressionParser(int errorCode = 11949, std::string_view tableName = {},
+  TExpressionParser(int errorCode = kErrSql, std::string_view tableName = {},
                     std::string_view contextName = {});
 
   void* owner = nullptr;  // the statement or cursor that owns the parser
