@@ -9,8 +9,9 @@
 //   1 byte     number of bytes that follow, minus 1
 //   n bytes    each: low 4 bits = code length - 1, high 4 bits = number of symbols - 1 that get
 //              it, for consecutive symbols from 0 up; the counts must add up to the tree size
-// Example: 0x02 0x13 0x22 0x30 describes lengths 4,4 (0x13: length 4, 2 symbols), 3,3,3 and
-// 1,1,1,1 ... for 9 symbols. The Shannon-Fano codes are assigned from the longest length down, so
+// Example: 0x02 0x00 0x01 0x12 is three bytes giving symbol 0 length 1 (0x00), symbol 1 length
+// 2 (0x01) and symbols 2-3 length 3 (0x12: length 3, two symbols). The Shannon-Fano codes are
+// assigned from the longest length down (here 3: 000, 2: 001, 1: 01, 0: 1), so
 // they are the bitwise complements of the canonical codes RFC 1951 gives the same lengths: the
 // decoder uses the inflate table builder and looks codes up with inverted stream bits.
 //
