@@ -19,11 +19,15 @@
 // Every symbol is tallied into the block's symbol buffer and frequency counts; a block ends when
 // the buffer is full or, from level 3, when an estimate every 4,096 symbols says the block is
 // already compressing well (fewer than half matches but under half the input size).
+#include <bit>
 #include <cstring>
 
 #include "zip/deflate_state.h"
 
 namespace zip {
+
+// Multi-byte loads below assume the first byte in memory is the least significant.
+static_assert(std::endian::native == std::endian::little, "little-endian host required");
 namespace {
 
 // Extra bits of each distance code, for the block-end estimate.

@@ -22,6 +22,7 @@
 // far, so a distance reaching before the first byte is detected.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -30,6 +31,9 @@
 #include "zip/inflate_huffman.h"
 
 namespace zip {
+
+// Multi-byte loads below assume the first byte in memory is the least significant.
+static_assert(std::endian::native == std::endian::little, "little-endian host required");
 
 inline constexpr std::size_t kHistoryBytes = kDecodeWindowSize;  // bytes of history kept
 inline constexpr std::size_t kFlushAt = 2 * kHistoryBytes;       // outPos_ that triggers a write
