@@ -55,9 +55,9 @@ class TDataDirectory {
   // use is asked of an open table. In the "MEMORY" directory tables are in memory.
   TDataTable* OpenTable(const std::string& name, const TTableOptions& options);
   // Creates the table set (11010 for a blank name, 11013 while the table is
-  // open) through `createFiles`, given the closed table object, or as empty
-  // files when none is given. The object is freed afterwards; open the table
-  // to use it.
+  // open) through `createFiles`, given the closed table object, or as an
+  // empty table set (TDataTable::CreateTableFiles(false)) when none is given.
+  // The object is freed afterwards; open the table to use it.
   void CreateTable(const std::string& name, const TTableOptions& options,
                    const std::function<void(TDataTable&)>& createFiles = {});
   // Lowers the table's open count; frees it at 0 outside a transaction.
