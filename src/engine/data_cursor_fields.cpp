@@ -1,0 +1,344 @@
+// TDataCursor: field access on record buffers, default values and validity
+// rules.
+//
+// A field's slot is a null-flag byte (1 = value present) followed by its
+// storage-size bytes (field_defs.h). Strings written through PutString are cut
+// to the declared size, lose their trailing blanks and take the field's
+// character case; an empty result is NULL. An auto-increment field has no slot:
+// its value is the int32 at record offset 5 and it is never NULL.
+//
+// Default texts convert by field type: strings as they are; booleans from TRUE
+// or FALSE (any other text is a conversion error); integers, floats and BCD
+// from numbers; date, time and timestamp from the keywords DATE, TIME and NOW
+// (a timestamp's TIME is the time of day on 30 December 1899). Minimum and
+// maximum texts convert the same way without the keywords; NULL counts as
+// zero (the empty string for strings) in the comparisons.
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "engine/data_cursor.h"
+#include "engine/data_file_bytes.h"
+#include "engine/errors.h"
+
+namespace engine {
+namespace {
+
+constexpr std::int64_t kMsPerDay = 86400000;
+constexpr std::int32_t kDayNumberOf1970 = 719163;      // 0001-01-01 is day 1
+constexpr std::int32_t kDayNumberOf18991230 = 693594;  // the timestamp epoch of TIME
+constexpr std::uint8_t kCaseLower = 1, kCaseUpper = 2;
+constexpr std::int64_t kBcdScaleFactor = 10;  // the last decimal digit holds the scale
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+struct TNow {
+  std::int32_t day;  // day number, 0001-01-01 = 1
+  std::int32_t ms;   // milliseconds since midnight
+};
+
+TNow Now() {
+  using namespace std::chrono;
+  const auto t = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  const std::int64_t days = t / kMsPerDay;
+  return {static_cast<std::int32_t>(days + kDayNumberOf1970),
+          static_cast<std::int32_t>(t - days * kMsPerDay)};
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+  const std::string t = Trim(text);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  value = std::strtod(t.c_str(), &end);
+  return end != nullptr && *end == '\0';
+}
+
+}  // namespace
+
+void TDataCursor::CheckRecordSize(const TRecordBuffer& record) const {
+  if (record.size() != FRecordSize || FRecordSize == 0)
+    RaiseEngineError(kErrRecordBufferCorrupt, FName);
+}
+
+std::size_t TDataCursor::SlotOf(std::uint32_t field) const {
+  if (field < 1 || field > FFields.size()) RaiseEngineError(kErrInvalidField, FName);
+  const TFieldDefinition& f = FFields[field - 1];
+  const std::size_t at = f.IsAutoIncrement() ? kRecordAutoIncOffset : f.Offset();
+  if (f.NotStored() || at + f.StorageSize() + (f.IsAutoIncrement() ? 0u : 1u) > FRecordSize)
+    RaiseEngineError(kErrInvalidField, FName, f.Name());
+  return at;
+}
+
+bool TDataCursor::IsNull(const TRecordBuffer& record, std::uint32_t field) const {
+  CheckRecordSize(record);
+  const std::size_t at = SlotOf(field);
+  if (FFields[field - 1].IsAutoIncrement()) return false;
+  return record[at] == 0;
+}
+
+std::vector<std::uint8_t> TDataCursor::GetField(const TRecordBuffer& record,
+                                                std::uint32_t field) const {
+  CheckRecordSize(record);
+  const std::size_t at = SlotOf(field);
+  const TFieldDefinition& f = FFields[field - 1];
+  if (f.IsAutoIncrement())
+    return {record.begin() + kRecordAutoIncOffset, record.begin() + kRecordAutoIncOffset + 4};
+  if (record[at] == 0) return {};
+  return {record.begin() + static_cast<std::ptrdiff_t>(at + 1),
+          record.begin() + static_cast<std::ptrdiff_t>(at + 1 + f.StorageSize())};
+}
+
+void TDataCursor::PutField(TRecordBuffer& record, std::uint32_t field, const void* data,
+                           std::size_t size) {
+  CheckRecordSize(record);
+  const std::size_t at = SlotOf(field);
+  const TFieldDefinition& f = FFields[field - 1];
+  if (f.IsAutoIncrement()) {
+    std::memcpy(record.data() + at, data, std::min<std::size_t>(size, 4));
+    return;
+  }
+  std::uint8_t* slot = record.data() + at;
+  std::memset(slot + 1, 0, f.StorageSize());
+  std::memcpy(slot + 1, data, std::min<std::size_t>(size, f.StorageSize()));
+  if (f.Type() == kFieldBoolean) {
+    const bool any = std::any_of(slot + 1, slot + 1 + f.StorageSize(), [](auto b) { return b; });
+    bytes::PutU16(slot + 1, any ? 1 : 0);
+  }
+  slot[0] = 1;
+}
+
+void TDataCursor::PutNull(TRecordBuffer& record, std::uint32_t field) {
+  CheckRecordSize(record);
+  const std::size_t at = SlotOf(field);
+  const TFieldDefinition& f = FFields[field - 1];
+  if (f.IsAutoIncrement()) return;  // never NULL
+  std::memset(record.data() + at, 0, f.StorageSize() + 1u);
+}
+
+void TDataCursor::PutString(TRecordBuffer& record, std::uint32_t field, const std::string& text) {
+  const TFieldDefinition& f = FFields.at(field - 1);
+  if (f.Type() != kFieldString) {
+    PutField(record, field, text.data(), text.size());
+    return;
+  }
+  std::string value = text.substr(0, f.Size());
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  if (f.CharCase() == kCaseUpper) value = Upper(value);
+  if (f.CharCase() == kCaseLower) {
+    for (char& c : value)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (value.empty()) {
+    PutNull(record, field);
+    return;
+  }
+  PutField(record, field, value.data(), value.size());
+}
+
+std::string TDataCursor::GetString(const TRecordBuffer& record, std::uint32_t field) const {
+  const std::vector<std::uint8_t> bytes = GetField(record, field);
+  std::string s(bytes.begin(), bytes.end());
+  const std::size_t zero = s.find('\0');
+  if (zero != std::string::npos) s.resize(zero);
+  return s;
+}
+
+void TDataCursor::PutInteger(TRecordBuffer& record, std::uint32_t field, std::int64_t value) {
+  const TFieldDefinition& f = FFields.at(field - 1);
+  std::uint8_t raw[8] = {};
+  switch (f.Type()) {
+    case kFieldInt16:
+    case kFieldBoolean:
+    case kFieldUInt16:
+      bytes::PutU16(raw, static_cast<std::uint16_t>(value));
+      break;
+    case kFieldBcd:
+      PutDouble(record, field, static_cast<double>(value));
+      return;
+    case kFieldFloat:
+    case kFieldTimestamp: {
+      const double d = static_cast<double>(value);
+      std::memcpy(raw, &d, sizeof d);
+      break;
+    }
+    default:
+      bytes::PutI32(raw, static_cast<std::int32_t>(value));
+  }
+  PutField(record, field, raw, sizeof raw);
+}
+
+std::int64_t TDataCursor::GetInteger(const TRecordBuffer& record, std::uint32_t field) const {
+  const std::vector<std::uint8_t> b = GetField(record, field);
+  if (b.empty()) return 0;
+  switch (FFields.at(field - 1).Type()) {
+    case kFieldInt16:
+      return static_cast<std::int16_t>(bytes::GetU16(b.data()));
+    case kFieldBoolean:
+    case kFieldUInt16:
+      return bytes::GetU16(b.data());
+    case kFieldUInt32:
+      return static_cast<std::uint32_t>(bytes::GetI32(b.data()));
+    case kFieldFloat:
+    case kFieldTimestamp:
+    case kFieldBcd:
+      return static_cast<std::int64_t>(GetDouble(record, field));
+    default:
+      return bytes::GetI32(b.data());
+  }
+}
+
+void TDataCursor::PutDouble(TRecordBuffer& record, std::uint32_t field, double value) {
+  const TFieldDefinition& f = FFields.at(field - 1);
+  if (f.Type() == kFieldBcd) {
+    const double scaled = std::round(std::fabs(value) * std::pow(10, f.Scale()));
+    std::int64_t stored = static_cast<std::int64_t>(scaled) * kBcdScaleFactor + f.Scale();
+    if (value < 0) stored = -stored;
+    std::uint8_t raw[8];
+    bytes::PutI64(raw, stored);
+    PutField(record, field, raw, sizeof raw);
+    return;
+  }
+  if (f.Type() != kFieldFloat && f.Type() != kFieldTimestamp) {
+    PutInteger(record, field, static_cast<std::int64_t>(std::llround(value)));
+    return;
+  }
+  PutField(record, field, &value, sizeof value);
+}
+
+double TDataCursor::GetDouble(const TRecordBuffer& record, std::uint32_t field) const {
+  const TFieldDefinition& f = FFields.at(field - 1);
+  const std::vector<std::uint8_t> b = GetField(record, field);
+  if (b.empty()) return 0;
+  if (f.Type() == kFieldFloat || f.Type() == kFieldTimestamp) {
+    double d;
+    std::memcpy(&d, b.data(), sizeof d);
+    return d;
+  }
+  if (f.Type() == kFieldBcd) {
+    const std::int64_t stored = bytes::GetI64(b.data());
+    const std::int64_t magnitude = stored < 0 ? -stored : stored;
+    const int scale = static_cast<int>(magnitude % kBcdScaleFactor);
+    const double v = static_cast<double>(magnitude / kBcdScaleFactor) / std::pow(10, scale);
+    return stored < 0 ? -v : v;
+  }
+  return static_cast<double>(GetInteger(record, field));
+}
+
+void TDataCursor::PutBlob(TRecordBuffer& record, std::uint32_t field, const void* data,
+                          std::size_t size) {
+  CheckRecordSize(record);
+  if (!FTable->HasBlobs()) RaiseEngineError(kErrInvalidBlobField, FName);
+  int code = FBlobs.Open(this, &FTable->BlobFile(), FFields, field, record.data(), FRecordSize);
+  if (code == 0) code = FBlobs.Truncate(FFields, field, record.data(), FRecordSize, 0);
+  if (code == 0 && size > 0) {
+    code = FBlobs.Write(FFields, field, record.data(), FRecordSize, 0,
+                        static_cast<std::uint32_t>(size), static_cast<const std::uint8_t*>(data));
+  }
+  if (code != 0) RaiseEngineError(code, FName, FFields.at(field - 1).Name());
+  if (size == 0) record[SlotOf(field)] = 1;  // an empty BLOB, not NULL
+}
+
+std::vector<std::uint8_t> TDataCursor::GetBlob(TRecordBuffer& record, std::uint32_t field) {
+  CheckRecordSize(record);
+  if (!FTable->HasBlobs()) RaiseEngineError(kErrInvalidBlobField, FName);
+  if (IsNull(record, field)) return {};
+  int code = FBlobs.Open(this, &FTable->BlobFile(), FFields, field, record.data(), FRecordSize);
+  if (code != 0) RaiseEngineError(code, FName, FFields.at(field - 1).Name());
+  std::uint32_t size = 0;
+  FBlobs.Size(FFields, field, record.data(), FRecordSize, size);
+  std::vector<std::uint8_t> content(size);
+  std::uint32_t done = 0;
+  code = FBlobs.Read(FFields, field, record.data(), FRecordSize, 0, size, content.data(), done);
+  const int closed = FBlobs.Close(FFields, field, record.data(), FRecordSize);
+  if (code == 0) code = closed;
+  if (code != 0) RaiseEngineError(code, FName, FFields.at(field - 1).Name());
+  return content;
+}
+
+// ---- Defaults and validity --------------------------------------------------------
+
+TDataCursor::TRecordBuffer TDataCursor::NewRecord() {
+  CheckOpen();
+  TRecordBuffer record(FRecordSize, 0);
+  if (FHasDefaults) ApplyDefaults(record);
+  return record;
+}
+
+void TDataCursor::ApplyDefaults(TRecordBuffer& record) {
+  for (std::uint32_t i = 1; i <= FieldCount(); ++i) {
+    const TFieldDefinition& f = FFields[i - 1];
+    const std::string text = f.Default();
+    if (text.empty() || !f.HasSlot()) continue;
+    const std::string key = Upper(Trim(text));
+    const TNow now = Now();
+    double number = 0;
+    switch (f.Type()) {
+      case kFieldString:
+        PutString(record, i, text);
+        break;
+      case kFieldBoolean:
+        if (key != "TRUE" && key != "FALSE")
+          throw EDatabaseError("'" + text + "' is not a valid boolean value");
+        PutInteger(record, i, key == "TRUE" ? 1 : 0);
+        break;
+      case kFieldInt16:
+      case kFieldInt32:
+      case kFieldUInt16:
+      case kFieldUInt32:
+      case kFieldFloat:
+      case kFieldBcd:
+        if (!ParseNumber(text, number))
+          throw EDatabaseError("'" + text + "' is not a valid number");
+        PutDouble(record, i, number);
+        break;
+      case kFieldDate:
+        if (key == "DATE") PutInteger(record, i, now.day);
+        break;
+      case kFieldTime:
+        if (key == "TIME") PutInteger(record, i, now.ms);
+        break;
+      case kFieldTimestamp: {
+        double stamp = 0;
+        if (key == "NOW") stamp = static_cast<double>(now.day) * kMsPerDay + now.ms;
+        if (key == "DATE") stamp = static_cast<double>(now.day) * kMsPerDay;
+        if (key == "TIME") stamp = static_cast<double>(kDayNumberOf18991230) * kMsPerDay + now.ms;
+        PutDouble(record, i, stamp);
+        break;
+      }
+      default: {
+        const std::size_t at = SlotOf(i);
+        record[at] = 1;  // zero bytes, not NULL
+      }
+    }
+  }
+}
+
+void TDataCursor::CheckValidity(const TRecordBuffer& record) {
+  if (!FHasValidity) return;
+  for (std::uint32_t i = 1; i <= FieldCount(); ++i) {
+    const TFieldDefinition& f = FFields[i - 1];
+    if (!f.HasSlot() && !f.IsAutoIncrement()) continue;
+    const bool isNull = IsNull(record, i);
+    if (f.Required() && isNull) RaiseEngineError(kErrValueRequired, FName, f.Name());
+    const std::string lo = f.Minimum(), hi = f.Maximum();
+    if (lo.empty() && hi.empty()) continue;
+    if (f.Type() == kFieldString) {
+      const std::string v = isNull ? std::string() : GetString(record, i);
+      if (!lo.empty() && v < lo) RaiseEngineError(kErrValueBelowMinimum, FName, f.Name());
+      if (!hi.empty() && v > hi) RaiseEngineError(kErrValueAboveMaximum, FName, f.Name());
+      continue;
+    }
+    const double v = isNull ? 0.0 : GetDouble(record, i);
+    double bound = 0;
+    if (!lo.empty() && ParseNumber(lo, bound) && v < bound)
+      RaiseEngineError(kErrValueBelowMinimum, FName, f.Name());
+    if (!hi.empty() && ParseNumber(hi, bound) && v > bound)
+      RaiseEngineError(kErrValueAboveMaximum, FName, f.Name());
+  }
+}
+
+}  // namespace engine

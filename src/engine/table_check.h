@@ -1,0 +1,38 @@
+// The table-set checker: looks at a whole table set (N.DAT, N.IDX, N.BLB)
+// without changing it and reports everything it finds.
+//
+// What is checked:
+//  * the data file: header (format, locale, field definitions, record size,
+//    file length against the next record number) and the free chain;
+//  * the index file: header and descriptors, then every B-tree walked page by
+//    page (types, key order, counts in internal entries, fill, level links,
+//    free lists); the keys of the primary and each secondary index are
+//    compared with the records in use counted in the data file, and the
+//    system index with every record slot;
+//  * the BLOB file (when the table has BLOB fields): header, the free chain
+//    and every BLOB chain of every record in use (positions, ids, loops,
+//    length).
+// Files are opened shared and read-only. Usable from tests and from the
+// tablecheck program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+struct TTableCheckReport {
+  std::vector<std::string> findings;  // one line per problem
+  std::int64_t recordSlots = 0;       // data file records, deleted ones included
+  std::int64_t liveRecords = 0;       // records in use
+  std::vector<std::string> notes;     // what was looked at (counts per index)
+  bool Ok() const { return findings.empty(); }
+  std::string Describe() const;
+};
+
+// `dataFileName` names the table set by its data file or by the table name
+// (".DAT" is added when no extension is given). A Windows path.
+TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory = false);
+
+}  // namespace engine

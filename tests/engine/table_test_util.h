@@ -1,0 +1,86 @@
+// Helpers of the table and cursor tests: the backup catalog's definition and
+// a session with a directory on drive D:.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/data_cursor.h"
+#include "engine/data_directory.h"
+#include "engine/data_session.h"
+#include "engine_test_util.h"
+
+namespace table_test {
+
+// FileName CHAR(250), FileTime INTEGER, isZip CHAR(1), Path CHAR(250), File
+// BLOB; primary key (FileName, FileTime, Path).
+inline engine::TTableDefinition CatalogDefinition() {
+  engine::TTableDefinition d;
+  auto field = [&](const char* name, std::uint8_t type, std::uint8_t size) {
+    engine::TFieldDefinition f;
+    f.SetNumber(static_cast<std::int16_t>(d.fields.size() + 1));
+    f.SetName(name);
+    f.SetType(type);
+    f.SetSize(size);
+    if (type == engine::kFieldBlob) f.SetSubtype(engine::kSubtypeBinary);
+    d.fields.push_back(f);
+  };
+  field("FileName", engine::kFieldString, 250);
+  field("FileTime", engine::kFieldInt32, 0);
+  field("isZip", engine::kFieldString, 1);
+  field("Path", engine::kFieldString, 250);
+  field("File", engine::kFieldBlob, 0);
+  engine::TIndexDefinition primary;
+  primary.fieldNumbers = {1, 2, 4};
+  d.indexes.push_back(primary);
+  return d;
+}
+
+enum CatalogField : std::uint32_t { kFileName = 1, kFileTime, kIsZip, kPath, kFile };
+
+// Opens a fresh session's directory D:\Db.
+class TableTest : public engine_test::DriveDTest {
+ protected:
+  void SetUp() override {
+    DriveDTest::SetUp();
+    std::filesystem::create_directory(Host("Db"));
+    session_ = std::make_unique<engine::TDataSession>();
+    dir_ = session_->OpenDirectory("", "D:\\Db");
+  }
+  void TearDown() override {
+    session_.reset();
+    DriveDTest::TearDown();
+  }
+  void CreateCatalog(const std::string& name = "Back") {
+    engine::TDataCursor c(dir_, name);
+    engine::TCursorOptions o;
+    o.exclusive = true;
+    c.SetOptions(o);
+    c.CreateTable(CatalogDefinition());
+  }
+  std::unique_ptr<engine::TDataCursor> OpenCursor(const std::string& name = "Back",
+                                                  bool exclusive = false) {
+    auto c = std::make_unique<engine::TDataCursor>(dir_, name);
+    engine::TCursorOptions o;
+    o.exclusive = exclusive;
+    c->SetOptions(o);
+    c->Open();
+    return c;
+  }
+  // Inserts one catalog row.
+  static void AddRow(engine::TDataCursor& c, const std::string& name, std::int32_t time,
+                     const std::string& path, const std::string& content) {
+    auto r = c.NewRecord();
+    c.PutString(r, kFileName, name);
+    c.PutInteger(r, kFileTime, time);
+    c.PutString(r, kIsZip, "N");
+    c.PutString(r, kPath, path);
+    c.PutBlob(r, kFile, content.data(), content.size());
+    c.Insert(r);
+  }
+
+  std::unique_ptr<engine::TDataSession> session_;
+  engine::TDataDirectory* dir_ = nullptr;
+};
+
+}  // namespace table_test
