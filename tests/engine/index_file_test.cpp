@@ -306,6 +306,51 @@ TEST_F(CatalogIndexTest, FileSizeLimit) {
   EXPECT_EQ(index->Root(kPrimarySlot), 0);
 }
 
+// A table whose change check, on a cache miss, finds that another user wrote
+// and drops the index caches, pinned pages included.
+class DroppingHost : public TSimpleStorageHost {
+ public:
+  TIndexFile* index = nullptr;
+  int drops = 0;
+  bool LockForCacheMiss(TDataCursor* cursor) override {
+    TSimpleStorageHost::LockForCacheMiss(cursor);
+    if (drops == 0 || missChecks % 3 != 0) return false;
+    --drops;
+    index->DropCache(true);
+    return true;
+  }
+};
+
+TEST_F(CatalogIndexTest, ChangesFoundOnACacheMissRestartTheOperation) {
+  InsertFiles(8);
+  index->SetRecordCount(8);
+  DroppingHost dropping;
+  dropping.index = index.get();
+  Flush();
+  index->SetHost(&dropping);
+  index->DropCache(true);
+  dropping.drops = 5;
+  TIndexTree tree(*index, kPrimarySlot, layout);
+  EXPECT_EQ(tree.Count(), 8);
+  TIndexPosition at;
+  std::vector<std::int32_t> records;
+  for (bool ok = tree.First(at); ok; ok = tree.Next(at)) {
+    records.push_back(tree.RecordAt(at));
+    index->DropCache(true);  // every step starts from an empty cache
+  }
+  EXPECT_EQ(records, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(tree.KeysBefore(Key("FileE", 1, "C:\\Data\\").data(), 509), 4);
+  EXPECT_GT(dropping.missChecks, 3);
+  EXPECT_LT(dropping.drops, 5);
+  // With strict change detection the cursor has checked already: no miss checks.
+  dropping.strictChangeDetection = true;
+  const int checks = dropping.missChecks;
+  index->DropCache(true);
+  EXPECT_EQ(tree.Count(), 8);
+  EXPECT_EQ(dropping.missChecks, checks);
+  index->SetHost(&host);
+}
+
 TEST_F(IndexFileTest, DefinitionErrors) {
   fields = LaidOut({Field("A", kFieldString, 250), Field("B", kFieldString, 250),
                     Field("C", kFieldString, 19), Field("D", kFieldString, 18),
