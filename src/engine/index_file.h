@@ -12,6 +12,14 @@
 // transaction lock everything is written back and the search repeats; with it
 // the capacity grows by 64. Idle pages wait in a pool (up to 4095).
 //
+// Change checks. Before a miss is read from the file (unless the session uses
+// strict change detection, when the cursor has checked already) the table is
+// asked to take its read lock and look for changes by other users
+// (TStorageHost::LockForCacheMiss). When that dropped the caches, GetPage
+// raises TIndexCachesDropped and the tree operation starts again from the
+// root; pages still pinned by the operation are detached from the cache and
+// freed when released.
+//
 // Invariants:
 //  - A page handed out by GetPage or AllocatePage is pinned; a pinned page is
 //    never reused, written back or dropped from memory until released.
