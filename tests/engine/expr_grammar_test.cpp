@@ -3,6 +3,8 @@
 // the data types with their argument checks.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "expr_test_util.h"
 
 namespace {
@@ -203,6 +205,26 @@ TEST(ExprGrammar, FailedParseReturnsEveryNodeToThePool) {
   parser.ReadToken();
   EXPECT_THROW(parser.ParseExpression(kPermitExtended), EZORVADEngineError);
   EXPECT_EQ(pool.FreeCount(), before);
+}
+
+TEST(ExprGrammar, ThreadsShareTheNodePool) {
+  const std::string text = "UPPER(a) = 'x' OR b IN (1, 2, 3) AND NOT c BETWEEN 1 AND 2";
+  const std::string expected = Dump(*Parse(text));
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        TExpressionParser parser;
+        parser.SetText(text);
+        parser.ReadToken();
+        ExpTree tree = parser.ParseExpression(kPermitExtended);
+        if (Dump(*tree) != expected) ++mismatches[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 TEST(ExprGrammar, EmptyTextGivesNoTree) {
