@@ -73,8 +73,8 @@ bool LooksLikeDateTime(std::string_view text, int minGroups, int maxGroups) {
 }
 
 // The rules shared by layout and verification. Returns an empty string when
-// field `index` (0-based) is sound, else the fault; `code` gets the error code.
-std::string CheckOne(const TFieldDefinition& f, std::size_t index, std::set<std::string>& names,
+// the field is sound, else the fault; `code` gets the error code.
+std::string CheckOne(const TFieldDefinition& f, std::set<std::string>& names,
                      std::set<int>& numbers, const TValueTextCheck& valueCheck, int& code) {
   const std::string name = f.Name();
   code = kErrInvalidFieldName;
@@ -83,7 +83,6 @@ std::string CheckOne(const TFieldDefinition& f, std::size_t index, std::set<std:
   if (!names.insert(UpperAscii(name)).second) return "duplicate field name '" + name + "'";
   code = kErrInvalidFieldDefinition;
   if (!numbers.insert(f.Number()).second) return "duplicate field number";
-  (void)index;
   if (f.Type() == kFieldInvalid) return "field type 0";
   if (HasDeclaredSize(f.Type()) ? f.Size() > kMaxDeclaredSize : f.Size() != 0)
     return "invalid declared size";
@@ -213,7 +212,7 @@ std::uint32_t LayOutDefinitions(TFieldDefinitions& fields, std::string_view tabl
     if (!HasDeclaredSize(f.Type())) f.SetSize(0);
     if (f.Type() != kFieldBcd) f.SetScale(0);
     int code = 0;
-    const std::string fault = CheckOne(f, i, names, numbers, valueCheck, code);
+    const std::string fault = CheckOne(f, names, numbers, valueCheck, code);
     if (code != 0) {
       if (code == kErrInvalidFieldName) RaiseEngineError(code, tableName, f.Name());
       RaiseEngineError(code, tableName, f.Name(), fault);
@@ -238,7 +237,7 @@ std::string VerifyDefinitions(const TFieldDefinitions& fields, std::uint32_t rec
     const TFieldDefinition& f = fields[i];
     const std::string where = "field " + std::to_string(i + 1) + ": ";
     int code = 0;
-    std::string fault = CheckOne(f, i, names, numbers, valueCheck, code);
+    std::string fault = CheckOne(f, names, numbers, valueCheck, code);
     if (!fault.empty()) return where + fault;
     if (f.Number() != static_cast<int>(i + 1)) return where + "number differs from position";
     if (f.StorageSize() != StorageSizeOf(f.Type(), f.Size()) || f.EffectiveScale() != f.Scale())
