@@ -139,8 +139,9 @@ class TIndexFile : public TFileHandler {
   int FindIndex(std::string_view name) const;
 
   // ---- Index definitions ---------------------------------------------------
-  // Defines slot 0 (see the design rules: 9993, 9487, 12292 "Primary"); with
-  // no fields the table has no primary key.
+  // Defines slot 0: 9993 when it already has a key, 9487 for more than 16
+  // fields, 12292 (index "Primary") for a BLOB field, 10023/10026 for bad
+  // fields; with no fields the table has no primary key.
   void DefinePrimaryIndex(const TIndexDefinition& definition, const TFieldDefinitions& fields);
   // Adds a secondary index in slot n + 1 (9487, 10010, 10022, 10027, 12292,
   // and 10023/10026 for bad fields). Returns the slot.

@@ -351,6 +351,37 @@ TEST_F(CatalogIndexTest, ChangesFoundOnACacheMissRestartTheOperation) {
   index->SetHost(&host);
 }
 
+TEST_F(IndexFileTest, CompressedLeavesHoldMoreEntries) {
+  // Zero-padded names at the end of the key: trailing-byte and full
+  // compression drop the padding, duplicate-byte compression the shared path.
+  fields = LaidOut({Field("N", kFieldInt32), Field("Name", kFieldString, 250)});
+  struct Case {
+    std::uint8_t mode;
+    int maxPages;
+  };
+  const Case cases[] = {{kCompressNone, 1000},
+                        {kCompressDuplicate, 1000},
+                        {kCompressTrailing, 20},
+                        {kCompressFull, 15}};
+  std::vector<int> pages;
+  for (const Case& c : cases) {
+    CreateIndex();
+    index->DefinePrimaryIndex(IndexOn({1, 2}, true, "", c.mode), fields);
+    const TKeyLayout layout = Layout(kPrimarySlot);
+    TIndexTree tree(*index, kPrimarySlot, layout);
+    for (int i = 0; i < 1000; ++i) {
+      RecordBuilder r(fields);
+      r.Int(1, i / 100).Str(2, "C:\\Photos\\2024\\IMG" + std::to_string(10000 + i));
+      tree.Insert(layout.BuildKey(r.Bytes().data(), r.Bytes().size()).data(), i + 1);
+    }
+    pages.push_back((index->EndPosition() - 4096) / 4096);
+    EXPECT_LE(pages.back(), c.maxPages) << int(c.mode);
+    ExpectSound();
+  }
+  EXPECT_LT(pages[1], pages[0]);  // the shared path is stored once per entry
+  EXPECT_LT(pages[3], pages[2]);  // full compression does both
+}
+
 TEST_F(IndexFileTest, DefinitionErrors) {
   fields = LaidOut({Field("A", kFieldString, 250), Field("B", kFieldString, 250),
                     Field("C", kFieldString, 19), Field("D", kFieldString, 18),
