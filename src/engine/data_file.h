@@ -201,7 +201,9 @@ class TDataFile : public TFileHandler {
   bool DefinitionsChanged() const { return FDefinitionsChanged; }
 
   // ---- Records -----------------------------------------------------------------
-  // Record n, pinned. n == NextRecord() appends (9479 when full). Returns null
+  // Record n, pinned. n == NextRecord() appends (9479 when full); an appended
+  // record is zero but for its number and counts as changed, so that the file
+  // always grows with the next record number. Returns null
   // when the change check of a cache miss dropped the caches: the caller
   // repeats its operation. `suppliedCount` > 0 is the read-ahead the cursor
   // asks for. 8962 when n is not a record of the file or cannot be cached.
@@ -214,7 +216,9 @@ class TDataFile : public TFileHandler {
   // primary key of its own and the chain is not empty, else NextRecord().
   std::int32_t InsertPosition() const;
   // The record at InsertPosition(), pinned, with the free chain advanced past
-  // it; null when the caches were dropped (repeat).
+  // it; null when the caches were dropped (repeat). A chain head that is not a
+  // deleted record of the file (damage) is dropped and the record appended,
+  // so a live row is never handed out.
   TRecord* AllocateRecord(TDataCursor* cursor);
   // Marks a record deleted and links it into the free chain.
   void FreeRecord(TRecord* record);
