@@ -1,0 +1,297 @@
+// The filter list of a cursor: installing filters, their life cycle, the
+// visible records and the per-record upkeep (filter.h).
+#include "engine/sql/filter.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/data_file.h"
+#include "engine/errors.h"
+#include "engine/index_format.h"
+#include "engine/sql/expr_analysis.h"
+#include "engine/sql/expr_error.h"
+#include "engine/sql/expr_parser.h"
+#include "engine/sql/expr_prepare.h"
+#include "engine/sql/expr_rewrite.h"
+#include "engine/sql/filter_bitmap.h"
+#include "engine/sql/format_settings.h"
+
+namespace engine {
+
+namespace {
+
+constexpr const char* kFilterContext = "filter expression";
+
+class CursorFieldResolver : public FieldListResolver {
+ public:
+  explicit CursorFieldResolver(TDataCursor& cursor)
+      : FieldListResolver(cursor.Fields(), cursor.Name()) {}
+};
+
+std::unique_ptr<TRecordsBitmap> TakeBitmap() {
+  return TRecordsBitmapStack::Instance().Take();
+}
+
+}  // namespace
+
+TFilterList::TFilterList(TDataCursor& cursor)
+    : FCursor(cursor), FPresent(TakeBitmap()), FRange(TakeBitmap()), FVisible(TakeBitmap()) {}
+
+TFilterList::~TFilterList() {
+  RemoveAll();
+  TRecordsBitmapStack& pool = TRecordsBitmapStack::Instance();
+  pool.Give(std::move(FPresent));
+  pool.Give(std::move(FRange));
+  pool.Give(std::move(FVisible));
+}
+
+// ---- Adding ----------------------------------------------------------------------------------
+
+TFilterHandle TFilterList::AddText(const std::string& text, const TFilterOptions& options) {
+  if (FFilters.size() >= kMaxFilters) RaiseEngineError(kErrTooManyFilters, FCursor.Name());
+  TDataFile& data = FCursor.Table()->DataFile();
+  ExpTree prepared;
+  {
+    FormatSettingsScope scope(static_cast<std::uint16_t>(data.LanguageId()),
+                              static_cast<std::uint16_t>(data.SortId()));
+    TExpressionParser parser(kErrFilter, FCursor.Name(), kFilterContext);
+    parser.owner = &FCursor;
+    parser.SetText(text);
+    parser.ReadToken();
+    ExpTree tree = parser.ParseExpression(kPermitExtended);
+    if (!tree) RaiseExpressionError(kErrFilter, FCursor.Name(), "filter expression is empty");
+    if (parser.TokenKind() != kTokenEnd)
+      RaiseExpressionError(kErrFilter, FCursor.Name(),
+                           "unexpected '" + parser.TokenText() + "' in " + kFilterContext);
+    CursorFieldResolver resolver(FCursor);
+    AnalysisContext context;
+    context.errorCode = kErrFilter;
+    context.tableName = FCursor.Name();
+    context.contextName = kFilterContext;
+    context.condition = true;
+    context.resolver = &resolver;
+    AnalyseExpression(context, tree);
+    if (tree->dataType != kFieldBoolean)
+      RaiseExpressionError(kErrFilter, FCursor.Name(),
+                           "filter expression must be a boolean expression");
+    TurnComparisonAround(*tree);
+    PrepareOptions prepare;
+    prepare.caseInsensitive = options.caseInsensitive;
+    prepare.partialCompare = !options.noPartialCompare;
+    prepare.collation.languageId = static_cast<std::uint16_t>(data.LanguageId());
+    prepare.collation.sortId = static_cast<std::uint16_t>(data.SortId());
+    prepared = PrepareExpression(*tree, prepare);
+  }
+  TFilterOptions own = options;
+  own.ordering = false;
+  return AddTree(std::move(prepared), own);
+}
+
+TFilterHandle TFilterList::AddTree(ExpTree prepared, const TFilterOptions& options) {
+  auto filter = std::make_unique<TFilter>();
+  filter->FKind = TFilterKind::Expression;
+  filter->FTree = std::move(prepared);
+  filter->FOptions = options;
+  return Insert(std::move(filter));
+}
+
+TFilterHandle TFilterList::AddProcedure(TRecordFilterProc proc, void* userData,
+                                        TFilterOptions options) {
+  auto filter = std::make_unique<TFilter>();
+  filter->FKind = TFilterKind::Procedure;
+  filter->FProc = std::move(proc);
+  filter->FUserData = userData;
+  options.ordering = true;
+  options.countInversion = true;
+  filter->FOptions = options;
+  return Insert(std::move(filter));
+}
+
+TFilterHandle TFilterList::Insert(std::unique_ptr<TFilter> filter) {
+  if (FFilters.size() >= kMaxFilters) RaiseEngineError(kErrTooManyFilters, FCursor.Name());
+  if (filter->FTree) filter->FLevel = TFilterBitmapBuilder(FCursor).ComputeLevel(*filter->FTree);
+  filter->FBitmap = TakeBitmap();
+  TFilterHandle handle = filter.get();
+  // A filter without the ordering flag goes before the first one with it.
+  auto at = FFilters.end();
+  if (!filter->FOptions.ordering)
+    at = std::find_if(FFilters.begin(), FFilters.end(),
+                      [](const auto& f) { return f->FOptions.ordering; });
+  FFilters.insert(at, std::move(filter));
+  return handle;
+}
+
+// ---- Life cycle -------------------------------------------------------------------------------
+
+TFilter& TFilterList::Find(TFilterHandle filter) {
+  for (auto& f : FFilters)
+    if (f.get() == filter) return *f;
+  RaiseEngineError(kErrInvalidFilterHandle, FCursor.Name());
+}
+
+bool TFilterList::AnyActive() const {
+  return std::any_of(FFilters.begin(), FFilters.end(), [](const auto& f) { return f->FActive; });
+}
+
+void TFilterList::Activate(TFilterHandle filter) {
+  Find(filter).FActive = true;
+  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+}
+
+void TFilterList::ActivateAll() {
+  for (auto& f : FFilters) f->FActive = true;
+  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+}
+
+void TFilterList::Deactivate(TFilterHandle filter) {
+  Find(filter).FActive = false;
+  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+}
+
+void TFilterList::DeactivateAll() {
+  for (auto& f : FFilters) f->FActive = false;
+  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+}
+
+void TFilterList::Remove(TFilterHandle filter) {
+  Find(filter);
+  auto it = std::find_if(FFilters.begin(), FFilters.end(),
+                         [&](const auto& f) { return f.get() == filter; });
+  TRecordsBitmapStack::Instance().Give(std::move((*it)->FBitmap));
+  FFilters.erase(it);
+  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+}
+
+void TFilterList::RemoveAll() {
+  for (auto& f : FFilters) TRecordsBitmapStack::Instance().Give(std::move(f->FBitmap));
+  FFilters.clear();
+  if (FCursor.IsOpen()) {
+    LoadPresent();
+    BuildVisible();
+  }
+}
+
+void TFilterList::ReplaceExpression(TFilterHandle filter, ExpTree prepared) {
+  TFilter& f = Find(filter);
+  if (!f.FActive || f.FKind != TFilterKind::Expression)
+    RaiseEngineError(kErrInvalidFilterHandle, FCursor.Name());
+  f.FTree = std::move(prepared);
+  f.FLevel = TFilterBitmapBuilder(FCursor).ComputeLevel(*f.FTree);
+  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+}
+
+// ---- Bitmaps ---------------------------------------------------------------------------------
+
+void TFilterList::WithRestarts(const std::function<void()>& work) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      work();
+      return;
+    } catch (const TFilterRestart&) {
+      // The table changed underneath: start again from the present records.
+      if (attempt + 1 >= kMaxRestarts) RaiseEngineError(kErrRecordBufferCorrupt, FCursor.Name());
+    }
+  }
+}
+
+void TFilterList::LoadPresent() {
+  const std::int32_t count = std::max(FCursor.Table()->DataFile().RecordCount(), 0);
+  FPresent->SetSize(static_cast<std::uint32_t>(count));
+  FPresent->ClearAll();
+  if (count > 0) {
+    // Every key of the system index with status "deleted" is a deleted record.
+    const std::vector<std::uint8_t> deleted(1, kRecordDeleted);
+    FCursor.ScanRangeToBitmap(kSystemSlot, deleted, deleted, *FPresent);
+    FPresent->SetSize(static_cast<std::uint32_t>(count));
+    FPresent->Not();
+  }
+  if (FRangeActive) FPresent->And(*FRange);
+}
+
+void TFilterList::BuildFilter(TFilter& filter) {
+  TFilterBitmapBuilder builder(FCursor);
+  auto domain = TakeBitmap();
+  domain->Assign(*FPresent);
+  if (filter.FOptions.ordering && filter.FLevel != TFilterBitmapBuilder::kLevelFull) {
+    for (auto& f : FFilters) {
+      if (f.get() == &filter) break;
+      if (f->FActive) domain->And(*f->FBitmap);
+    }
+  }
+  std::unique_ptr<TRecordsBitmap> result;
+  if (filter.FKind == TFilterKind::Procedure) {
+    result = builder.ApplyRecordTest(
+        [&](const std::vector<std::uint8_t>& record, std::int32_t n) {
+          return filter.FProc(filter.FUserData, record, n);
+        },
+        *domain);
+  } else {
+    result = builder.Apply(*filter.FTree, *domain);
+  }
+  TRecordsBitmapStack::Instance().Give(std::move(filter.FBitmap));
+  TRecordsBitmapStack::Instance().Give(std::move(domain));
+  filter.FBitmap = std::move(result);
+}
+
+void TFilterList::BuildVisible() {
+  FVisible->Assign(*FPresent);
+  for (auto& f : FFilters)
+    if (f->FActive) FVisible->And(*f->FBitmap);
+  FVisibleCount = FVisible->Count();
+}
+
+void TFilterList::Recompute(const TRecordsBitmap* present, const TRecordsBitmap* range) {
+  FRangeActive = range != nullptr;
+  if (range != nullptr && range != FRange.get()) FRange->Assign(*range);
+  WithRestarts([&] {
+    if (present != nullptr) {
+      FPresent->Assign(*present);
+      if (FRangeActive) FPresent->And(*FRange);
+    } else {
+      LoadPresent();
+    }
+    for (auto& f : FFilters)
+      if (f->FActive) BuildFilter(*f);
+  });
+  BuildVisible();
+}
+
+bool TFilterList::Passes(const TFilter& filter, const std::vector<std::uint8_t>& record,
+                         std::int32_t n) {
+  if (filter.FKind == TFilterKind::Procedure) return filter.FProc(filter.FUserData, record, n);
+  return TFilterBitmapBuilder(FCursor).Evaluate(*filter.FTree, record);
+}
+
+// ---- Record upkeep ---------------------------------------------------------------------------
+
+void TFilterList::RecordChanged(std::int32_t n, const std::vector<std::uint8_t>& record) {
+  if (n < 1) return;
+  const auto need = static_cast<std::uint32_t>(n);
+  if (FPresent->Size() < need) FPresent->SetSize(need);
+  if (FVisible->Size() < need) FVisible->SetSize(need);
+  const bool wasVisible = FVisible->Test(n);
+  const bool inRange = !FRangeActive || FRange->Test(n);
+  FPresent->Put(n, inRange);
+  bool visible = inRange;
+  for (auto& f : FFilters) {
+    if (!f->FActive) continue;
+    if (f->FBitmap->Size() < need) f->FBitmap->SetSize(need);
+    const bool passes = Passes(*f, record, n);
+    f->FBitmap->Put(n, passes);
+    visible = visible && passes;
+  }
+  FVisible->Put(n, visible);
+  if (visible && !wasVisible) ++FVisibleCount;
+  if (!visible && wasVisible) --FVisibleCount;
+}
+
+void TFilterList::RecordDeleted(std::int32_t n) {
+  const bool wasVisible = FVisible->Test(n);
+  FPresent->Clear(n);
+  FVisible->Clear(n);
+  for (auto& f : FFilters)
+    if (f->FActive) f->FBitmap->Clear(n);
+  if (wasVisible) --FVisibleCount;
+}
+
+}  // namespace engine

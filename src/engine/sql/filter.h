@@ -1,0 +1,159 @@
+// Filters of a table cursor: conditions that hide the records which do not
+// satisfy them, and the record bitmaps that say which records are visible.
+//
+// A filter is an expression filter (a prepared expression tree, usually from
+// a filter text) or a procedure filter (a caller's record procedure). Each
+// active filter keeps a bitmap of the records that pass it; the list keeps
+// the present records (not deleted), the optional range records of its
+// cursor, and the visible records:
+//
+//   visible = present [AND range] AND bitmap of every active filter
+//
+// Building a filter's bitmap (TFilterList::Recompute and activation):
+//   domain := present [AND range] [AND the bitmaps of the active filters
+//             before it, for an ordering filter whose level is not 2]
+//   result := Apply(tree, domain), where Apply answers a subset of its domain:
+//     level 0 node      - every record of the domain is read and evaluated;
+//     comparison, IN,
+//     BETWEEN (level 2) - index key ranges scanned into a bitmap, AND domain
+//                         (<> NOT IN and NOT BETWEEN: domain AND NOT range);
+//     NOT               - domain AND NOT Apply(operand, domain);
+//     AND               - Apply(second, Apply(first, domain)), the operand
+//                         with the better level first, so that what no index
+//                         answers is evaluated only on records still possible;
+//     OR                - Apply(left, domain) OR Apply(right, domain).
+// Optimisation levels (stored in each node): 2 when an index answers the
+// node alone, 1 for an AND with one answered operand, 0 otherwise.
+//
+// Invariants:
+//  * at most kMaxFilters filters per list (9482 past it); an unknown handle
+//    raises 10050;
+//  * every active filter's bitmap is a subset of the present records, and the
+//    visible bitmap and count always agree with the formula above after every
+//    public call;
+//  * a record read that finds the caches dropped by another writer restarts
+//    the whole computation (at most kMaxRestarts times).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/data_cursor.h"
+#include "engine/records_bitmap.h"
+#include "engine/sql/expr_token.h"
+
+namespace engine {
+
+// A procedure filter answers whether record `n` (its R bytes) passes.
+using TRecordFilterProc =
+    std::function<bool(void* userData, const std::vector<std::uint8_t>& record, std::int32_t n)>;
+
+// The component's filter option bits.
+inline constexpr int kFilterOptionCaseInsensitive = 1;
+inline constexpr int kFilterOptionNoPartialCompare = 2;
+
+struct TFilterOptions {
+  bool caseInsensitive = false;
+  bool noPartialCompare = false;
+  bool countInversion = true;  // component filters and pushed-down conditions
+  bool ordering = false;       // procedure, join and sub-select filters
+
+  static TFilterOptions FromBits(int bits) {
+    TFilterOptions o;
+    o.caseInsensitive = (bits & kFilterOptionCaseInsensitive) != 0;
+    o.noPartialCompare = (bits & kFilterOptionNoPartialCompare) != 0;
+    return o;
+  }
+};
+
+enum class TFilterKind { Expression, Procedure };
+
+class TFilter {
+ public:
+  TFilterKind Kind() const { return FKind; }
+  bool Active() const { return FActive; }
+  int OptimisationLevel() const { return FLevel; }
+  bool Ordering() const { return FOptions.ordering; }
+  const TRecordsBitmap& Bitmap() const { return *FBitmap; }
+  const TExpToken* Tree() const { return FTree.get(); }
+
+ private:
+  friend class TFilterList;
+  TFilterKind FKind = TFilterKind::Expression;
+  ExpTree FTree;  // the prepared tree (expression filters)
+  TRecordFilterProc FProc;
+  void* FUserData = nullptr;
+  TFilterOptions FOptions;
+  std::unique_ptr<TRecordsBitmap> FBitmap;  // from the pool
+  bool FActive = false;
+  int FLevel = 0;
+};
+
+using TFilterHandle = TFilter*;
+
+class TFilterList {
+ public:
+  static constexpr std::size_t kMaxFilters = 64;
+  static constexpr int kMaxRestarts = 8;
+
+  explicit TFilterList(TDataCursor& cursor);
+  ~TFilterList();
+  TFilterList(const TFilterList&) = delete;
+  TFilterList& operator=(const TFilterList&) = delete;
+
+  // ---- Adding (the new filter is inactive) --------------------------------------
+  // Parses, analyses, turns a lone comparison around and prepares `text`;
+  // every error is 10051 and leaves the list as it was.
+  TFilterHandle AddText(const std::string& text, const TFilterOptions& options);
+  // A tree the caller analysed and prepared; the filter owns it.
+  TFilterHandle AddTree(ExpTree prepared, const TFilterOptions& options);
+  TFilterHandle AddProcedure(TRecordFilterProc proc, void* userData, TFilterOptions options);
+
+  // ---- Life cycle ------------------------------------------------------------------
+  void Activate(TFilterHandle filter);
+  void ActivateAll();
+  void Deactivate(TFilterHandle filter);
+  void DeactivateAll();
+  void Remove(TFilterHandle filter);
+  void RemoveAll();
+  // Only for an active filter: new tree (owned), new level and bitmaps.
+  void ReplaceExpression(TFilterHandle filter, ExpTree prepared);
+
+  // ---- Record upkeep (the cursor calls these after its own changes) ----------
+  void RecordChanged(std::int32_t n, const std::vector<std::uint8_t>& record);
+  void RecordDeleted(std::int32_t n);
+
+  // ---- Visible records ---------------------------------------------------------------
+  // Rebuilds the present records from the table's system index (or takes
+  // `present`), the range records (null: no range) and every active filter.
+  void Recompute(const TRecordsBitmap* present = nullptr, const TRecordsBitmap* range = nullptr);
+  const TRecordsBitmap& Visible() const { return *FVisible; }
+  std::uint32_t VisibleCount() const { return FVisibleCount; }
+  std::size_t Size() const { return FFilters.size(); }
+  bool AnyActive() const;
+
+  // Whether the expression filter's tree passes one record (evaluated, no index).
+  bool Passes(const TFilter& filter, const std::vector<std::uint8_t>& record, std::int32_t n);
+
+ private:
+  TFilter& Find(TFilterHandle filter);
+  TFilterHandle Insert(std::unique_ptr<TFilter> filter);
+  void LoadPresent();
+  void BuildFilter(TFilter& filter);
+  void BuildVisible();
+  void RecomputeActive();
+  void WithRestarts(const std::function<void()>& work);
+
+  TDataCursor& FCursor;
+  std::vector<std::unique_ptr<TFilter>> FFilters;
+  std::unique_ptr<TRecordsBitmap> FPresent;
+  std::unique_ptr<TRecordsBitmap> FRange;  // empty unless a range is active
+  bool FRangeActive = false;
+  std::unique_ptr<TRecordsBitmap> FVisible;
+  std::uint32_t FVisibleCount = 0;
+};
+
+}  // namespace engine
