@@ -378,5 +378,66 @@ TEST_F(BlobFileTest, BlockDataTransfersAreBounded) {
   EXPECT_EQ(EngineCodeOf([&] { blob->GetBlock(nullptr, 0); }), kErrBlobBufferCorrupt);
 }
 
+TEST(InMemoryTableFilesTest, RecordsAndBlobsRoundTripThroughMemoryFiles) {
+  TSimpleStorageHost host;
+  TDataFileSpec spec;
+  spec.fields = CatalogFields();
+  {
+    TDataFile data(nullptr, &host);
+    data.SetFileName("MEMCAT.DAT");
+    data.SetInMemory(true);
+    data.CreateDataFile(spec);
+    TBlobFile blob(nullptr, &host);
+    blob.SetFileName("MEMCAT.BLB");
+    blob.SetInMemory(true);
+    blob.SetBlockSize(data.BlobBlockSize());
+    blob.CreateNew();
+
+    TRecord* record = data.AllocateRecord(nullptr);
+    std::vector<std::uint8_t> row(kR, 0);
+    bytes::PutI32(&row[kRecordLinkOffset], record->Number());
+    TBlobBufferSet set("MEMCAT");
+    const std::vector<std::uint8_t> content = Pattern(3000);
+    ASSERT_EQ(set.Open(nullptr, &blob, data.Definitions(), kFileField, row.data(), kR), 0);
+    ASSERT_EQ(set.Write(data.Definitions(), kFileField, row.data(), kR, 0, 3000, content.data()),
+              0);
+    set.Store(nullptr, data, blob, data.Definitions(), row.data(), kR);
+    std::memcpy(record->Data(), row.data(), kR);
+    data.MarkRecordChanged(record);
+    data.ReleaseRecord(record);
+    data.WriteBack(false);
+    data.WriteHeader(false, false);
+    data.WriteDefinitions();
+    blob.WriteBack(false);
+    blob.WriteHeader(false, false);
+  }
+  // Reopened from the memory files, which keep their content after the close.
+  TDataFile data(nullptr, &host);
+  data.SetFileName("MEMCAT.DAT");
+  data.SetInMemory(true);
+  data.Open();
+  EXPECT_NO_THROW(data.CheckConsistency());
+  TBlobFile blob(nullptr, &host);
+  blob.SetFileName("MEMCAT.BLB");
+  blob.SetInMemory(true);
+  blob.SetBlockSize(data.BlobBlockSize());
+  blob.Open();
+  EXPECT_TRUE(blob.DiagnoseChains(data).empty());
+  TRecord* record = data.GetRecord(nullptr, 1);
+  std::vector<std::uint8_t> row = record->buffer;
+  data.ReleaseRecord(record);
+  TBlobBufferSet set("MEMCAT");
+  ASSERT_EQ(set.Open(nullptr, &blob, data.Definitions(), kFileField, row.data(), kR), 0);
+  std::vector<std::uint8_t> loaded(3000);
+  std::uint32_t done = 0;
+  EXPECT_EQ(set.Read(data.Definitions(), kFileField, row.data(), kR, 0, 3000, loaded.data(), done),
+            0);
+  EXPECT_EQ(loaded, Pattern(3000));
+  blob.Close();
+  data.Close();
+  blob.Delete();
+  data.Delete();
+}
+
 }  // namespace
 }  // namespace engine_test
