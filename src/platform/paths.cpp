@@ -304,6 +304,12 @@ const WinPath& CurrentLocked(State& state) {
 
 // Parses against the current directory and finds the host root.
 bool ParseAndRoot(std::string_view windowsPath, WinPath& parsed, std::string& hostRoot) {
+  // A NUL would silently cut the host path short ("..\0x" would become ".."):
+  // Windows refuses such a name, and so do we.
+  if (windowsPath.find('\0') != std::string_view::npos) {
+    SetLastError(kErrorInvalidName);
+    return false;
+  }
   State& state = GetState();
   std::lock_guard lock(state.mutex);
   state.EnsureLoaded();

@@ -62,6 +62,17 @@ TEST_F(PathsTest, UnmappedDriveOrShareIsPathNotFound) {
   EXPECT_FALSE(DriveRoot('D').has_value());
 }
 
+// Regression: a name with an embedded NUL was cut short on its way down, so
+// "..\0x" reached the file system as "..".
+TEST_F(PathsTest, EmbeddedNulIsAnInvalidName) {
+  using namespace std::string_literals;
+  for (const std::string& path : {"D:\\Data\\..\0x"s, "D:\\a\0b.txt"s, "\0"s}) {
+    SetLastError(kErrorSuccess);
+    EXPECT_FALSE(ToHostPath(path).has_value());
+    EXPECT_EQ(GetLastError(), kErrorInvalidName);
+  }
+}
+
 TEST_F(PathsTest, HostToWindowsThroughTheLongestRoot) {
   ::mkdir(D("/inner").c_str(), 0777);
   SetDrive('F', D("/inner"));
