@@ -465,6 +465,39 @@ TEST_F(IndexFileTest, RemovingAnIndexMovesTheLaterOnesDown) {
   EXPECT_TRUE(index->NoPrimaryKey());
 }
 
+TEST_F(IndexFileTest, TreesOfMovedIndexesKeepTheirPages) {
+  fields = LaidOut({Field("A", kFieldInt32), Field("B", kFieldInt32), Field("C", kFieldInt32)});
+  CreateIndex();
+  index->DefinePrimaryIndex(IndexOn({}), fields);
+  for (int f = 1; f <= 3; ++f)
+    index->AddSecondaryIndex(IndexOn({static_cast<std::int16_t>(f)}, true, "I" + std::to_string(f)),
+                             fields);
+  auto keyOf = [&](int slot, int value) {
+    RecordBuilder r(fields);
+    r.Int(1, value).Int(2, -value).Int(3, value * 3);
+    return Layout(slot).BuildKey(r.Bytes().data(), r.Bytes().size());
+  };
+  for (int slot = 1; slot <= 3; ++slot) {
+    const TKeyLayout layout = Layout(slot);
+    TIndexTree tree(*index, slot, layout);
+    for (int v = 0; v < 500; ++v) tree.Insert(keyOf(slot, v).data(), v + 1);
+  }
+  index->SetRecordCount(500);
+  index->RemoveIndex(1);  // changed pages of the moved trees are still cached
+  for (bool reopened : {false, true}) {
+    if (reopened) Reopen();
+    for (int slot = 1; slot <= 2; ++slot) {
+      const TKeyLayout layout = Layout(slot);
+      TIndexTree tree(*index, slot, layout);
+      std::int32_t record = 0;
+      ASSERT_TRUE(tree.Find(keyOf(slot, 123).data(), layout.KeyLength(), &record)) << slot;
+      EXPECT_EQ(record, 124);
+      EXPECT_EQ(tree.Count(), 500);
+    }
+    ExpectSound(true);
+  }
+}
+
 TEST_F(CatalogIndexTest, TransactionKeepsChangedPagesInMemory) {
   host.transactionLock = true;
   TIndexTree tree(*index, kPrimarySlot, layout);
