@@ -22,12 +22,17 @@ std::string UniversalPathOf(const std::string& path) {
   return path;
 }
 
+// Whether the host's narrow code page is a multi-byte one (it is UTF-8 here).
+constexpr bool kDoubleByteCharacterSets = true;
+
 }  // namespace
 
 TDataSession::TDataSession()
-    // This host has no double-byte character sets enabled, so new tables get
-    // the user's default language.
-    : LanguageID(platform::GetUserDefaultLangID()),
+    // The host's narrow code page is UTF-8, a multi-byte character set, so the
+    // system counts as one with double-byte character sets enabled: new tables
+    // get language 0 (byte order, ASCII-only case mapping), which keeps
+    // multi-byte names intact. Elsewhere they would get the user's language.
+    : LanguageID(kDoubleByteCharacterSets ? 0 : platform::GetUserDefaultLangID()),
       FDefaultDirectory(IncludeTrailingBackslash(platform::GetCurrentDirectory())) {}
 
 TDataSession::~TDataSession() {

@@ -68,6 +68,8 @@ TEST_F(SessionTest, SettingsDefaultsPrivateDirAndPasswords) {
   EXPECT_FALSE(session.ForceBufferFlush);
   EXPECT_FALSE(session.StrictChangeDetection);
   EXPECT_EQ(session.SortID, 0);
+  // UTF-8 is a multi-byte code page: new tables collate bytewise (language 0).
+  EXPECT_EQ(session.LanguageID, 0);
   EXPECT_EQ(session.PrivateDir(), "");
   EXPECT_EQ(session.TempDirectory(), "D:\\");
   session.SetPrivateDir("  D:\\Tmp ");
