@@ -242,9 +242,9 @@ TEST_F(FilterTest, PrefixAndCaseInsensitiveMatches) {
   for (bool indexed : {true, false}) {
     SCOPED_TRACE(indexed ? "indexed" : "plain");
     auto c = Create(indexed ? "MI" : "MP", indexed);
-    const Row rows[] = {{1, "abc", false, 0, "x"},   {2, "abd", false, 0, "X"},
-                        {3, "ab*", false, 0, "xy"},  {4, "Abc", false, 0, "XY"},
-                        {5, "b", false, 0, nullptr}, {6, nullptr, false, 0, "y"}};
+    const Row rows[] = {{1, "abc", false, 1, "x"},  {2, "abd", false, 2, "X"},
+                        {3, "ab*", false, 3, "xy"}, {4, "Abc", false, 1, "XY"},
+                        {5, "b", true, 0, nullptr}, {6, nullptr, false, 0, "y"}};
     for (const Row& row : rows) {
       auto r = MakeRecord(*c, row);
       c->Insert(r);
@@ -267,6 +267,12 @@ TEST_F(FilterTest, PrefixAndCaseInsensitiveMatches) {
         {"Name <> NULL", 0, {1, 2, 3, 4, 5}, 2},
         {"Name = NULL", 0, {6}, 2},
         {"'abd' <= Name", 0, {2, 5}, 2},
+        // A NULL number is unequal to every number and never ordered.
+        {"Num <> 1", 0, {2, 3, 5, 6}, 2},
+        {"Num < 2", 0, {1, 4, 6}, 2},
+        {"NOT (Num >= 2) AND Num <> 0", 0, {1, 4, 5}, 2},
+        {"Num + 0 = 1 OR Num BETWEEN 2 AND 3", 0, {1, 2, 3, 4}, 0},
+        {"Num <> 1 AND Name LIKE 'a%'", 0, {2, 3}, 1},
     };
     TFilterList list(*c);
     for (const Case& k : cases) {

@@ -7,6 +7,7 @@
 
 #include "engine/data_file.h"
 #include "engine/index_file.h"
+#include "engine/sql/filter_compiled.h"
 
 namespace engine {
 
@@ -191,6 +192,21 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Apply(const TExpToken& nod
 
 std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Evaluated(const TExpToken& node,
                                                                 const TRecordsBitmap& domain) {
+  if (auto compiled = TCompiledTest::Compile(node, FCursor.Fields(), FCursor.RecordSize())) {
+    // Simple conditions test the cached record bytes directly.
+    auto result = TRecordsBitmapStack::Instance().Take();
+    result->Assign(domain);
+    TDataFile& data = FCursor.Table()->DataFile();
+    for (std::uint32_t n = domain.FindNext(0); n != 0; n = domain.FindNext(n)) {
+      TRecord* record =
+          data.GetRecord(&FCursor, static_cast<std::int32_t>(n), kReadForward, true, ReadAhead());
+      if (record == nullptr) throw TFilterRestart{};
+      const bool passes = compiled->Passes(record->Data());
+      data.ReleaseRecord(record);
+      if (!passes) result->Clear(n);
+    }
+    return result;
+  }
   return ApplyRecordTest(
       [&](const std::vector<std::uint8_t>& record, std::int32_t) { return Evaluate(node, record); },
       domain);
@@ -208,9 +224,15 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::ApplyRecordTest(
   return result;
 }
 
+std::int32_t TFilterBitmapBuilder::ReadAhead() const {
+  // Records are visited in ascending order: read as many as one read holds.
+  return static_cast<std::int32_t>(
+      std::max<std::uint32_t>(1, kReadAheadBytes / FCursor.RecordSize()));
+}
+
 void TFilterBitmapBuilder::ReadRecord(std::int32_t n, std::vector<std::uint8_t>& into) {
   TDataFile& data = FCursor.Table()->DataFile();
-  TRecord* record = data.GetRecord(&FCursor, n, kReadForward, true);
+  TRecord* record = data.GetRecord(&FCursor, n, kReadForward, true, ReadAhead());
   if (record == nullptr) throw TFilterRestart{};  // another writer changed the table
   into.assign(record->Data(), record->Data() + FCursor.RecordSize());
   data.ReleaseRecord(record);

@@ -64,6 +64,7 @@ class TFilterBitmapBuilder {
   // Reads record n; throws TFilterRestart when the caches were dropped.
   void ReadRecord(std::int32_t n, std::vector<std::uint8_t>& into);
   const Collation& TableCollation() const { return FCollation; }
+  std::int32_t ReadAhead() const;
 
  private:
   struct IndexChoice {
