@@ -38,8 +38,9 @@ TFilterList::TFilterList(TDataCursor& cursor)
     : FCursor(cursor), FPresent(TakeBitmap()), FRange(TakeBitmap()), FVisible(TakeBitmap()) {}
 
 TFilterList::~TFilterList() {
-  RemoveAll();
+  // No recomputation here: it reads the table and could fail.
   TRecordsBitmapStack& pool = TRecordsBitmapStack::Instance();
+  for (auto& f : FFilters) pool.Give(std::move(f->FBitmap));
   pool.Give(std::move(FPresent));
   pool.Give(std::move(FRange));
   pool.Give(std::move(FVisible));
@@ -135,22 +136,22 @@ bool TFilterList::AnyActive() const {
 
 void TFilterList::Activate(TFilterHandle filter) {
   Find(filter).FActive = true;
-  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+  RecomputeActive();
 }
 
 void TFilterList::ActivateAll() {
   for (auto& f : FFilters) f->FActive = true;
-  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+  RecomputeActive();
 }
 
 void TFilterList::Deactivate(TFilterHandle filter) {
   Find(filter).FActive = false;
-  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+  RecomputeActive();
 }
 
 void TFilterList::DeactivateAll() {
   for (auto& f : FFilters) f->FActive = false;
-  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+  RecomputeActive();
 }
 
 void TFilterList::Remove(TFilterHandle filter) {
@@ -159,16 +160,13 @@ void TFilterList::Remove(TFilterHandle filter) {
                          [&](const auto& f) { return f.get() == filter; });
   TRecordsBitmapStack::Instance().Give(std::move((*it)->FBitmap));
   FFilters.erase(it);
-  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+  RecomputeActive();
 }
 
 void TFilterList::RemoveAll() {
   for (auto& f : FFilters) TRecordsBitmapStack::Instance().Give(std::move(f->FBitmap));
   FFilters.clear();
-  if (FCursor.IsOpen()) {
-    LoadPresent();
-    BuildVisible();
-  }
+  if (FCursor.IsOpen()) RecomputeActive();
 }
 
 void TFilterList::ReplaceExpression(TFilterHandle filter, ExpTree prepared) {
@@ -177,7 +175,7 @@ void TFilterList::ReplaceExpression(TFilterHandle filter, ExpTree prepared) {
     RaiseEngineError(kErrInvalidFilterHandle, FCursor.Name());
   f.FTree = std::move(prepared);
   f.FLevel = TFilterBitmapBuilder(FCursor).ComputeLevel(*f.FTree);
-  Recompute(nullptr, FRangeActive ? FRange.get() : nullptr);
+  RecomputeActive();
 }
 
 // ---- Bitmaps ---------------------------------------------------------------------------------
@@ -243,15 +241,27 @@ void TFilterList::BuildVisible() {
 void TFilterList::Recompute(const TRecordsBitmap* present, const TRecordsBitmap* range) {
   FRangeActive = range != nullptr;
   if (range != nullptr && range != FRange.get()) FRange->Assign(*range);
+  if (present != nullptr) {
+    FPresent->Assign(*present);
+    if (FRangeActive) FPresent->And(*FRange);
+    FPresentLoaded = true;
+  } else {
+    FPresentLoaded = false;
+  }
+  RecomputeActive();
+}
+
+void TFilterList::RecomputeActive() {
+  bool restarted = false;
   WithRestarts([&] {
-    if (present != nullptr) {
-      FPresent->Assign(*present);
-      if (FRangeActive) FPresent->And(*FRange);
-    } else {
-      LoadPresent();
-    }
+    // The present records are kept by the upkeep calls; they are read again
+    // when never loaded or when the table changed underneath.
+    if (!FPresentLoaded || restarted) LoadPresent();
+    FPresentLoaded = true;
+    restarted = true;
     for (auto& f : FFilters)
       if (f->FActive) BuildFilter(*f);
+    restarted = false;
   });
   BuildVisible();
 }

@@ -127,8 +127,10 @@ class TFilterList {
   void RecordDeleted(std::int32_t n);
 
   // ---- Visible records ---------------------------------------------------------------
-  // Rebuilds the present records from the table's system index (or takes
-  // `present`), the range records (null: no range) and every active filter.
+  // Takes the cursor's present records (null: reads them from the table's
+  // system index) and range records (null: no range), and rebuilds every
+  // active filter. Activation and removal reuse the present records, which
+  // the upkeep calls keep current.
   void Recompute(const TRecordsBitmap* present = nullptr, const TRecordsBitmap* range = nullptr);
   const TRecordsBitmap& Visible() const { return *FVisible; }
   std::uint32_t VisibleCount() const { return FVisibleCount; }
@@ -152,6 +154,7 @@ class TFilterList {
   std::unique_ptr<TRecordsBitmap> FPresent;
   std::unique_ptr<TRecordsBitmap> FRange;  // empty unless a range is active
   bool FRangeActive = false;
+  bool FPresentLoaded = false;
   std::unique_ptr<TRecordsBitmap> FVisible;
   std::uint32_t FVisibleCount = 0;
 };
