@@ -2,9 +2,10 @@
 // wildcard match of one name.
 //
 // Wildcards, as FindFirstFile applies them to long names. Letters compare
-// without regard to ASCII case, and "*" and "*.*" match every name. Before
-// matching, three pattern characters take their DOS meaning from what follows
-// them, exactly as Windows rewrites a search pattern:
+// without regard to case, non-ASCII letters included ("*.TXT" matches
+// "über.txt", "Ä*" matches "äpfel"), and "*" and "*.*" match every name.
+// Before matching, three pattern characters take their DOS meaning from what
+// follows them, exactly as Windows rewrites a search pattern:
 //
 //   pattern  becomes   matches
 //   *        star      any run of characters, dots included
@@ -36,7 +37,7 @@
 namespace platform {
 namespace {
 
-using internal::AsciiLower;
+using internal::UpperCharAt;
 
 // The attribute bits an entry may carry only when the mask asks for them.
 constexpr std::uint32_t kMaskedAttributes = kAttrHidden | kAttrSystem | kAttrDirectory;
@@ -53,7 +54,7 @@ enum class Token : unsigned char { Literal, Star, DosStar, DosQm, DosDot };
 
 struct PatternItem {
   Token token;
-  char literal;  // lower-case, for Token::Literal
+  std::int32_t literal;  // one character, upper-cased (UpperCharAt), for Token::Literal
 };
 
 std::vector<PatternItem> Compile(std::string_view pattern) {
@@ -69,7 +70,9 @@ std::vector<PatternItem> Compile(std::string_view pattern) {
     } else if (c == '.' && (next == '?' || next == '*' || next == '\0')) {
       items.push_back({Token::DosDot, 0});
     } else {
-      items.push_back({Token::Literal, AsciiLower(c)});
+      std::size_t end = i;
+      items.push_back({Token::Literal, UpperCharAt(pattern, end)});
+      i = end - 1;  // the loop steps past the rest of the character
     }
   }
   return items;
@@ -99,8 +102,11 @@ class Matcher {
     const PatternItem& item = items_[pi];
     const bool atEnd = ti == name_.size();
     switch (item.token) {
-      case Token::Literal:
-        return !atEnd && AsciiLower(name_[ti]) == item.literal && Match(pi + 1, ti + 1);
+      case Token::Literal: {
+        if (atEnd) return false;
+        std::size_t next = ti;
+        return UpperCharAt(name_, next) == item.literal && Match(pi + 1, next);
+      }
       case Token::Star:
         for (std::size_t k = ti; k <= name_.size(); ++k) {
           if (Match(pi + 1, k)) return true;

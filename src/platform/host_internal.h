@@ -23,8 +23,17 @@ namespace platform::internal {
 inline constexpr off_t kShareByte = off_t{1} << 33;
 inline constexpr off_t kExclusiveByte = kShareByte + 1;
 
-// ASCII-only case-insensitive equality (multi-byte characters compare as bytes).
+// Case-insensitive equality as Windows compares names: character by character
+// after the simple Unicode upper-case mapping of each UTF-8 character ("Ä"
+// equals "ä", "ß" stays apart from "SS"). A byte that starts no valid UTF-8
+// sequence equals only the same byte.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// The character of `text` starting at byte `i`, upper-cased by the simple
+// Unicode mapping; `i` moves past it. A byte that starts no valid UTF-8
+// sequence gives kStrayByteBase + the byte and moves `i` by one.
+inline constexpr std::int32_t kStrayByteBase = 0x110000;  // above every code point
+inline constexpr unsigned char kFirstNonAscii = 0x80;
+std::int32_t UpperCharAt(std::string_view text, std::size_t& i);
 char AsciiLower(char c);
 
 // Joins a host directory and one name.

@@ -4,7 +4,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 
 #include "platform/file_ops.h"
 #include "platform/host_internal.h"
@@ -15,12 +21,37 @@ char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+std::int32_t UpperCharAt(std::string_view text, std::size_t& i) {
+  const std::size_t start = i;
+  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+  auto at = static_cast<std::int32_t>(start);
+  UChar32 c = 0;
+  U8_NEXT(text.data(), at, length, c);
+  if (c < 0) {
+    // Not a character: the byte stands for itself, apart from every code point.
+    i = start + 1;
+    return kStrayByteBase + static_cast<unsigned char>(text[start]);
   }
-  return true;
+  i = static_cast<std::size_t>(at);
+  return u_toupper(c);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[j]);
+    if (ca < kFirstNonAscii && cb < kFirstNonAscii) {
+      // The common case: two ASCII letters or signs.
+      if (AsciiLower(a[i]) != AsciiLower(b[j])) return false;
+      ++i;
+      ++j;
+    } else if (UpperCharAt(a, i) != UpperCharAt(b, j)) {
+      return false;
+    }
+  }
+  return i == a.size() && j == b.size();
 }
 
 std::string JoinHost(std::string_view dir, std::string_view name) {

@@ -13,7 +13,7 @@
 //    to a Windows path through the longest mapped root that contains it (at worst
 //    under Z:). Input may use '/' or '\'; output always uses '\'.
 //  * Case. Each component is first tried as written; when it does not exist the
-//    directory is listed and the first entry equal to it ignoring (ASCII) case is
+//    directory is listed and the first entry equal to it ignoring case is
 //    used. A component that matches nothing is kept as written, so new files are
 //    created with the name as given.
 //  * Characters Windows forbids in names (\ : * ? " < > | and control characters)

@@ -57,6 +57,16 @@ TEST(WildcardTest, WindowsSemantics) {
       {"a.?", "a", true},
       {"*.dat", "back", false},
       {"\xC3\xA9?", "\xC3\xA9x", true},
+      // Non-ASCII letters ignore case too: "Ä*.TXT" against "äpfel.txt".
+      {"\xC3\x84*.TXT", "\xC3\xA4pfel.txt", true},
+      {"*\xC3\x9C*", "gr\xC3\xBC\xC3\x9F\x65", true},  // "*Ü*", "grüße"
+      {"STRA\xC3\x9F?", "stra\xC3\x9F\x65", true},     // "STRAß?", "straße"
+      {"STRASSE", "stra\xC3\x9F\x65", false},          // no multi-letter folding
+      {"\xCE\xA3*", "\xCF\x83\xCF\x82", true},         // "Σ*", "σς"
+      {"\xC3\xA4", "\xC3\xA5", false},                 // "ä" is not "å"
+      {"a\xC3?", "a\xC3\xA4", false},                  // a stray byte is itself
+      {"a\xFF", "a\xFF", true},
+      {"a\xFF", "A\xFE", false},
       {"*a*b*c", "xaybzc", true},
       {"*a*b*c", "xaybz", false},
       {"exact", "EXACT", true},

@@ -151,6 +151,30 @@ TEST_F(PathsTest, ComponentsMatchIgnoringCase) {
   }
 }
 
+TEST_F(PathsTest, NonAsciiLettersMatchIgnoringCase) {
+  // "Übersicht/Ärger.dat" on disk, looked up in other cases as Windows allows.
+  const std::string upperU = "\xC3\x9C", lowerU = "\xC3\xBC";  // Ü ü
+  const std::string upperA = "\xC3\x84", lowerA = "\xC3\xA4";  // Ä ä
+  const std::string ringA = "\xC3\xA5";                        // å
+  ::mkdir(D("/" + upperU + "bersicht").c_str(), 0777);
+  const std::string file = D("/" + upperU + "bersicht/" + upperA + "rger.dat");
+  WriteHostFile(file, "x");
+  struct Case {
+    std::string windows;
+    std::string host;
+  } const cases[] = {
+      {"D:\\" + lowerU + "bersicht\\" + lowerA + "rger.dat", file},
+      {"D:\\" + upperU + "BERSICHT\\" + upperA + "RGER.DAT", file},
+      // A different letter is a different name, kept as written.
+      {"D:\\" + lowerU + "bersicht\\" + ringA + "rger.dat",
+       D("/" + upperU + "bersicht/" + ringA + "rger.dat")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.windows);
+    EXPECT_EQ(*ToHostPath(c.windows), c.host);
+  }
+}
+
 TEST_F(PathsTest, ExactNameWinsOverOtherCase) {
   WriteHostFile(D("/a.txt"), "lower");
   WriteHostFile(D("/A.TXT"), "upper");
