@@ -399,7 +399,9 @@ std::vector<std::uint8_t> TDataCursor::BuildKey(const TRecordBuffer& record, int
 
 void TDataCursor::FetchRecord(std::int32_t n, TRecordBuffer& into) {
   for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
-    TRecord* record = Data().GetRecord(this, n, kReadForward, true);
+    // Read-ahead pays off when walking record numbers; a key lookup lands on
+    // one record anywhere in the file and reads just that one.
+    TRecord* record = Data().GetRecord(this, n, kReadForward, NaturalOrder());
     if (record == nullptr) continue;  // caches dropped by a change check: again
     into.assign(record->Data(), record->Data() + FRecordSize);
     Data().ReleaseRecord(record);

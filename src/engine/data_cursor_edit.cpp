@@ -76,7 +76,7 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
   TDataFile& data = Data();
   TIndexFile& index = Index();
   const std::int32_t n = data.InsertPosition();
-  FTable->LockRecord(n);
+  FTable->LockNewRecord(n);
   try {
     CheckValidity(record);
     if (!AutoIncrementMode) {

@@ -132,6 +132,10 @@ class TDataTable : public TStorageHost {
   // Record locks; LockRecord returns true when its refresh found changes.
   bool LockRecord(std::int32_t n);
   void UnlockRecord(std::int32_t n);
+  // The lock of a record an insert is about to create. Inside a transaction
+  // no other process can see or write the table's new records, so only the
+  // cursor mark is set; otherwise as LockRecord.
+  bool LockNewRecord(std::int32_t n);
   bool RecordLockedByCursor(std::int32_t n) const { return FCursorLocks.Test(n); }
   // Releases a read lock taken for a cache miss (at the end of a cursor's
   // operation); nothing when none was taken.

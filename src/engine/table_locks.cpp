@@ -209,6 +209,16 @@ bool TDataTable::LockRecord(std::int32_t n) {
   return changed;
 }
 
+bool TDataTable::LockNewRecord(std::int32_t n) {
+  if (!FTransactionLock || n != FDataFile->NextRecord()) return LockRecord(n);
+  if (FCursorLocks.Test(n)) RaiseEngineError(kErrRecordLocked, FName);
+  Cover(FCursorLocks, n);
+  Cover(FDeferredLocks, n);
+  Cover(FOsLocks, n);
+  FCursorLocks.Set(n);
+  return false;
+}
+
 void TDataTable::UnlockRecord(std::int32_t n) {
   const bool osLevel = !((FExclusive && !FTransactionLock) || FReadOnlyAttrFound);
   FCursorLocks.Clear(n);
