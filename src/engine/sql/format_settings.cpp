@@ -4,7 +4,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
+
+#include "platform/locale_formats.h"
 
 namespace engine {
 namespace {
@@ -23,17 +27,50 @@ const FormatSettings& Language0Settings() {
 // Installed settings; written only under the format lock.
 const FormatSettings* g_current = nullptr;
 
-// Settings of a language other than 0. The host layer does not yet offer the
-// locale's date, time and number items, so these are the documented
-// fallbacks: "M/d/yyyy" and "dddd, MMMM dd, yyyy" dates, 24-hour times with
-// leading zeros, and the language-0 separators and names.
-// TODO(locale formats): read the items from the host's locale data once the
-// host layer offers them (one call site, here).
-FormatSettings BuildLocaleSettings(std::uint16_t /*languageId*/, std::uint16_t /*sortId*/) {
+// A separator of the locale as one byte of the narrow code page: a one-byte
+// separator as it is, a wide blank (no-break, narrow no-break or thin space)
+// as a blank, and anything else as the language-0 separator `fallback`,
+// since the readers and the lexer compare single bytes.
+char SingleByteSeparator(const std::string& separator, char fallback) {
+  if (separator.size() == 1) return separator[0];
+  for (const char* blank : {"\u00A0", "\u202F", "\u2009"}) {
+    if (separator == blank) return ' ';
+  }
+  return fallback;
+}
+
+// Settings of a language other than 0: the items of the host's locale data
+// for the language (the sort order does not change them). Dates fall back to
+// "M/d/yyyy" and "dddd, MMMM dd, yyyy" where the locale offers no format; the
+// time formats follow the locale's leading-zero and 24-hour settings, and
+// 12-hour formats end in " AMPM". A language the host does not know keeps
+// the language-0 separators and names with the fallback date formats.
+FormatSettings BuildLocaleSettings(std::uint16_t languageId, std::uint16_t /*sortId*/) {
   FormatSettings s;
   s.dateSeparator = '/';
   s.shortDateFormat = "M/d/yyyy";
   s.longDateFormat = "dddd, MMMM dd, yyyy";
+  const std::optional<platform::LocaleFormats> locale = platform::GetLocaleFormats(languageId);
+  if (!locale) return s;
+  const FormatSettings language0;
+  s.decimalSeparator = SingleByteSeparator(locale->decimalSeparator, language0.decimalSeparator);
+  s.thousandSeparator = SingleByteSeparator(locale->thousandSeparator, language0.thousandSeparator);
+  if (s.thousandSeparator == s.decimalSeparator) s.thousandSeparator = language0.thousandSeparator;
+  s.dateSeparator = SingleByteSeparator(locale->dateSeparator, s.dateSeparator);
+  s.timeSeparator = SingleByteSeparator(locale->timeSeparator, language0.timeSeparator);
+  if (!locale->shortDateFormat.empty()) s.shortDateFormat = locale->shortDateFormat;
+  if (!locale->longDateFormat.empty()) s.longDateFormat = locale->longDateFormat;
+  if (!locale->amString.empty()) s.timeAmString = locale->amString;
+  if (!locale->pmString.empty()) s.timePmString = locale->pmString;
+  const std::string hour = locale->timeLeadingZero ? "hh" : "h";
+  const std::string suffix = locale->time24Hour ? "" : " AMPM";
+  s.shortTimeFormat = hour + ":mm" + suffix;
+  s.longTimeFormat = hour + ":mm:ss" + suffix;
+  s.shortMonthNames = locale->shortMonthNames;
+  s.longMonthNames = locale->longMonthNames;
+  s.shortDayNames = locale->shortDayNames;
+  s.longDayNames = locale->longDayNames;
+  s.currencyDecimals = locale->currencyDecimals;
   return s;
 }
 

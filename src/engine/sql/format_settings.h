@@ -4,8 +4,9 @@
 //
 // The settings follow a session's language and sort identifiers. Language 0
 // has fixed settings (decimal separator ".", dates "yyyy-mm-dd", times
-// "hh:mm:ss", English month and day names). Every parse, analysis and
-// conversion runs inside a FormatSettingsScope, which takes the process-wide
+// "hh:mm:ss", English month and day names); every other language takes
+// them from the host's locale data (platform/locale_formats.h). Every parse,
+// analysis and conversion runs inside a FormatSettingsScope, which takes the process-wide
 // format lock, installs the settings of its language and restores the
 // previous ones when it ends.
 //
