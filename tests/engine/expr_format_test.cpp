@@ -10,6 +10,7 @@
 #include "engine/sql/format_settings.h"
 #include "engine/sql/value_text.h"
 #include "expr_test_util.h"
+#include "platform/locale.h"
 
 namespace {
 
@@ -76,6 +77,25 @@ TEST(ExprFormats, WritingUnderLanguages) {
     EXPECT_EQ(ReadDate(FormatDate(kFeb28, s), s), kFeb28);
     EXPECT_EQ(ReadTime(FormatTime(kFivePast1Pm, s), s), kFivePast1Pm);
   }
+}
+
+TEST(ExprFormats, EveryLanguageReadsBackWhatItWrites) {
+  const double stamp = kFeb28 * static_cast<double>(kMsPerDay) + kFivePast1Pm;
+  for (const platform::LanguageEntry& language : platform::LanguageList()) {
+    SCOPED_TRACE(language.name);
+    const FormatSettings& s = FormatSettingsFor(language.id, 0);
+    EXPECT_NE(s.decimalSeparator, s.thousandSeparator);
+    const std::string date = FormatDate(kFeb28, s);
+    EXPECT_EQ(ReadDate(date, s), kFeb28) << date;
+    const std::string time = FormatTime(kFivePast1Pm, s);
+    EXPECT_EQ(ReadTime(time, s), kFivePast1Pm) << time;
+    const std::string timestamp = FormatTimestamp(stamp, s);
+    EXPECT_EQ(ReadTimestamp(timestamp, s), stamp) << timestamp;
+    EXPECT_EQ(ReadFloat(FormatFloat(-1234.5, s), s), -1234.5);
+  }
+  // Dates that the locale ends with text are written without it.
+  EXPECT_EQ(FormatDate(kFeb28, FormatSettingsFor(0x040E, 0)), "2024. 02. 28");  // Hungarian
+  EXPECT_EQ(FormatDate(kFeb28, FormatSettingsFor(0x0402, 0)), "28.02.2024");    // Bulgarian
 }
 
 // Parses, analyses and evaluates `text` against `table` with the settings of

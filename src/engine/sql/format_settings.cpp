@@ -39,9 +39,31 @@ char SingleByteSeparator(const std::string& separator, char fallback) {
   return fallback;
 }
 
+// The short date format up to the end of its last day, month or year field.
+// Some locales end their dates with text ("2024. 02. 28.", "28.02.2024 г.")
+// that the date reader would find left over, so a date written under them
+// could not be read back; the short date format is what both use.
+std::string WithoutTrailingText(const std::string& format) {
+  std::size_t end = 0;
+  char quote = 0;  // the quote of the quoted text the loop is in
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const char c = format[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (quote == 0 && (c == 'd' || c == 'D' || c == 'M' || c == 'm' || c == 'y' || c == 'Y')) {
+      end = i + 1;
+    }
+  }
+  return end == 0 ? format : format.substr(0, end);
+}
+
 // Settings of a language other than 0: the items of the host's locale data
 // for the language (the sort order does not change them). Dates fall back to
-// "M/d/yyyy" and "dddd, MMMM dd, yyyy" where the locale offers no format; the
+// "M/d/yyyy" and "dddd, MMMM dd, yyyy" where the locale offers no format (the
+// short one ends at its last field, see above); the
 // time formats follow the locale's leading-zero and 24-hour settings, and
 // 12-hour formats end in " AMPM". A language the host does not know keeps
 // the language-0 separators and names with the fallback date formats.
@@ -58,7 +80,9 @@ FormatSettings BuildLocaleSettings(std::uint16_t languageId, std::uint16_t /*sor
   if (s.thousandSeparator == s.decimalSeparator) s.thousandSeparator = language0.thousandSeparator;
   s.dateSeparator = SingleByteSeparator(locale->dateSeparator, s.dateSeparator);
   s.timeSeparator = SingleByteSeparator(locale->timeSeparator, language0.timeSeparator);
-  if (!locale->shortDateFormat.empty()) s.shortDateFormat = locale->shortDateFormat;
+  if (!locale->shortDateFormat.empty()) {
+    s.shortDateFormat = WithoutTrailingText(locale->shortDateFormat);
+  }
   if (!locale->longDateFormat.empty()) s.longDateFormat = locale->longDateFormat;
   if (!locale->amString.empty()) s.timeAmString = locale->amString;
   if (!locale->pmString.empty()) s.timePmString = locale->pmString;
