@@ -8,6 +8,10 @@
 //    between the old end and the position (so bytes left in the block by an
 //    earlier truncation never reappear), copies, advances the position and
 //    raises the size to the new end; a write of 0 bytes sets the size to the
+//    position, zero-filling the block up to it when that lengthens the file
+//    (so size_ never exceeds what the block holds);
+//  * no position or end beyond kMaxHeapBlock is ever written: such a write
+//    fails, and a seek whose result would overflow fails and keeps the
 //    position.
 // Byte-range locks are kept in the lock list, exclusive like the operating
 // system's: a lock is refused when it overlaps a listed range; an unlock needs
@@ -73,15 +77,18 @@ std::int32_t TMemoryFile::WriteData(std::int32_t id, const void* buffer, std::in
   if (index < 0) return -kErrInvalidFileHandle;
   std::int64_t& position = openers_[static_cast<std::size_t>(index)].position;
   if (position < 0 || count < 0) return 0;
+  if (position > static_cast<std::int64_t>(kMaxHeapBlock) - count) {
+    return count == 0 ? -kErrWriteFailed : 0;
+  }
+  const std::int64_t end = position + count;
+  if (end > size_) {
+    block_.Reserve(end);
+    std::memset(block_.Data() + size_, 0,
+                static_cast<std::size_t>(std::max<std::int64_t>(position - size_, 0)));
+  }
   if (count == 0) {
     size_ = position;
     return 0;
-  }
-  const std::int64_t end = position + count;
-  if (end > static_cast<std::int64_t>(kMaxHeapBlock)) return 0;
-  block_.Reserve(end);
-  if (position > size_) {
-    std::memset(block_.Data() + size_, 0, static_cast<std::size_t>(position - size_));
   }
   std::memcpy(block_.Data() + position, buffer, static_cast<std::size_t>(count));
   position = end;
@@ -98,19 +105,23 @@ std::int64_t TMemoryFile::SeekData(std::int32_t id, std::int64_t offset, int ori
   const int index = FindOpener(id);
   if (index < 0) return -1;
   std::int64_t& position = openers_[static_cast<std::size_t>(index)].position;
+  std::int64_t base = 0;
   switch (origin) {
     case 0:
-      position = offset;
+      base = 0;
       break;
     case 1:
-      position += offset;
+      base = position;
       break;
     case 2:
-      position = size_ + offset;
+      base = size_;
       break;
     default:
       return -1;
   }
+  std::int64_t moved = 0;
+  if (__builtin_add_overflow(base, offset, &moved)) return -1;
+  position = moved;
   return position;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "engine/abstract_file.h"
@@ -62,6 +63,58 @@ TEST(MemoryFile, ReadsWritesAndTruncation) {
   EXPECT_EQ(file.Size(), 5010);
   EXPECT_EQ(file.Capacity(), 2 * engine::kMemoryFileStep);
   EXPECT_EQ(file.ReadData(12345, buffer, 1), -engine::kErrInvalidFileHandle);
+}
+
+TEST(MemoryFile, TruncationPastTheEndLengthensWithZeros) {
+  // Cut to 4 bytes (the block still holds "456789"), then set the end far
+  // beyond the block's capacity: the file reads as "0123" and zeros, like a
+  // lengthened file on disk, never stale or foreign bytes.
+  TMemoryFile file("M.DAT");
+  const std::int32_t id = file.CreateNew();
+  ASSERT_EQ(file.WriteData(id, "0123456789", 10), 10);
+  file.SeekData(id, 4, 0);
+  ASSERT_EQ(file.WriteData(id, nullptr, 0), 0);
+  constexpr std::int64_t kLongEnd = 3 * engine::kMemoryFileStep + 5;
+  file.SeekData(id, kLongEnd, 0);
+  ASSERT_EQ(file.WriteData(id, nullptr, 0), 0);
+  EXPECT_EQ(file.Size(), kLongEnd);
+  EXPECT_GE(file.Capacity(), static_cast<std::size_t>(kLongEnd));
+  std::string all(kLongEnd, 'x');
+  file.SeekData(id, 0, 0);
+  ASSERT_EQ(file.ReadData(id, all.data(), static_cast<std::int32_t>(kLongEnd)), kLongEnd);
+  EXPECT_EQ(all, "0123" + std::string(kLongEnd - 4, '\0'));
+}
+
+TEST(MemoryFile, PositionsBeyondTheLargestBlockFailCleanly) {
+  TMemoryFile file("M.DAT");
+  const std::int32_t id = file.CreateNew();
+  ASSERT_EQ(file.WriteData(id, "abc", 3), 3);
+  const std::int64_t kHuge = std::numeric_limits<std::int64_t>::max();
+  const std::int64_t kLargest = static_cast<std::int64_t>(engine::kMaxHeapBlock);
+  struct Case {
+    std::int64_t position;
+    std::int32_t count;
+    std::int32_t result;
+  } const cases[] = {
+      {kHuge, 2, 0},                         // the end would overflow
+      {kHuge, 0, -engine::kErrWriteFailed},  // an end the block can never hold
+      {kLargest, 1, 0},                      // one byte past the largest block
+      {kLargest + 1, 0, -engine::kErrWriteFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.position);
+    ASSERT_EQ(file.SeekData(id, c.position, 0), c.position);
+    EXPECT_EQ(file.WriteData(id, "xy", c.count), c.result);
+    EXPECT_EQ(file.Size(), 3);  // nothing changed
+  }
+  // A seek whose result overflows fails and keeps the position.
+  file.SeekData(id, kHuge, 0);
+  EXPECT_EQ(file.SeekData(id, 1, 1), -1);
+  EXPECT_EQ(file.SeekData(id, 0, 1), kHuge);
+  const std::int64_t kLowest = std::numeric_limits<std::int64_t>::min();
+  file.SeekData(id, kLowest, 0);
+  EXPECT_EQ(file.SeekData(id, -1, 1), -1);
+  EXPECT_EQ(file.SeekData(id, 0, 1), kLowest);
 }
 
 TEST(MemoryFile, LocksOverlapLikeTheSystemsAndUnlockExactly) {
