@@ -208,33 +208,48 @@ void TFilterList::LoadPresent() {
 
 void TFilterList::BuildFilter(TFilter& filter) {
   TFilterBitmapBuilder builder(FCursor);
-  auto domain = TakeBitmap();
-  domain->Assign(*FPresent);
+  // The domain: the present records, for an ordering filter not answered by
+  // an index also narrowed by the active filters before it.
+  std::unique_ptr<TRecordsBitmap> narrowed;
   if (filter.FOptions.ordering && filter.FLevel != TFilterBitmapBuilder::kLevelFull) {
     for (auto& f : FFilters) {
       if (f.get() == &filter) break;
-      if (f->FActive) domain->And(*f->FBitmap);
+      if (!f->FActive) continue;
+      if (!narrowed) {
+        narrowed = TakeBitmap();
+        narrowed->Assign(*FPresent);
+      }
+      narrowed->And(*f->FBitmap);
     }
   }
+  const TRecordsBitmap& domain = narrowed ? *narrowed : *FPresent;
   std::unique_ptr<TRecordsBitmap> result;
   if (filter.FKind == TFilterKind::Procedure) {
     result = builder.ApplyRecordTest(
         [&](const std::vector<std::uint8_t>& record, std::int32_t n) {
           return filter.FProc(filter.FUserData, record, n);
         },
-        *domain);
+        domain);
   } else {
-    result = builder.Apply(*filter.FTree, *domain);
+    result = builder.Apply(*filter.FTree, domain);
   }
   TRecordsBitmapStack::Instance().Give(std::move(filter.FBitmap));
-  TRecordsBitmapStack::Instance().Give(std::move(domain));
+  if (narrowed) TRecordsBitmapStack::Instance().Give(std::move(narrowed));
   filter.FBitmap = std::move(result);
 }
 
 void TFilterList::BuildVisible() {
-  FVisible->Assign(*FPresent);
-  for (auto& f : FFilters)
-    if (f->FActive) FVisible->And(*f->FBitmap);
+  // Every active filter's bitmap lies within the present records already.
+  bool first = true;
+  for (auto& f : FFilters) {
+    if (!f->FActive) continue;
+    if (first)
+      FVisible->Assign(*f->FBitmap);
+    else
+      FVisible->And(*f->FBitmap);
+    first = false;
+  }
+  if (first) FVisible->Assign(*FPresent);
   FVisibleCount = FVisible->Count();
 }
 
