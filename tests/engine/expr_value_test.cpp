@@ -89,13 +89,13 @@ TEST(ExprValues, SettingsOfOtherLanguagesInsideAScope) {
   {
     FormatSettingsScope german(0x0407, 0);
     const FormatSettings& s = CurrentFormatSettings();
-    EXPECT_EQ(s.shortDateFormat, "M/d/yyyy");
-    EXPECT_EQ(ReadDate("2/28/2024", s), 738944);
+    EXPECT_EQ(s.shortDateFormat, "dd.MM.yyyy");
+    EXPECT_EQ(ReadDate("28.02.2024", s), 738944);
     {
       FormatSettingsScope neutral(0, 0);
       EXPECT_EQ(CurrentFormatSettings().shortDateFormat, "yyyy-mm-dd");
     }
-    EXPECT_EQ(CurrentFormatSettings().shortDateFormat, "M/d/yyyy");
+    EXPECT_EQ(CurrentFormatSettings().shortDateFormat, "dd.MM.yyyy");
   }
   EXPECT_EQ(CurrentFormatSettings().shortDateFormat, "yyyy-mm-dd");
 }
