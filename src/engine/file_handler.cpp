@@ -19,8 +19,7 @@ TFileHandler::~TFileHandler() {
 }
 
 void TFileHandler::SetFileName(const std::string& name) {
-  const std::string trimmed = Trim(name);
-  FFileName = trimmed.substr(0, std::min(trimmed.size(), kMaxFileName));
+  FFileName = Trim(name);
 }
 
 void TFileHandler::Open() {

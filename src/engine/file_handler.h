@@ -83,7 +83,8 @@ class TFileHandler {
   // ---- State -----------------------------------------------------------------
   TDataTable* Table() const noexcept { return FTable; }
   const std::string& FileName() const noexcept { return FFileName; }
-  // Sets the name (trimmed, cut to 255 bytes); only while closed.
+  // Sets the name (trimmed, kept whole however long: a cut name would be
+  // another file); only while closed.
   void SetFileName(const std::string& name);
   TAbstractFile* File() const noexcept { return FFile; }
   std::int32_t OpenerId() const noexcept { return FOpenerId; }

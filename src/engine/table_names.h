@@ -8,8 +8,9 @@
 // option uses ".DBK", ".IBK" and ".BBK"; sort work files carry ".TMP". In the
 // "MEMORY" directory the same names are used without a path.
 //
-// Names are trimmed (leading and trailing bytes up to the blank), compared
-// ignoring ASCII case, and cut to kMaxFileName bytes.
+// Names are trimmed (leading and trailing bytes up to the blank) and compared
+// ignoring ASCII case. They are never cut to a length: two long names that
+// differ only past some byte must stay two files.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +18,6 @@
 #include <string_view>
 
 namespace engine {
-
-inline constexpr std::size_t kMaxFileName = 255;  // bytes of a file or table name
 
 inline constexpr char kDataFileExt[] = ".DAT";
 inline constexpr char kIndexFileExt[] = ".IDX";

@@ -206,10 +206,40 @@ TEST_F(HandlerTest, OpenErrorsCarryTheFileName) {
   TFileHandler blank(nullptr);
   blank.SetFileName("D:\\.DAT");
   EXPECT_EQ(EngineCodeOf([&] { blank.CreateNew(); }), engine::kErrInvalidPath);
-  // A name longer than 255 bytes is cut.
-  TFileHandler longName(nullptr);
-  longName.SetFileName(std::string(300, 'a'));
-  EXPECT_EQ(longName.FileName().size(), engine::kMaxFileName);
+}
+
+TEST_F(HandlerTest, LongNamesAreKeptWhole) {
+  // Two names that agree in their first 255 bytes and differ after them are
+  // two files, on disk and in memory; a cut name would be one file for both.
+  const std::string dir = "D:\\" + std::string(120, 'd') + "\\";
+  ASSERT_TRUE(platform::CreateDirectory(dir));
+  const std::string stem = dir + std::string(200, 's');
+  ASSERT_GT(stem.size(), 255u);
+  for (bool inMemory : {false, true}) {
+    SCOPED_TRACE(inMemory);
+    TFileHandler first(nullptr);
+    TFileHandler second(nullptr);
+    first.SetFileName(stem + "_1.DAT");
+    second.SetFileName(stem + "_2.DAT");
+    EXPECT_EQ(first.FileName(), stem + "_1.DAT");
+    for (TFileHandler* h : {&first, &second}) {
+      h->SetInMemory(inMemory);
+      h->CreateNew();
+      engine::TFileAccess access(*h);
+      h->Seek(0, engine::kSeekFromStart);
+      h->Write(h == &first ? "one" : "two", 3);
+    }
+    EXPECT_EQ(engine::TFileList::Instance().HasFile(stem + "_1.DAT", inMemory), true);
+    for (TFileHandler* h : {&first, &second}) {
+      char buffer[3];
+      engine::TFileAccess access(*h);
+      h->Seek(0, engine::kSeekFromStart);
+      h->Read(buffer, 3, false);
+      EXPECT_EQ(std::string(buffer, 3), h == &first ? "one" : "two");
+      h->Close();
+      h->Delete();
+    }
+  }
 }
 
 TEST_F(HandlerTest, ExclusiveAndSharedHandlers) {
