@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <string>
 
 #include "platform/paths.h"
 #include "zip/inflate.h"
@@ -214,7 +216,18 @@ TEST_P(SamplesTest, ExtractsOrFailsClearly) {
   platform::RemoveDrive('X');
 }
 
-INSTANTIATE_TEST_SUITE_P(Archives, SamplesTest, ::testing::ValuesIn(kCases));
+// Each case is named after its archive ("structure/damaged/bad-crc.zip" ->
+// "structure_damaged_bad_crc_zip"), so a failure names the file.
+std::string SampleName(const ::testing::TestParamInfo<SampleCase>& info) {
+  std::string name;
+  for (const char* p = info.param.path; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    name += std::isalnum(c) ? static_cast<char>(c) : '_';
+  }
+  return name + "_" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, SamplesTest, ::testing::ValuesIn(kCases), SampleName);
 
 // The expected bytes of the legacy samples that come with them.
 TEST(SamplesContentTest, LegacyMethodsGiveTheExpectedText) {
