@@ -188,11 +188,17 @@ int TBlobBufferSet::Write(const TFieldDefinitions& fields, std::uint32_t field,
   const std::uint64_t end = static_cast<std::uint64_t>(offset) + count;
   if (end > kMaxBlobLength)
     return AnswerCode([&] { RaiseEngineError(kErrInvalidBlobLength, tableName_); });
-  if (end > buffer->content.size()) {
-    buffer->content.resize(end, 0);
+  if (end > buffer->content.size() && offset == buffer->content.size()) {
+    // Appending (the usual way a BLOB is filled): copy in without zero-filling first.
+    buffer->content.insert(buffer->content.end(), source, source + count);
     buffer->modified = true;
+  } else {
+    if (end > buffer->content.size()) {
+      buffer->content.resize(end, 0);
+      buffer->modified = true;
+    }
+    if (count != 0) std::memcpy(buffer->content.data() + offset, source, count);
   }
-  if (count != 0) std::memcpy(buffer->content.data() + offset, source, count);
   record[fields[field - 1].Offset() + kSlotFlag] = 1;
   return 0;
 }

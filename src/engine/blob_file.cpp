@@ -178,18 +178,20 @@ void TBlobFile::EncodeBlock(const TBlock* block, std::uint8_t* target) const {
   }
 }
 
+// A cleared block for a new cache slot. Clear() has zeroed the data area, so
+// it is only reallocated when its size is not the file's.
 std::unique_ptr<TBlock> TBlobFile::TakeSlot() {
   bool wroteBack = false;
   for (;;) {
     if (FCache.Count() < FCache.Capacity()) {
       auto block = FCache.Take();
-      block->data.assign(DataSize(), 0);
+      if (block->data.size() != DataSize()) block->data.assign(DataSize(), 0);
       return block;
     }
     if (TBlock* victim = FCache.Reusable()) {
       auto block = FCache.Remove(victim);
       block->Clear();
-      block->data.assign(DataSize(), 0);
+      if (block->data.size() != DataSize()) block->data.assign(DataSize(), 0);
       return block;
     }
     if (FHost != nullptr && FHost->HoldsTransactionLock()) {
@@ -276,7 +278,10 @@ TBlock* TBlobFile::LoadBlocks(std::int32_t position, std::int32_t count, bool us
 }
 
 void TBlobFile::ReleaseBlock(TBlock* block) {
-  if (block != nullptr && block->pins > 0) --block->pins;
+  if (block != nullptr && block->pins > 0) {
+    --block->pins;
+    FCache.NoteMaybeReusable(block);
+  }
 }
 
 TBlock* TBlobFile::AllocateBlock(TDataCursor* cursor) {
@@ -338,6 +343,7 @@ void TBlobFile::FlushRun(std::vector<TBlock*>& run, bool flushToDisk) {
   for (std::size_t i = 0; i < run.size(); ++i) {
     EncodeBlock(run[i], &FWriteBuffer[i * FBlockSize]);
     run[i]->changed = false;
+    FCache.NoteMaybeReusable(run[i]);
   }
   {
     TFileAccess access(*this);

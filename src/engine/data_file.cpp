@@ -412,18 +412,20 @@ bool TDataFile::IsCached(std::int32_t n) const {
   return it != sorted.end() && (*it)->key == n;
 }
 
+// A cleared record for a new cache slot. Clear() has zeroed the buffer, so it
+// is only reallocated when its size is not the record size.
 std::unique_ptr<TRecord> TDataFile::TakeSlot() {
   bool wroteBack = false;
   for (;;) {
     if (FCache.Count() < FCache.Capacity()) {
       auto record = FCache.Take();
-      record->buffer.assign(RecordSize(), 0);
+      if (record->buffer.size() != RecordSize()) record->buffer.assign(RecordSize(), 0);
       return record;
     }
     if (TRecord* victim = FCache.Reusable()) {
       auto record = FCache.Remove(victim);
       record->Clear();
-      record->buffer.assign(RecordSize(), 0);
+      if (record->buffer.size() != RecordSize()) record->buffer.assign(RecordSize(), 0);
       return record;
     }
     // Every cached record is changed or pinned.
@@ -533,7 +535,10 @@ TRecord* TDataFile::LoadRecords(TDataCursor*, std::int32_t n, int direction, boo
 }
 
 void TDataFile::ReleaseRecord(TRecord* record) {
-  if (record != nullptr && record->pins > 0) --record->pins;
+  if (record != nullptr && record->pins > 0) {
+    --record->pins;
+    FCache.NoteMaybeReusable(record);
+  }
 }
 
 void TDataFile::MarkRecordChanged(TRecord* record) {
@@ -597,6 +602,7 @@ void TDataFile::FlushRun(std::vector<TRecord*>& run, bool flushToDisk) {
       bytes::PutI32(target + kRecordLinkOffset, run[i]->key);
     if (Encrypted()) Encipher(target, r, kDataKey);
     run[i]->changed = false;
+    FCache.NoteMaybeReusable(run[i]);
   }
   {
     TFileAccess access(*this);

@@ -13,7 +13,15 @@
 //    which is how a rollback forgets changes).
 // Invariants: every cached entry is in the sorted list exactly once and in the
 // recency chain exactly once; keys in the sorted list are strictly ascending;
-// Count() may exceed Capacity() only while the owner lets the cache grow.
+// Count() may exceed Capacity() only while the owner lets the cache grow;
+// every entry from the oldest up to `busyNewest_` (the *busy prefix* of the
+// recency chain) is changed or pinned, so the search for a reusable entry
+// starts just after it.
+//
+// Owners change `changed` and `pins` directly; whenever an entry may have
+// become reusable (changed flag cleared, pin count lowered) they call
+// NoteMaybeReusable, which forgets the busy prefix. Making an entry changed or
+// pinned needs no call.
 //
 // Entry requirements: a member `std::int32_t key`, `bool changed`,
 // `std::uint16_t pins`, `Entry* newer`, `Entry* older`, and `void Clear()`
@@ -94,12 +102,22 @@ class TEntryCache {
   }
 
   // The least recently used entry that is neither changed nor pinned; null
-  // when every entry is changed or pinned.
-  Entry* Reusable() const {
-    for (Entry* e = oldest_; e != nullptr; e = e->newer) {
+  // when every entry is changed or pinned. The walk skips the busy prefix and
+  // extends it past every busy entry it meets, so a cache full of changed
+  // entries (a long transaction) costs only the entries added since the last
+  // search.
+  Entry* Reusable() {
+    for (Entry* e = busyNewest_ != nullptr ? busyNewest_->newer : oldest_; e != nullptr;
+         e = e->newer) {
       if (!e->changed && e->pins == 0) return e;
+      busyNewest_ = e;
     }
     return nullptr;
+  }
+
+  // Called after `e`'s changed flag was cleared or its pin count lowered.
+  void NoteMaybeReusable(const Entry* e) {
+    if (!e->changed && e->pins == 0) busyNewest_ = nullptr;
   }
 
   // Re-keys a cached entry (removed and inserted again in order).
@@ -120,6 +138,7 @@ class TEntryCache {
       Unlink(e.get());
       Give(std::move(e));
     }
+    busyNewest_ = nullptr;
   }
 
   // Returns unchanged, unpinned entries from the high end of the key order
@@ -152,6 +171,7 @@ class TEntryCache {
     if (oldest_ == nullptr) oldest_ = e;
   }
   void Unlink(Entry* e) {
+    if (e == busyNewest_) busyNewest_ = e->older;  // the prefix stays contiguous
     if (e->newer != nullptr)
       e->newer->older = e->older;
     else
@@ -169,6 +189,7 @@ class TEntryCache {
   std::size_t capacity_ = 0;
   Entry* newest_ = nullptr;
   Entry* oldest_ = nullptr;
+  Entry* busyNewest_ = nullptr;  // newest entry of the busy prefix; null: empty prefix
 };
 
 // One cached record of a data file.

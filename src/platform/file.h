@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,10 +77,6 @@ class File {
   const std::string& Path() const { return path_; }
 
  private:
-  struct Range {
-    std::uint32_t offset;
-    std::uint32_t length;
-  };
   int fd_ = -1;
   Access access_ = Access::Read;
   bool writableFd_ = false;  // the descriptor is O_RDWR (read-only access is enforced here)
@@ -90,7 +87,9 @@ class File {
   bool sizeChanged_ = false;           // a flush after a size change also syncs metadata
   bool syncDirectoryOnFlush_ = false;  // created here: the first flush makes the name durable
   std::int64_t knownSize_ = 0;         // size as this handle last saw it, to notice growth
-  std::vector<Range> locks_;
+  // Ranges locked through this handle: offset -> length. They never overlap
+  // (an own overlapping lock is refused), so the map is also in end order.
+  std::map<std::uint32_t, std::uint32_t> locks_;
 };
 
 }  // namespace platform

@@ -73,6 +73,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/dos_time.h"
 #include "platform/file.h"
@@ -408,10 +409,14 @@ bool File::Lock(std::uint32_t offset, std::uint32_t length) {
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
   if (length == 0) return internal::Fail(kErrorInvalidParameter);
   const std::uint64_t end = std::uint64_t{offset} + length;
-  for (const Range& r : locks_) {
-    if (offset < std::uint64_t{r.offset} + r.length && r.offset < end) {
+  // The held ranges are disjoint and ordered: only the first one starting at
+  // or after `offset` and the one before it can overlap the new range.
+  const auto next = locks_.lower_bound(offset);
+  if (next != locks_.end() && next->first < end) return internal::Fail(kErrorLockViolation);
+  if (next != locks_.begin()) {
+    const auto before = std::prev(next);
+    if (std::uint64_t{before->first} + before->second > offset)
       return internal::Fail(kErrorLockViolation);
-    }
   }
   switch (ExclusiveLock(fd_, writableFd_, static_cast<off_t>(offset), static_cast<off_t>(length))) {
     case LockResult::Granted:
@@ -421,21 +426,20 @@ bool File::Lock(std::uint32_t offset, std::uint32_t length) {
     case LockResult::Error:
       return internal::Fail(WinErrorFromErrno(errno));
   }
-  locks_.push_back(Range{offset, length});
+  locks_.emplace_hint(next, offset, length);
   return true;
 }
 
 bool File::Unlock(std::uint32_t offset, std::uint32_t length) {
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
-  for (auto it = locks_.begin(); it != locks_.end(); ++it) {
-    if (it->offset == offset && it->length == length) {
-      if (SetLock(fd_, F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length)) ==
-          LockResult::Error) {
-        return internal::Fail(WinErrorFromErrno(errno));
-      }
-      locks_.erase(it);
-      return true;
+  const auto it = locks_.find(offset);
+  if (it != locks_.end() && it->second == length) {
+    if (SetLock(fd_, F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length)) ==
+        LockResult::Error) {
+      return internal::Fail(WinErrorFromErrno(errno));
     }
+    locks_.erase(it);
+    return true;
   }
   return internal::Fail(kErrorNotLocked);
 }

@@ -379,6 +379,43 @@ TEST_P(FileTest, UnlockingOneRangeKeepsItsNeighbour) {
   EXPECT_FALSE(b.Lock(110, 1));
 }
 
+// With several ranges held by one handle, a new range is refused when it
+// overlaps any of them (the one below it, above it, or several), and granted
+// in the gaps between them; unlocking needs each held range exactly.
+TEST_P(FileTest, OwnRangesAmongSeveralHeld) {
+  File f;
+  ASSERT_TRUE(OpenShared(f, Access::Read));
+  for (std::uint32_t offset : {100u, 200u, 300u, 0xFFFFFF00u}) {
+    ASSERT_TRUE(f.Lock(offset, 10));
+  }
+  struct Case {
+    const char* label;
+    std::uint32_t offset, length;
+    bool granted;
+  } const cases[] = {
+      {"below the lowest", 0, 100, true},
+      {"tail of the one below", 205, 50, false},
+      {"head of the one above", 250, 51, false},
+      {"spans two held ranges", 105, 100, false},
+      {"inside one held range", 302, 2, false},
+      {"gap between two", 210, 90, true},
+      {"far above the highest", 0xFFFFFF0A, 0xF5, true},
+      {"under the top range", 0xFFFFFE00, 0x101, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(f.Lock(c.offset, c.length), c.granted);
+    if (!c.granted) {
+      EXPECT_EQ(GetLastError(), kErrorLockViolation);
+    }
+  }
+  EXPECT_FALSE(f.Unlock(300, 9));
+  EXPECT_EQ(GetLastError(), kErrorNotLocked);
+  EXPECT_TRUE(f.Unlock(300, 10));
+  EXPECT_TRUE(f.Lock(300, 10));  // the freed range is available again
+  EXPECT_FALSE(f.Lock(209, 1));  // its neighbours are still held
+}
+
 TEST_P(FileTest, RacingLockersNeverHoldOneByteTogether) {
   // Parent and child lock and unlock the same byte as fast as they can; a
   // counter in shared memory records how many hold it at once.
