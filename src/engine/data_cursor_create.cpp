@@ -68,29 +68,29 @@ void TDataCursor::CreateTable(const TTableDefinition& definition) {
   if (definition.blobBlockSize < static_cast<std::int32_t>(kMinBlockSize))
     RaiseEngineError(kErrBlobDefinition, FName);
 
-  TTableCreateSpec spec;
-  spec.data.fields = definition.fields;
-  for (std::size_t i = 0; i < spec.data.fields.size(); ++i)
-    if (spec.data.fields[i].Number() == 0)
-      spec.data.fields[i].SetNumber(static_cast<std::int16_t>(i + 1));
-  LayOutDefinitions(spec.data.fields, FName);
-  spec.data.languageId = static_cast<std::int16_t>(definition.languageId);
-  spec.data.sortId = static_cast<std::int16_t>(definition.sortId);
-  spec.data.userMajor = definition.userMajor;
-  spec.data.userMinor = definition.userMinor;
-  spec.data.description = definition.description;
-  spec.data.password = definition.encrypted ? password : std::string();
-  spec.data.encrypted = definition.encrypted;
-  spec.data.blobBlockSize = definition.blobBlockSize;
+  TTableCreateSpec plan;
+  plan.data.fields = definition.fields;
+  for (std::size_t i = 0; i < plan.data.fields.size(); ++i)
+    if (plan.data.fields[i].Number() == 0)
+      plan.data.fields[i].SetNumber(static_cast<std::int16_t>(i + 1));
+  LayOutDefinitions(plan.data.fields, FName);
+  plan.data.languageId = static_cast<std::int16_t>(definition.languageId);
+  plan.data.sortId = static_cast<std::int16_t>(definition.sortId);
+  plan.data.userMajor = definition.userMajor;
+  plan.data.userMinor = definition.userMinor;
+  plan.data.description = definition.description;
+  plan.data.password = definition.encrypted ? password : std::string();
+  plan.data.encrypted = definition.encrypted;
+  plan.data.blobBlockSize = definition.blobBlockSize;
 
-  spec.indexes = definition.indexes;
-  if (spec.indexes.empty()) spec.indexes.emplace_back();
-  TIndexDefinition& primary = spec.indexes.front();
+  plan.indexes = definition.indexes;
+  if (plan.indexes.empty()) plan.indexes.emplace_back();
+  TIndexDefinition& primary = plan.indexes.front();
   primary.name.clear();
   primary.unique = true;
   if (definition.noPrimaryKey) primary.fieldNumbers.clear();
-  for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
-    TIndexDefinition& index = spec.indexes[i];
+  for (std::size_t i = 0; i < plan.indexes.size(); ++i) {
+    TIndexDefinition& index = plan.indexes[i];
     // Field lists end at the first 0.
     for (std::size_t k = 0; k < index.fieldNumbers.size(); ++k) {
       if (index.fieldNumbers[k] == 0) {
@@ -99,17 +99,17 @@ void TDataCursor::CreateTable(const TTableDefinition& definition) {
       }
     }
     if (i == 0) {
-      KeyLengthFor(index, spec.data.fields, FName, "Primary", index.fieldNumbers.empty());
+      KeyLengthFor(index, plan.data.fields, FName, "Primary", index.fieldNumbers.empty());
       continue;
     }
     index.name = Trim(index.name);
     if (!IsValidNameStart(index.name))
       RaiseEngineError(kErrInvalidIndexName, FName, {}, {}, index.name);
     for (std::size_t j = 1; j < i; ++j) {
-      if (SameText(spec.indexes[j].name, index.name))
+      if (SameText(plan.indexes[j].name, index.name))
         RaiseEngineError(kErrIndexExists, FName, {}, {}, index.name);
     }
-    KeyLengthFor(index, spec.data.fields, FName, index.name, false);
+    KeyLengthFor(index, plan.data.fields, FName, index.name, false);
   }
   if (!definition.overwrite && FDirectory->TableExists(FName))
     RaiseEngineError(kErrTableExists, FName);
@@ -118,7 +118,7 @@ void TDataCursor::CreateTable(const TTableDefinition& definition) {
   options.inMemory = FOptions.inMemory;
   options.exclusive = true;
   options.temporary = false;
-  FDirectory->CreateTable(FName, options, [&](TDataTable& table) { table.CreateTableFiles(spec); });
+  FDirectory->CreateTable(FName, options, [&](TDataTable& table) { table.CreateTableFiles(plan); });
 }
 
 }  // namespace engine

@@ -178,30 +178,30 @@ void TDataFile::Scramble(std::size_t at, std::size_t length, bool encipher) {
 
 // ---- Creation, open, close ---------------------------------------------------
 
-void TDataFile::CreateDataFile(const TDataFileSpec& spec) {
+void TDataFile::CreateDataFile(const TDataFileSpec& plan) {
   const std::string& table = FileName();
-  if (spec.fields.size() > kMaxFieldCount) RaiseEngineError(kErrFieldLimits, table);
+  if (plan.fields.size() > kMaxFieldCount) RaiseEngineError(kErrFieldLimits, table);
   FHeader.fill(0);
-  bytes::PutI16(&FHeader[h::kLanguageId], spec.languageId);
-  bytes::PutI16(&FHeader[h::kSortId], spec.sortId);
-  bytes::PutI16(&FHeader[h::kUserMajor], spec.userMajor);
-  bytes::PutI16(&FHeader[h::kUserMinor], spec.userMinor);
-  FHeader[h::kEncrypted] = spec.encrypted ? 1 : 0;
-  if (spec.encrypted) {
+  bytes::PutI16(&FHeader[h::kLanguageId], plan.languageId);
+  bytes::PutI16(&FHeader[h::kSortId], plan.sortId);
+  bytes::PutI16(&FHeader[h::kUserMajor], plan.userMajor);
+  bytes::PutI16(&FHeader[h::kUserMinor], plan.userMinor);
+  FHeader[h::kEncrypted] = plan.encrypted ? 1 : 0;
+  if (plan.encrypted) {
     CountedTo(&FHeader[h::kPassword], h::kPasswordArea,
-              std::string_view(spec.password).substr(0, kMaxTablePasswordLength));
-    CountedTo(&FHeader[h::kDescription], h::kDescriptionArea, spec.description);
+              std::string_view(plan.password).substr(0, kMaxTablePasswordLength));
+    CountedTo(&FHeader[h::kDescription], h::kDescriptionArea, plan.description);
     Scramble(h::kPassword, h::kPasswordArea, true);
     Scramble(h::kDescription, h::kDescriptionArea, true);
   } else {
-    CountedTo(&FHeader[h::kDescription], h::kDescriptionArea, spec.description);
+    CountedTo(&FHeader[h::kDescription], h::kDescriptionArea, plan.description);
   }
-  bytes::PutU16(&FHeader[h::kFieldCount], static_cast<std::uint16_t>(spec.fields.size()));
-  SetI32(h::kBlobBlockSize, spec.blobBlockSize);
+  bytes::PutU16(&FHeader[h::kFieldCount], static_cast<std::uint16_t>(plan.fields.size()));
+  SetI32(h::kBlobBlockSize, plan.blobBlockSize);
 
   std::int16_t blobFields = 0;
   std::uint32_t recordSize = kFirstSlotOffset;
-  for (const TFieldDefinition& f : spec.fields) {
+  for (const TFieldDefinition& f : plan.fields) {
     if (f.Type() == kFieldBlob && ++blobFields > kMaxBlobFields)
       RaiseEngineError(kErrBlobDefinition, table);
     if (f.HasSlot()) recordSize += StorageSizeOf(f.Type(), f.Size()) + 1u;
@@ -217,7 +217,7 @@ void TDataFile::CreateDataFile(const TDataFileSpec& spec) {
   FHeader[h::kModified] = 1;
 
   TFileHandler::CreateNew();  // closes first, which clears the definitions
-  FDefinitions = spec.fields;
+  FDefinitions = plan.fields;
   FDefinitionsChanged = true;
   ResetCacheLimits();
 }

@@ -143,11 +143,11 @@ class TDataFile : public TFileHandler {
   ~TDataFile() override;
 
   // ---- Life cycle --------------------------------------------------------------
-  // Fills the header and definitions from `spec` and creates the file; the
+  // Fills the header and definitions from `plan` and creates the file; the
   // header and definitions reach the disk with the first write-back
   // (WriteHeader + WriteDefinitions). Raises 9498 for a 65th BLOB field and 9477
   // for a record size above 65535.
-  void CreateDataFile(const TDataFileSpec& spec);
+  void CreateDataFile(const TDataFileSpec& plan);
   void Open() override;
   void Close() override;
 

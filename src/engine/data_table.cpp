@@ -144,27 +144,27 @@ void TDataTable::CloseTable(bool withDiscard) {
   if (failure) std::rethrow_exception(failure);
 }
 
-void TDataTable::CreateTableFiles(const TTableCreateSpec& spec) {
+void TDataTable::CreateTableFiles(const TTableCreateSpec& plan) {
   PrepareHandlers();
   try {
-    FDataFile->CreateDataFile(spec.data);
+    FDataFile->CreateDataFile(plan.data);
     FDataFile->WriteHeader(true, false);
     FDataFile->WriteDefinitions();
-    FIndexFile->SetEncrypted(spec.data.encrypted);
+    FIndexFile->SetEncrypted(plan.data.encrypted);
     FIndexFile->CreateNew();
-    const TFieldDefinitions& fields = spec.data.fields;
-    if (spec.indexes.empty()) {
+    const TFieldDefinitions& fields = plan.data.fields;
+    if (plan.indexes.empty()) {
       FIndexFile->DefinePrimaryIndex(TIndexDefinition{}, fields);
     } else {
-      FIndexFile->DefinePrimaryIndex(spec.indexes.front(), fields);
-      for (std::size_t i = 1; i < spec.indexes.size(); ++i) {
-        FIndexFile->AddSecondaryIndex(spec.indexes[i], fields);
+      FIndexFile->DefinePrimaryIndex(plan.indexes.front(), fields);
+      for (std::size_t i = 1; i < plan.indexes.size(); ++i) {
+        FIndexFile->AddSecondaryIndex(plan.indexes[i], fields);
       }
     }
     FIndexFile->WriteHeader(true, false);
     if (FDataFile->BlobFieldCount() > 0) {
-      FBlobFile->SetBlockSize(spec.data.blobBlockSize);
-      FBlobFile->SetEncrypted(spec.data.encrypted);
+      FBlobFile->SetBlockSize(plan.data.blobBlockSize);
+      FBlobFile->SetEncrypted(plan.data.encrypted);
       FBlobFile->CreateNew();
       FBlobFile->WriteHeader(true, false);
     }
@@ -186,8 +186,8 @@ void TDataTable::CreateTableFiles(const TTableCreateSpec& spec) {
 
 void TDataTable::CreateTableFiles(bool withBlobFile) {
   PrepareHandlers();
-  TTableCreateSpec spec;
-  CreateTableFiles(spec);
+  TTableCreateSpec plan;
+  CreateTableFiles(plan);
   if (withBlobFile) {
     PrepareHandlers();
     FBlobFile->CreateNew();

@@ -101,8 +101,8 @@ class TDataTable : public TStorageHost {
   // for a temporary exclusive table closed with `withDiscard`, discards),
   // releases every lock and closes the index, BLOB and data files.
   void CloseTable(bool withDiscard = false);
-  // Creates the three files from `spec` and closes them again.
-  void CreateTableFiles(const TTableCreateSpec& spec);
+  // Creates the three files from `plan` and closes them again.
+  void CreateTableFiles(const TTableCreateSpec& plan);
   // A valid empty table set: no fields, no primary key (a BLOB file when asked).
   void CreateTableFiles(bool withBlobFile);
   void DeleteTableFiles();

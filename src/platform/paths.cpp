@@ -160,9 +160,9 @@ struct State {
     drives.clear();
     shares.clear();
     drives[kDefaultRootDrive] = "/";
-    const char* spec = std::getenv(kDriveMapVariable);
-    if (spec == nullptr) return;
-    std::string_view rest(spec);
+    const char* mapText = std::getenv(kDriveMapVariable);
+    if (mapText == nullptr) return;
+    std::string_view rest(mapText);
     while (!rest.empty()) {
       const auto comma = rest.find(',');
       const std::string_view entry = rest.substr(0, comma);

@@ -380,13 +380,13 @@ TEST_F(BlobFileTest, BlockDataTransfersAreBounded) {
 
 TEST(InMemoryTableFilesTest, RecordsAndBlobsRoundTripThroughMemoryFiles) {
   TSimpleStorageHost host;
-  TDataFileSpec spec;
-  spec.fields = CatalogFields();
+  TDataFileSpec plan;
+  plan.fields = CatalogFields();
   {
     TDataFile data(nullptr, &host);
     data.SetFileName("MEMCAT.DAT");
     data.SetInMemory(true);
-    data.CreateDataFile(spec);
+    data.CreateDataFile(plan);
     TBlobFile blob(nullptr, &host);
     blob.SetFileName("MEMCAT.BLB");
     blob.SetInMemory(true);

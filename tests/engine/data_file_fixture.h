@@ -84,16 +84,16 @@ class TableFilesTest : public DriveDTest {
 
   void Create(const engine::TFieldDefinitions& fields, bool encrypted = false,
               std::int32_t blockSize = 512) {
-    engine::TDataFileSpec spec;
-    spec.fields = fields;
-    spec.userMajor = 1;
-    spec.encrypted = encrypted;
-    spec.password = encrypted ? "secret" : "";
-    spec.description = "catalog";
-    spec.blobBlockSize = blockSize;
+    engine::TDataFileSpec plan;
+    plan.fields = fields;
+    plan.userMajor = 1;
+    plan.encrypted = encrypted;
+    plan.password = encrypted ? "secret" : "";
+    plan.description = "catalog";
+    plan.blobBlockSize = blockSize;
     data = std::make_unique<engine::TDataFile>(nullptr, &host);
     data->SetFileName(kData);
-    data->CreateDataFile(spec);
+    data->CreateDataFile(plan);
     data->WriteHeader(true, false);
     data->WriteDefinitions();
     if (data->BlobFieldCount() > 0) {

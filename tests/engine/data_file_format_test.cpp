@@ -168,11 +168,11 @@ TEST_F(DataFileFormatTest, BlobFieldAndRecordSizeLimits) {
   };
   auto create = [&](const TFieldDefinitions& fields) {
     return EngineCodeOf([&] {
-      TDataFileSpec spec;
-      spec.fields = fields;
+      TDataFileSpec plan;
+      plan.fields = fields;
       TDataFile file(nullptr, &host);
       file.SetFileName("D:\\Limits.DAT");
-      file.CreateDataFile(spec);
+      file.CreateDataFile(plan);
     });
   };
   EXPECT_EQ(create(blobs(64)), 0);

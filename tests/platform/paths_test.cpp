@@ -118,8 +118,8 @@ TEST_F(PathsTest, UncSharesResolveThroughTheMap) {
 }
 
 TEST_F(PathsTest, DriveMapFromTheEnvironment) {
-  const std::string spec = "C=" + d_.path() + ",\\\\files\\pub=" + e_.path() + ",bad,=x";
-  ::setenv("BACKUP_DRIVES", spec.c_str(), 1);
+  const std::string mapText = "C=" + d_.path() + ",\\\\files\\pub=" + e_.path() + ",bad,=x";
+  ::setenv("BACKUP_DRIVES", mapText.c_str(), 1);
   ResetDriveMap();
   ::unsetenv("BACKUP_DRIVES");
   EXPECT_EQ(MappedDrives(), (std::vector<char>{'C', 'Z'}));
