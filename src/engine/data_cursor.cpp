@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "engine/data_cursor_brackets.h"
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
 #include "engine/errors.h"
 #include "engine/index_check.h"
+#include "engine/sql/filter.h"
 
 namespace engine {
 namespace {
@@ -73,7 +75,8 @@ void TDataCursor::Open() {
     if (!FOptions.maintenance) CheckConsistencyOnOpen();
     CheckPassword();
     LoadStructure();
-    CancelRange();
+    ResetRange();
+    FFilters = std::make_unique<TFilterList>(*this, true);
     if (FOptions.maintenance) return;
     if (FTable->NeedsRepair()) Rebuild();
     FIndex = (FOptions.naturalOrder || Index().NoPrimaryKey()) ? kNaturalOrder : kPrimarySlot;
@@ -147,8 +150,12 @@ void TDataCursor::BuildLayouts() {
 void TDataCursor::Close(bool drop) {
   if (!FOpen) return;
   FBlobs.FreeAll();
+  FFilters.reset();  // gives its bitmaps back without recomputing
   FPresent.SetSize(0);
+  FRangeBits.SetSize(0);
   FVisible.SetSize(0);
+  FVisibleCount = 0;
+  FBitmapsValid = false;
   FRangeStart.clear();
   FRangeEnd.clear();
   FRecord.clear();
@@ -213,11 +220,11 @@ void TDataCursor::FindAgain() {
     if (FBof && FEof) First();
     return;
   }
-  if (NaturalOrder()) {
+  if (BitmapMode()) {
     const std::int32_t count = Data().RecordCount();
     FRecNo = std::clamp<std::int32_t>(FRecNo, 1, std::max(count, 1));
-    if (!FVisible.Test(FRecNo)) {
-      const std::uint32_t next = FVisible.FindNext(FRecNo);
+    if (!Visible().Test(FRecNo)) {
+      const std::uint32_t next = Visible().FindNext(FRecNo);
       if (next == 0) {
         Last();
         return;
@@ -254,6 +261,16 @@ int TDataCursor::KeyLength() const {
 }
 
 void TDataCursor::CancelRange() {
+  const bool wasActive = FRangeActive;
+  ResetRange();
+  if (!FOpen || !wasActive) return;
+  TCursorRead bracket(*this);
+  ComputeRange();
+  ComputeBitmaps();
+  FindAgain();
+}
+
+void TDataCursor::ResetRange() {
   FRangeActive = false;
   FRangeStart.assign(kMaxKeyLength, 0x00);
   FRangeEnd.assign(kMaxKeyLength, 0xFF);
@@ -305,46 +322,218 @@ void TDataCursor::ComputeRange() {
   FRangeLast = tree.KeysUpTo(FRangeEnd.data(), layout.KeyLength());
 }
 
+bool TDataCursor::FiltersActive() const {
+  return FFilters != nullptr && FFilters->AnyActive();
+}
+
+bool TDataCursor::BitmapMode() const {
+  return NaturalOrder() || FiltersActive();
+}
+
+const TRecordsBitmap& TDataCursor::Visible() const {
+  return FiltersActive() ? FFilters->Visible() : FVisible;
+}
+
+std::uint32_t TDataCursor::VisibleCount() const {
+  return FiltersActive() ? FFilters->VisibleCount() : FVisibleCount;
+}
+
+// Present records, range records and visible records; positions (ComputeRange)
+// must be current.
 void TDataCursor::ComputeBitmaps() {
-  if (!NaturalOrder()) return;
-  const std::int32_t count = Data().RecordCount();
-  FPresent.SetSize(static_cast<std::uint32_t>(std::max(count, 0)));
-  FVisible.SetSize(FPresent.Size());
-  if (count <= 0) {
-    FVisibleCount = 0;
+  if (!BitmapMode()) {
+    FBitmapsValid = false;
     return;
   }
-  // Every key of the system index with status 1 is a deleted record.
+  const std::int32_t count = std::max(Data().RecordCount(), 0);
+  FPresent.SetSize(static_cast<std::uint32_t>(count));
   FPresent.ClearAll();
-  std::uint8_t low[kSystemKeyLength] = {kRecordDeleted, 0, 0, 0, 0};
-  std::uint8_t high[kSystemKeyLength] = {kRecordDeleted, 0xFF, 0xFF, 0xFF, 0xFF};
-  Tree(kSystemSlot).ScanRange(low, high, kSystemKeyLength, [&](std::int32_t n) {
-    FPresent.Set(n);
-  });
-  FPresent.Not();
+  if (count > 0) {
+    // Every key of the system index with status 1 is a deleted record.
+    std::uint8_t low[kSystemKeyLength] = {kRecordDeleted, 0, 0, 0, 0};
+    std::uint8_t high[kSystemKeyLength] = {kRecordDeleted, 0xFF, 0xFF, 0xFF, 0xFF};
+    Tree(kSystemSlot).ScanRange(low, high, kSystemKeyLength, [&](std::int32_t n) {
+      FPresent.Set(n);
+    });
+    FPresent.Not();
+  }
+  if (FRangeActive && !NaturalOrder()) ComputeRangeBitmap();
+  FBitmapsValid = true;
+  ComputeVisible();
+}
+
+// The records whose key lies in the range, walked by ordinal positions. When
+// the table's language is 0 and the range holds more than half of the live
+// records, the keys outside it are fewer: those are walked and the result
+// inverted.
+void TDataCursor::ComputeRangeBitmap() {
+  FRangeBits.SetSize(FPresent.Size());
+  FRangeBits.ClearAll();
+  if (FRangeFirst <= 0 || FRangeLast < FRangeFirst) return;
+  TIndexTree tree = Tree(Slot());
+  const auto set = [&](std::int32_t n) { FRangeBits.Set(n); };
+  const std::int64_t inside = FRangeLast - FRangeFirst + 1;
+  const std::int64_t live = Index().RecordCount();
+  if (FLanguageId == 0 && inside > live - inside) {
+    tree.ScanOrdinals(1, FRangeFirst - 1, set);
+    tree.ScanOrdinals(FRangeLast + 1, std::numeric_limits<std::int64_t>::max(), set);
+    FRangeBits.Not();
+    FRangeBits.And(FPresent);
+  } else {
+    tree.ScanOrdinals(FRangeFirst, inside, set);
+  }
+}
+
+void TDataCursor::ComputeVisible() {
+  const bool range = FRangeActive && !NaturalOrder();
+  if (FiltersActive()) {
+    FFilters->Recompute(&FPresent, range ? &FRangeBits : nullptr);
+    return;
+  }
   FVisible.Assign(FPresent);
+  if (range) FVisible.And(FRangeBits);
   FVisibleCount = FVisible.Count();
 }
 
-void TDataCursor::ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
-                                    const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap) {
+TFilterList& TDataCursor::Filters() {
+  CheckOpen();
+  if (!FFilters) FFilters = std::make_unique<TFilterList>(*this, true);
+  return *FFilters;
+}
+
+void TDataCursor::FiltersChanged() {
   CheckOpen();
   TCursorRead bracket(*this);
+  if (!BitmapMode()) {
+    // The last filter went off in index order: back to walking keys.
+    FBitmapsValid = false;
+    if (!FBof && !FEof) FKey = LayoutOf(Slot()).BuildKey(FRecord.data(), FRecordSize);
+    FindAgain();
+    return;
+  }
+  if (FBitmapsValid) {
+    ComputeVisible();
+  } else {
+    ComputeRange();
+    ComputeBitmaps();
+  }
+  FindAgain();
+}
+
+void TDataCursor::BitmapsAfterWrite(std::int32_t n, const TRecordBuffer& record) {
+  if (!BitmapMode()) {
+    FBitmapsValid = false;
+    return;
+  }
+  if (!FBitmapsValid || n < 1) {
+    ComputeBitmaps();
+    return;
+  }
+  const auto size = static_cast<std::uint32_t>(std::max(Data().RecordCount(), n));
+  if (FPresent.Size() < size) FPresent.SetSize(size);
+  FPresent.Set(n);
+  bool inRange = true;
+  if (FRangeActive && !NaturalOrder()) {
+    const std::vector<std::uint8_t> key = LayoutOf(Slot()).BuildKey(record.data(), FRecordSize);
+    inRange = InRange(key.data());
+    if (FRangeBits.Size() < size) FRangeBits.SetSize(size);
+    FRangeBits.Put(n, inRange);
+  }
+  if (FiltersActive()) {
+    FFilters->RecordChanged(n, record, inRange);
+    return;
+  }
+  if (FVisible.Size() < size) FVisible.SetSize(size);
+  const bool was = FVisible.Test(n);
+  FVisible.Put(n, inRange);
+  if (inRange && !was) ++FVisibleCount;
+  if (!inRange && was) --FVisibleCount;
+}
+
+void TDataCursor::BitmapsAfterDelete(std::int32_t n) {
+  if (!BitmapMode()) {
+    FBitmapsValid = false;
+    return;
+  }
+  if (!FBitmapsValid) {
+    ComputeBitmaps();
+    return;
+  }
+  FPresent.Clear(n);
+  FRangeBits.Clear(n);
+  if (FiltersActive()) {
+    FFilters->RecordDeleted(n);
+    return;
+  }
+  if (FVisible.Test(n)) --FVisibleCount;
+  FVisible.Clear(n);
+}
+
+void TDataCursor::CompleteRangeKeys(int index, const std::vector<std::uint8_t>& low,
+                                    const std::vector<std::uint8_t>& high,
+                                    std::vector<std::uint8_t>& lo,
+                                    std::vector<std::uint8_t>& hi) const {
   if (index < 0 || index >= kTreeSlots || LayoutOf(index).KeyLength() == 0)
     RaiseEngineError(kErrInvalidIndexName, FName, {}, {}, std::to_string(index));
   const TKeyLayout& layout = LayoutOf(index);
   const int length = layout.KeyLength();
-  std::vector<std::uint8_t> lo(static_cast<std::size_t>(length), 0);
-  std::vector<std::uint8_t> hi(static_cast<std::size_t>(length), 0xFF);
+  lo.assign(static_cast<std::size_t>(length), 0);
+  hi.assign(static_cast<std::size_t>(length), 0xFF);
   const int loBytes = std::min<int>(length, static_cast<int>(low.size()));
   const int hiBytes = std::min<int>(length, static_cast<int>(high.size()));
   std::copy_n(low.begin(), loBytes, lo.begin());
   std::copy_n(high.begin(), hiBytes, hi.begin());
   if (loBytes < length) layout.CompleteKey(lo.data(), loBytes, false);
   if (hiBytes < length) layout.CompleteKey(hi.data(), hiBytes, true);
-  if (bitmap.Size() < static_cast<std::uint32_t>(Data().RecordCount()))
-    bitmap.SetSize(static_cast<std::uint32_t>(Data().RecordCount()));
-  Tree(index).ScanRange(lo.data(), hi.data(), length, [&](std::int32_t n) { bitmap.Set(n); });
+}
+
+void TDataCursor::SizeBitmapFor(TRecordsBitmap& bitmap) {
+  const auto count = static_cast<std::uint32_t>(std::max(Data().RecordCount(), 0));
+  if (bitmap.Size() < count) bitmap.SetSize(count);
+}
+
+void TDataCursor::ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
+                                    const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap) {
+  CheckOpen();
+  TCursorRead bracket(*this);
+  std::vector<std::uint8_t> lo, hi;
+  CompleteRangeKeys(index, low, high, lo, hi);
+  SizeBitmapFor(bitmap);
+  Tree(index).ScanRange(lo.data(), hi.data(), static_cast<int>(lo.size()),
+                        [&](std::int32_t n) { bitmap.Set(n); });
+}
+
+std::int64_t TDataCursor::CountRange(int index, const std::vector<std::uint8_t>& low,
+                                     const std::vector<std::uint8_t>& high) {
+  CheckOpen();
+  TCursorRead bracket(*this);
+  std::vector<std::uint8_t> lo, hi;
+  CompleteRangeKeys(index, low, high, lo, hi);
+  const int length = static_cast<int>(lo.size());
+  if (LayoutOf(index).Compare(lo.data(), hi.data()) > 0) return 0;
+  TIndexTree tree = Tree(index);
+  return std::max<std::int64_t>(
+      0, tree.KeysUpTo(hi.data(), length) - tree.KeysBefore(lo.data(), length));
+}
+
+void TDataCursor::ScanOutsideRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
+                                           const std::vector<std::uint8_t>& high,
+                                           TRecordsBitmap& bitmap) {
+  CheckOpen();
+  TCursorRead bracket(*this);
+  std::vector<std::uint8_t> lo, hi;
+  CompleteRangeKeys(index, low, high, lo, hi);
+  SizeBitmapFor(bitmap);
+  const auto set = [&](std::int32_t n) { bitmap.Set(n); };
+  TIndexTree tree = Tree(index);
+  const int length = static_cast<int>(lo.size());
+  if (LayoutOf(index).Compare(lo.data(), hi.data()) > 0) {
+    tree.ScanOrdinals(1, std::numeric_limits<std::int64_t>::max(), set);  // empty range
+    return;
+  }
+  tree.ScanOrdinals(1, tree.KeysBefore(lo.data(), length), set);
+  tree.ScanOrdinals(tree.KeysUpTo(hi.data(), length) + 1, std::numeric_limits<std::int64_t>::max(),
+                    set);
 }
 
 // ---- Index selection ----------------------------------------------------------------
@@ -358,8 +547,7 @@ void TDataCursor::SelectIndex(int number) {
   TCursorRead bracket(*this);
   const bool hadRecord = !FBof && !FEof;
   FIndex = number;
-  FRangeActive = false;
-  CancelRange();
+  ResetRange();
   FKey.assign(static_cast<std::size_t>(std::max(KeyLength(), 1)), 0);
   ComputeRange();
   ComputeBitmaps();
@@ -367,10 +555,7 @@ void TDataCursor::SelectIndex(int number) {
     First();
     return;
   }
-  if (!NaturalOrder()) {
-    const std::vector<std::uint8_t> key = LayoutOf(Slot()).BuildKey(FRecord.data(), FRecordSize);
-    std::copy(key.begin(), key.end(), FKey.begin());
-  }
+  if (!NaturalOrder()) FKey = LayoutOf(Slot()).BuildKey(FRecord.data(), FRecordSize);
   FindAgain();
 }
 
@@ -401,7 +586,7 @@ void TDataCursor::FetchRecord(std::int32_t n, TRecordBuffer& into) {
   for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
     // Read-ahead pays off when walking record numbers; a key lookup lands on
     // one record anywhere in the file and reads just that one.
-    TRecord* record = Data().GetRecord(this, n, kReadForward, NaturalOrder());
+    TRecord* record = Data().GetRecord(this, n, kReadForward, BitmapMode());
     if (record == nullptr) continue;  // caches dropped by a change check: again
     into.assign(record->Data(), record->Data() + FRecordSize);
     Data().ReleaseRecord(record);
@@ -429,7 +614,7 @@ void TDataCursor::SetCurrentFromIndex(TIndexTree& tree, const TIndexPosition& at
 void TDataCursor::First() {
   CheckOpen();
   FBof = true;
-  FEof = RecordCount() == 0;
+  FEof = ViewCount() == 0;
   FRecNo = 0;
   if (!NaturalOrder()) std::copy_n(FRangeStart.begin(), FKey.size(), FKey.begin());
   std::fill(FRecord.begin(), FRecord.end(), 0);
@@ -438,7 +623,7 @@ void TDataCursor::First() {
 void TDataCursor::Last() {
   CheckOpen();
   FEof = true;
-  FBof = RecordCount() == 0;
+  FBof = ViewCount() == 0;
   FRecNo = Data().RecordCount() + 1;
   if (!NaturalOrder()) std::copy_n(FRangeEnd.begin(), FKey.size(), FKey.begin());
   std::fill(FRecord.begin(), FRecord.end(), 0);
@@ -447,9 +632,9 @@ void TDataCursor::Last() {
 bool TDataCursor::StepBitmap(bool forward) {
   std::uint32_t n = 0;
   if (forward) {
-    n = FVisible.FindNext(FBof ? 0 : FRecNo);
+    n = Visible().FindNext(FBof ? 0 : FRecNo);
   } else {
-    n = FVisible.FindPrior(FEof ? static_cast<std::int64_t>(FVisible.Size()) + 1 : FRecNo);
+    n = Visible().FindPrior(FEof ? static_cast<std::int64_t>(Visible().Size()) + 1 : FRecNo);
   }
   if (n == 0) return false;
   FRecNo = static_cast<std::int32_t>(n);
@@ -494,7 +679,7 @@ bool TDataCursor::StepIndex(bool forward) {
 int TDataCursor::Fetch(bool forward, TRecordBuffer* record) {
   CheckOpen();
   TCursorRead bracket(*this);
-  const bool moved = NaturalOrder() ? StepBitmap(forward) : StepIndex(forward);
+  const bool moved = BitmapMode() ? StepBitmap(forward) : StepIndex(forward);
   if (!moved) {
     if (forward) {
       Last();
@@ -522,11 +707,12 @@ int TDataCursor::MoveBy(int steps) {
   TCursorRead bracket(*this);
   const bool forward = steps > 0;
   int remaining = forward ? steps : -steps;
-  if (NaturalOrder()) {
+  if (BitmapMode()) {
+    const TRecordsBitmap& visible = Visible();
     const std::uint32_t n =
-        forward ? FVisible.FindNext(FBof ? 0 : FRecNo, static_cast<std::uint32_t>(remaining))
-                : FVisible.FindPrior(FEof ? static_cast<std::int64_t>(FVisible.Size()) + 1 : FRecNo,
-                                     static_cast<std::uint32_t>(remaining));
+        forward ? visible.FindNext(FBof ? 0 : FRecNo, static_cast<std::uint32_t>(remaining))
+                : visible.FindPrior(FEof ? static_cast<std::int64_t>(visible.Size()) + 1 : FRecNo,
+                                    static_cast<std::uint32_t>(remaining));
     if (n == 0) {
       forward ? Last() : First();
       return forward ? kErrEndOfFile : kErrBeginOfFile;
@@ -576,7 +762,12 @@ int TDataCursor::ReadCurrent(TRecordBuffer* record, bool lock, const TRecordBuff
 
 std::int64_t TDataCursor::RecordCount() {
   CheckOpen();
-  if (NaturalOrder()) return FVisibleCount;
+  TCursorRead bracket(*this);
+  return ViewCount();
+}
+
+std::int64_t TDataCursor::ViewCount() const {
+  if (BitmapMode()) return VisibleCount();
   if (FRangeFirst <= 0 || FRangeLast <= 0) return 0;
   return std::max<std::int64_t>(0, FRangeLast - FRangeFirst + 1);
 }
@@ -585,18 +776,18 @@ std::int64_t TDataCursor::RecordPosition() {
   CheckOpen();
   TCursorRead bracket(*this);
   if (FBof || FEof) return 0;
-  if (NaturalOrder()) return FVisible.CountBefore(FRecNo) + 1;
+  if (BitmapMode()) return Visible().CountBefore(FRecNo) + 1;
   TIndexTree tree = Tree(Slot());
   return tree.KeysBefore(FKey.data(), tree.Layout().KeyLength()) + 1 - FRangeFirst + 1;
 }
 
 int TDataCursor::SetRecordPosition(std::int64_t position) {
   CheckOpen();
-  const std::int64_t count = RecordCount();
-  if (position < 1 || position > count) return position < 1 ? kErrBeginOfFile : kErrEndOfFile;
   TCursorRead bracket(*this);
-  if (NaturalOrder()) {
-    FRecNo = static_cast<std::int32_t>(FVisible.FindNext(0, static_cast<std::uint32_t>(position)));
+  const std::int64_t count = ViewCount();
+  if (position < 1 || position > count) return position < 1 ? kErrBeginOfFile : kErrEndOfFile;
+  if (BitmapMode()) {
+    FRecNo = static_cast<std::int32_t>(Visible().FindNext(0, static_cast<std::uint32_t>(position)));
     FBof = FEof = false;
   } else {
     TIndexTree tree = Tree(Slot());
@@ -624,6 +815,14 @@ bool TDataCursor::FindKey(const std::vector<std::uint8_t>& key, int length) {
     return false;
   }
   SetCurrentFromIndex(tree, at);
+  // Under filters the first visible record from there on.
+  while (BitmapMode() && InRange(FKey.data()) && !Visible().Test(FRecNo)) {
+    if (!tree.Next(at)) {
+      Last();
+      return false;
+    }
+    SetCurrentFromIndex(tree, at);
+  }
   if (!InRange(FKey.data())) {
     Last();
     return false;

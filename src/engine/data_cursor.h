@@ -18,6 +18,16 @@
 // present records come from the system index (every key with status 1 is a
 // deleted record).
 //
+// Filters (sql/filter.h) hide records. While at least one is active the
+// cursor is in bitmap mode in index order too: it navigates, counts and
+// positions over the visible records in record-number order, and the key
+// range only narrows the visible records (its bitmap is scanned from the
+// index). Bitmaps are recomputed after opening, after a change of index,
+// range or filters, and after changes by others; the cursor's own inserts,
+// changes and deletes update the bits of one record:
+//
+//   visible = present [AND range] [AND every active filter's bitmap]
+//
 // Keys: for each key field a not-NULL byte and the encoded value (index_keys.h);
 // a non-unique index appends the record's auto-increment value. The system
 // index key is the status byte and the auto-increment value.
@@ -28,8 +38,8 @@
 //
 // Invariants: a record buffer handed in or out is exactly RecordSize() bytes;
 // at most one of Bof()/Eof() is false while a record is current; an empty view
-// has both set; filters are not installed yet (bitmap mode is used in natural
-// order only).
+// has both set; in bitmap mode the visible bitmap and count agree with the
+// formula above after every public call.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +57,7 @@
 namespace engine {
 
 class TDataDirectory;
+class TFilterList;
 
 inline constexpr int kNaturalOrder = 255;      // index number of record-number order
 inline constexpr int kSystemIndexNumber = 31;  // internal use
@@ -173,11 +184,28 @@ class TDataCursor {
   // Keys shorter than the key length are completed (low end with the lowest
   // values, high end with the highest).
   void SetRange(const std::vector<std::uint8_t>& start, const std::vector<std::uint8_t>& end);
+  // Drops the range; the current record stays current when it is still visible.
   void CancelRange();
   bool RangeActive() const { return FRangeActive; }
   // Sets the bit of every record whose key in index `index` lies in [low, high].
   void ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
                          const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap);
+  // The number of keys of index `index` in [low, high], from the counts of
+  // the internal pages (no leaf is visited).
+  std::int64_t CountRange(int index, const std::vector<std::uint8_t>& low,
+                          const std::vector<std::uint8_t>& high);
+  // Sets the bit of every record whose key lies outside [low, high] (the keys
+  // below and above it).
+  void ScanOutsideRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
+                                const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap);
+
+  // ---- Filters ----------------------------------------------------------------------------
+  // The cursor's filter list (open cursor). Activating, deactivating, removing
+  // or replacing a filter recomputes the visible records at once; the current
+  // record stays current when it is still visible.
+  TFilterList& Filters();
+  // Bitmap mode: natural order, or any filter active.
+  bool BitmapMode() const;
 
   // ---- Changes (data_cursor_edit.cpp) -----------------------------------------------------
   void Insert(TRecordBuffer& record, bool reposition = true);
@@ -192,6 +220,7 @@ class TDataCursor {
  private:
   friend class TCursorRead;
   friend class TCursorWrite;
+  friend class TFilterList;
   TDataFile& Data() const { return FTable->DataFile(); }
   TIndexFile& Index() const { return FTable->IndexFile(); }
   void CheckClosed() const;
@@ -207,8 +236,25 @@ class TDataCursor {
   bool CountersChanged();
   void TakeCounters();
   void Resync();
+  void ResetRange();
+  // Checks `index` and completes short keys (low end lowest, high end highest).
+  void CompleteRangeKeys(int index, const std::vector<std::uint8_t>& low,
+                         const std::vector<std::uint8_t>& high, std::vector<std::uint8_t>& lo,
+                         std::vector<std::uint8_t>& hi) const;
+  void SizeBitmapFor(TRecordsBitmap& bitmap);
   void ComputeRange();
   void ComputeBitmaps();
+  void ComputeRangeBitmap();
+  void ComputeVisible();
+  // After the filter list changed (called by the list).
+  void FiltersChanged();
+  // Bitmap upkeep after this cursor wrote or deleted record n.
+  void BitmapsAfterWrite(std::int32_t n, const TRecordBuffer& record);
+  void BitmapsAfterDelete(std::int32_t n);
+  const TRecordsBitmap& Visible() const;
+  std::int64_t ViewCount() const;  // RecordCount without the read bracket
+  std::uint32_t VisibleCount() const;
+  bool FiltersActive() const;
   void FindAgain();
   // Record access.
   void FetchRecord(std::int32_t n, TRecordBuffer& into);
@@ -254,8 +300,11 @@ class TDataCursor {
   std::vector<std::uint8_t> FRangeStart, FRangeEnd;
   std::int64_t FRangeFirst = 1, FRangeLast = 0;
   TRecordsBitmap FPresent;
-  TRecordsBitmap FVisible;
+  TRecordsBitmap FRangeBits;  // records whose key lies in the range (index order)
+  TRecordsBitmap FVisible;    // without active filters; with them the list keeps it
   std::uint32_t FVisibleCount = 0;
+  bool FBitmapsValid = false;  // present and range bits follow the table
+  std::unique_ptr<TFilterList> FFilters;
   std::int32_t FSeen[3] = {0, 0, 0};
   TBlobBufferSet FBlobs;
 };

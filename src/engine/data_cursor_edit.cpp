@@ -46,14 +46,11 @@ void TDataCursor::RestoreIndex(int) {}
 void TDataCursor::AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record,
                                       bool reposition) {
   TakeCounters();
-  if (NaturalOrder()) {
-    ComputeBitmaps();
-  } else {
-    ComputeRange();
-  }
+  ComputeRange();
+  BitmapsAfterWrite(n, record);
   if (!reposition) return;
-  if (NaturalOrder()) {
-    if (FVisible.Test(n)) {
+  if (BitmapMode()) {
+    if (Visible().Test(n)) {
       FRecNo = n;
       FBof = FEof = false;
     }
@@ -298,20 +295,17 @@ void TDataCursor::Delete(const TRecordBuffer& callerCopy, bool reposition) {
     throw;
   }
   TakeCounters();
-  if (NaturalOrder()) {
-    ComputeBitmaps();
-  } else {
-    ComputeRange();
-  }
+  ComputeRange();
+  BitmapsAfterDelete(n);
   FTable->UnlockRecord(n);
   // The cursor stands where the record was: the next fetch delivers the
   // record after it.
   if (reposition || true) {
     std::fill(FRecord.begin(), FRecord.end(), 0);
-    if (RecordCount() == 0) {
+    if (ViewCount() == 0) {
       First();
-    } else if (NaturalOrder()) {
-      const std::uint32_t prior = FVisible.FindPrior(n);
+    } else if (BitmapMode()) {
+      const std::uint32_t prior = Visible().FindPrior(n);
       if (prior == 0) {
         First();
       } else {

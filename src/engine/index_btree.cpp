@@ -590,6 +590,15 @@ void TIndexTree::ScanRange(const std::uint8_t* low, const std::uint8_t* high, in
   } while (Next(at));
 }
 
+void TIndexTree::ScanOrdinals(std::int64_t from, std::int64_t count,
+                              const std::function<void(std::int32_t)>& each) {
+  TIndexPosition at;
+  if (count <= 0 || !SeekOrdinal(from, at)) return;
+  do {
+    each(RecordAt(at));
+  } while (--count > 0 && Next(at));
+}
+
 int TIndexTree::ConsecutiveRecords(const TIndexPosition& at, int direction) {
   return Restartable([&]() -> int {
     TPageRef page = Page(at.page);

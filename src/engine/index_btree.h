@@ -108,6 +108,10 @@ class TIndexTree {
   // `length` bytes), in key order.
   void ScanRange(const std::uint8_t* low, const std::uint8_t* high, int length,
                  const std::function<void(std::int32_t)>& each);
+  // Calls `each` with the record numbers of up to `count` entries in key
+  // order, starting at the 1-based ordinal `from`.
+  void ScanOrdinals(std::int64_t from, std::int64_t count,
+                    const std::function<void(std::int32_t)>& each);
   // Read-ahead: how many records with consecutive numbers start at the entry,
   // going forward (direction > 0: n, n+1, ...) or backward (n, n-1, ...) in
   // the same leaf, the entry itself included.

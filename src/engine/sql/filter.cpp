@@ -34,8 +34,13 @@ std::unique_ptr<TRecordsBitmap> TakeBitmap() {
 
 }  // namespace
 
-TFilterList::TFilterList(TDataCursor& cursor)
-    : FCursor(cursor), FPresent(TakeBitmap()), FRange(TakeBitmap()), FVisible(TakeBitmap()) {}
+TFilterList::TFilterList(TDataCursor& cursor, bool attached)
+    : FCursor(cursor),
+      FAttached(attached),
+      FPresent(TakeBitmap()),
+      FRange(TakeBitmap()),
+      FDomain(FPresent.get()),
+      FVisible(TakeBitmap()) {}
 
 TFilterList::~TFilterList() {
   // No recomputation here: it reads the table and could fail.
@@ -136,22 +141,22 @@ bool TFilterList::AnyActive() const {
 
 void TFilterList::Activate(TFilterHandle filter) {
   Find(filter).FActive = true;
-  RecomputeActive();
+  Changed();
 }
 
 void TFilterList::ActivateAll() {
   for (auto& f : FFilters) f->FActive = true;
-  RecomputeActive();
+  Changed();
 }
 
 void TFilterList::Deactivate(TFilterHandle filter) {
   Find(filter).FActive = false;
-  RecomputeActive();
+  Changed();
 }
 
 void TFilterList::DeactivateAll() {
   for (auto& f : FFilters) f->FActive = false;
-  RecomputeActive();
+  Changed();
 }
 
 void TFilterList::Remove(TFilterHandle filter) {
@@ -160,13 +165,13 @@ void TFilterList::Remove(TFilterHandle filter) {
                          [&](const auto& f) { return f.get() == filter; });
   TRecordsBitmapStack::Instance().Give(std::move((*it)->FBitmap));
   FFilters.erase(it);
-  RecomputeActive();
+  Changed();
 }
 
 void TFilterList::RemoveAll() {
   for (auto& f : FFilters) TRecordsBitmapStack::Instance().Give(std::move(f->FBitmap));
   FFilters.clear();
-  if (FCursor.IsOpen()) RecomputeActive();
+  if (FCursor.IsOpen()) Changed();
 }
 
 void TFilterList::ReplaceExpression(TFilterHandle filter, ExpTree prepared) {
@@ -175,10 +180,18 @@ void TFilterList::ReplaceExpression(TFilterHandle filter, ExpTree prepared) {
     RaiseEngineError(kErrInvalidFilterHandle, FCursor.Name());
   f.FTree = std::move(prepared);
   f.FLevel = TFilterBitmapBuilder(FCursor).ComputeLevel(*f.FTree);
-  RecomputeActive();
+  Changed();
 }
 
 // ---- Bitmaps ---------------------------------------------------------------------------------
+
+void TFilterList::Changed() {
+  if (FAttached) {
+    FCursor.FiltersChanged();  // hands over its bitmaps and calls Recompute
+  } else {
+    RecomputeActive();
+  }
+}
 
 void TFilterList::WithRestarts(const std::function<void()>& work) {
   for (int attempt = 0;; ++attempt) {
@@ -194,6 +207,7 @@ void TFilterList::WithRestarts(const std::function<void()>& work) {
 
 void TFilterList::LoadPresent() {
   const std::int32_t count = std::max(FCursor.Table()->DataFile().RecordCount(), 0);
+  FDomain = FPresent.get();
   FPresent->SetSize(static_cast<std::uint32_t>(count));
   FPresent->ClearAll();
   if (count > 0) {
@@ -217,12 +231,13 @@ void TFilterList::BuildFilter(TFilter& filter) {
       if (!f->FActive) continue;
       if (!narrowed) {
         narrowed = TakeBitmap();
-        narrowed->Assign(*FPresent);
+        narrowed->Assign(*FDomain);
       }
       narrowed->And(*f->FBitmap);
     }
   }
-  const TRecordsBitmap& domain = narrowed ? *narrowed : *FPresent;
+  const TRecordsBitmap& domain = narrowed ? *narrowed : *FDomain;
+  builder.SetCountInversion(filter.FOptions.countInversion);
   std::unique_ptr<TRecordsBitmap> result;
   if (filter.FKind == TFilterKind::Procedure) {
     result = builder.ApplyRecordTest(
@@ -249,7 +264,7 @@ void TFilterList::BuildVisible() {
       FVisible->And(*f->FBitmap);
     first = false;
   }
-  if (first) FVisible->Assign(*FPresent);
+  if (first) FVisible->Assign(*FDomain);
   FVisibleCount = FVisible->Count();
 }
 
@@ -257,8 +272,13 @@ void TFilterList::Recompute(const TRecordsBitmap* present, const TRecordsBitmap*
   FRangeActive = range != nullptr;
   if (range != nullptr && range != FRange.get()) FRange->Assign(*range);
   if (present != nullptr) {
-    FPresent->Assign(*present);
-    if (FRangeActive) FPresent->And(*FRange);
+    if (FAttached && !FRangeActive) {
+      FDomain = present;  // kept current by the cursor
+    } else {
+      FPresent->Assign(*present);
+      if (FRangeActive) FPresent->And(*FRange);
+      FDomain = FPresent.get();
+    }
     FPresentLoaded = true;
   } else {
     FPresentLoaded = false;
@@ -290,13 +310,23 @@ bool TFilterList::Passes(const TFilter& filter, const std::vector<std::uint8_t>&
 // ---- Record upkeep ---------------------------------------------------------------------------
 
 void TFilterList::RecordChanged(std::int32_t n, const std::vector<std::uint8_t>& record) {
+  RecordChanged(n, record, !FRangeActive || FRange->Test(n));
+}
+
+void TFilterList::RecordChanged(std::int32_t n, const std::vector<std::uint8_t>& record,
+                                bool inRange) {
   if (n < 1) return;
   const auto need = static_cast<std::uint32_t>(n);
-  if (FPresent->Size() < need) FPresent->SetSize(need);
   if (FVisible->Size() < need) FVisible->SetSize(need);
   const bool wasVisible = FVisible->Test(n);
-  const bool inRange = !FRangeActive || FRange->Test(n);
-  FPresent->Put(n, inRange);
+  if (FRangeActive) {
+    if (FRange->Size() < need) FRange->SetSize(need);
+    FRange->Put(n, inRange);
+  }
+  if (FDomain == FPresent.get()) {  // else the cursor keeps the present records
+    if (FPresent->Size() < need) FPresent->SetSize(need);
+    FPresent->Put(n, inRange);
+  }
   bool visible = inRange;
   for (auto& f : FFilters) {
     if (!f->FActive) continue;
@@ -312,7 +342,7 @@ void TFilterList::RecordChanged(std::int32_t n, const std::vector<std::uint8_t>&
 
 void TFilterList::RecordDeleted(std::int32_t n) {
   const bool wasVisible = FVisible->Test(n);
-  FPresent->Clear(n);
+  if (FDomain == FPresent.get()) FPresent->Clear(n);
   FVisible->Clear(n);
   for (auto& f : FFilters)
     if (f->FActive) f->FBitmap->Clear(n);

@@ -33,6 +33,12 @@
 //    public call;
 //  * a record read that finds the caches dropped by another writer restarts
 //    the whole computation (at most kMaxRestarts times).
+//
+// A cursor's own list (TDataCursor::Filters) is attached to it: every change
+// of the list goes through the cursor, which hands over its present and
+// range records and takes the visible records for its navigation and counts.
+// A list made directly on a cursor is detached: it reads the present records
+// itself and leaves the cursor's navigation alone.
 #pragma once
 
 #include <cstdint>
@@ -99,7 +105,7 @@ class TFilterList {
   static constexpr std::size_t kMaxFilters = 64;
   static constexpr int kMaxRestarts = 8;
 
-  explicit TFilterList(TDataCursor& cursor);
+  explicit TFilterList(TDataCursor& cursor, bool attached = false);
   ~TFilterList();
   TFilterList(const TFilterList&) = delete;
   TFilterList& operator=(const TFilterList&) = delete;
@@ -124,6 +130,8 @@ class TFilterList {
 
   // ---- Record upkeep (the cursor calls these after its own changes) ----------
   void RecordChanged(std::int32_t n, const std::vector<std::uint8_t>& record);
+  // The same with the record's range bit as the cursor computed it.
+  void RecordChanged(std::int32_t n, const std::vector<std::uint8_t>& record, bool inRange);
   void RecordDeleted(std::int32_t n);
 
   // ---- Visible records ---------------------------------------------------------------
@@ -147,12 +155,17 @@ class TFilterList {
   void BuildFilter(TFilter& filter);
   void BuildVisible();
   void RecomputeActive();
+  void Changed();  // after a life-cycle change
   void WithRestarts(const std::function<void()>& work);
 
   TDataCursor& FCursor;
   std::vector<std::unique_ptr<TFilter>> FFilters;
-  std::unique_ptr<TRecordsBitmap> FPresent;
-  std::unique_ptr<TRecordsBitmap> FRange;  // empty unless a range is active
+  bool FAttached;
+  std::unique_ptr<TRecordsBitmap> FPresent;  // present [AND range], unless the cursor's serves
+  std::unique_ptr<TRecordsBitmap> FRange;    // empty unless a range is active
+  // The records a filter starts from: FPresent, or the cursor's present
+  // records while it has no range (an attached list, no copy).
+  const TRecordsBitmap* FDomain = nullptr;
   bool FRangeActive = false;
   bool FPresentLoaded = false;
   std::unique_ptr<TRecordsBitmap> FVisible;

@@ -273,6 +273,16 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Scan(int slot,
                                                            const std::vector<std::uint8_t>& low,
                                                            const std::vector<std::uint8_t>& high) {
   auto bitmap = NewBitmap();
+  if (FCountInversion && FCollation.languageId == 0) {
+    const std::int64_t inside = FCursor.CountRange(slot, low, high);
+    const std::int64_t live = FCursor.Table()->IndexFile().RecordCount();
+    if (inside > live - inside) {
+      // Callers intersect with their domain, which drops the deleted records.
+      FCursor.ScanOutsideRangeToBitmap(slot, low, high, *bitmap);
+      bitmap->Not();
+      return bitmap;
+    }
+  }
   FCursor.ScanRangeToBitmap(slot, low, high, *bitmap);
   return bitmap;
 }

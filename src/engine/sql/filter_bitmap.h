@@ -21,6 +21,10 @@
 // empty string, so their ranges keep them; for other types the NULL keys are
 // removed from <= and < (a NULL is never ordered there).
 //
+// Count inversion: with the flag set and a table of language 0, a key range
+// holding more than half of the table's live records (counted from the
+// internal pages) is answered by scanning the keys outside it and inverting.
+//
 // Invariants: every bitmap this code answers is a subset of the domain it
 // was given; a record read that finds the table's caches dropped throws
 // TFilterRestart, and the caller starts again.
@@ -53,6 +57,7 @@ class TFilterBitmapBuilder {
 
   explicit TFilterBitmapBuilder(TDataCursor& cursor);
 
+  void SetCountInversion(bool on) { FCountInversion = on; }
   // Computes and stores the level of every node; answers the root's.
   int ComputeLevel(TExpToken& node);
   // The records of `domain` that satisfy the tree.
@@ -87,6 +92,7 @@ class TFilterBitmapBuilder {
   std::unique_ptr<TRecordsBitmap> NewBitmap();
 
   TDataCursor& FCursor;
+  bool FCountInversion = false;
   Collation FCollation;
   std::vector<std::pair<int, TKeyLayout>> FIndexes;  // slot, layout (ascending ones)
 };
