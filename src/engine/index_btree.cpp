@@ -577,26 +577,59 @@ std::int32_t TIndexTree::RecordAt(const TIndexPosition& at) {
   return record;
 }
 
+template <typename Seek, typename Visit>
+void TIndexTree::WalkLeaves(Seek&& seek, Visit&& visit) {
+  std::vector<std::uint8_t> last(static_cast<std::size_t>(FKeyLength));
+  bool resumed = false;
+  // Every non-empty leaf holds a key: more leaves than keys means a loop.
+  const std::int64_t maxLeaves = Count() + kMaxEmptySteps;
+  Restartable([&] {
+    TIndexPosition at;
+    if (!resumed) {
+      if (!seek(at)) return;
+    } else {
+      if (!SeekAtLeast(last.data(), FKeyLength, at)) return;
+      TPageRef first = Page(at.page);
+      if (at.entry <= first->Count() && FLayout.Compare(first->Key(at.entry), last.data()) == 0 &&
+          !Next(at))
+        return;
+    }
+    TPageRef page = Page(at.page);
+    int i = at.entry;
+    for (std::int64_t leaves = 0;; ++leaves) {
+      if (!page->IsLeaf() || leaves > maxLeaves || i < 1)
+        RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());
+      for (; i <= page->Count(); ++i) {
+        const std::uint8_t* key = page->Key(i);
+        std::copy_n(key, FKeyLength, last.begin());
+        resumed = true;
+        if (!visit(key, page->Value(i))) return;
+      }
+      if (page->Next == 0) return;
+      page = Page(page->Next);
+      i = 1;
+    }
+  });
+}
+
 void TIndexTree::ScanRange(const std::uint8_t* low, const std::uint8_t* high, int length,
                            const std::function<void(std::int32_t)>& each) {
-  TIndexPosition at;
-  if (!SeekAtLeast(low, length, at)) return;
-  std::vector<std::uint8_t> key(static_cast<std::size_t>(FKeyLength));
-  do {
-    std::int32_t record = 0;
-    ReadEntry(at, key.data(), &record);
-    if (FLayout.Compare(key.data(), high, length) > 0) return;
-    each(record);
-  } while (Next(at));
+  WalkLeaves([&](TIndexPosition& at) { return SeekAtLeast(low, length, at); },
+             [&](const std::uint8_t* key, std::int32_t record) {
+               if (FLayout.Compare(key, high, length) > 0) return false;
+               each(record);
+               return true;
+             });
 }
 
 void TIndexTree::ScanOrdinals(std::int64_t from, std::int64_t count,
                               const std::function<void(std::int32_t)>& each) {
-  TIndexPosition at;
-  if (count <= 0 || !SeekOrdinal(from, at)) return;
-  do {
-    each(RecordAt(at));
-  } while (--count > 0 && Next(at));
+  if (count <= 0) return;
+  WalkLeaves([&](TIndexPosition& at) { return SeekOrdinal(from, at); },
+             [&](const std::uint8_t*, std::int32_t record) {
+               each(record);
+               return --count > 0;
+             });
 }
 
 int TIndexTree::ConsecutiveRecords(const TIndexPosition& at, int direction) {

@@ -127,6 +127,12 @@ class TIndexTree {
   // Repeats an operation whose page reads found changes by other users.
   template <typename F>
   auto Restartable(F&& operation) -> decltype(operation());
+  // Visits leaf entries in key order, from the entry `seek` finds, while
+  // `visit(key, recordNumber)` answers true; leaves are walked holding each
+  // page once. When another writer drops the caches the walk resumes after
+  // the last key visited.
+  template <typename Seek, typename Visit>
+  void WalkLeaves(Seek&& seek, Visit&& visit);
 
   static bool Reaches(const TPath& path, std::int32_t position);
   TPageRef Page(std::int32_t position);

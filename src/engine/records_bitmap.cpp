@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace engine {
 namespace {
@@ -10,6 +11,51 @@ namespace {
 constexpr std::uint32_t kWordsPerStep = TRecordsBitmap::kGrowStepBytes / sizeof(std::uint32_t);
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
 constexpr std::size_t kMaxIdleBitmaps = 256;  // bitmaps kept by the pool
+
+// Set bits in words[0..count). Counting is the hot loop of filtered counts:
+// on x86-64 processors with the POPCNT instruction (chosen at run time, the
+// build targets the baseline instruction set) one instruction counts 64 bits;
+// elsewhere a branch-free bit-twiddling count of 64 bits stays in registers
+// instead of calling the compiler's library routine per word.
+std::uint32_t CountPortable(const std::uint32_t* words, std::size_t count) {
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint32_t v = words[i];
+    v = v - ((v >> 1) & 0x55555555u);
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0Fu;
+    total += (v * 0x01010101u) >> 24;
+  }
+  return static_cast<std::uint32_t>(total);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("popcnt"))) std::uint32_t CountPopcnt(const std::uint32_t* words,
+                                                            std::size_t count) {
+  // Pairs of words as 64-bit values, four independent sums.
+  std::uint64_t sums[4] = {0, 0, 0, 0};
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    for (int k = 0; k < 4; ++k) {
+      std::uint64_t pair;
+      std::memcpy(&pair, words + i + 2 * k, sizeof pair);
+      sums[k] += static_cast<std::uint64_t>(__builtin_popcountll(pair));
+    }
+  }
+  std::uint64_t total = sums[0] + sums[1] + sums[2] + sums[3];
+  for (; i < count; ++i) total += static_cast<unsigned>(__builtin_popcount(words[i]));
+  return static_cast<std::uint32_t>(total);
+}
+
+std::uint32_t CountWords(const std::uint32_t* words, std::size_t count) {
+  static const bool hardware = __builtin_cpu_supports("popcnt");
+  return hardware ? CountPopcnt(words, count) : CountPortable(words, count);
+}
+#else
+std::uint32_t CountWords(const std::uint32_t* words, std::size_t count) {
+  return CountPortable(words, count);
+}
+#endif
 
 }  // namespace
 
@@ -60,10 +106,26 @@ void TRecordsBitmap::Assign(const TRecordsBitmap& other) {
   std::copy(other.FWords.begin(), other.FWords.end(), FWords.begin());
 }
 
-void TRecordsBitmap::And(const TRecordsBitmap& other) {
-  for (std::size_t i = 0; i < FWords.size(); ++i) {
-    FWords[i] &= i < other.FWords.size() ? other.FWords[i] : 0u;
+std::uint32_t TRecordsBitmap::AssignAndCount(const TRecordsBitmap& other) {
+  SetSize(other.FSize);
+  std::uint32_t* mine = FWords.data();
+  const std::uint32_t* theirs = other.FWords.data();
+  const std::size_t chunk = kWordsPerStep;  // copy a cache-sized piece, then count it
+  std::uint32_t count = 0;
+  for (std::size_t at = 0; at < FWords.size(); at += chunk) {
+    const std::size_t n = std::min(chunk, FWords.size() - at);
+    std::copy_n(theirs + at, n, mine + at);
+    count += CountWords(mine + at, n);
   }
+  return count;
+}
+
+void TRecordsBitmap::And(const TRecordsBitmap& other) {
+  const std::size_t common = std::min(FWords.size(), other.FWords.size());
+  std::uint32_t* mine = FWords.data();
+  const std::uint32_t* theirs = other.FWords.data();
+  for (std::size_t i = 0; i < common; ++i) mine[i] &= theirs[i];
+  std::fill(FWords.begin() + static_cast<std::ptrdiff_t>(common), FWords.end(), 0u);
 }
 
 void TRecordsBitmap::Or(const TRecordsBitmap& other) {
@@ -78,20 +140,14 @@ void TRecordsBitmap::Not() {
 }
 
 std::uint32_t TRecordsBitmap::Count() const {
-  std::uint32_t count = 0;
-  for (const std::uint32_t w : FWords) count += (w == kAllOnes) ? kBitsPerWord : std::popcount(w);
-  return count;
+  return CountWords(FWords.data(), FWords.size());
 }
 
 std::uint32_t TRecordsBitmap::CountBefore(std::int64_t n) const {
   if (n <= 1) return 0;
   const std::uint32_t bits = static_cast<std::uint32_t>(std::min<std::int64_t>(n - 1, FSize));
-  std::uint32_t count = 0;
   const std::uint32_t whole = bits / kBitsPerWord;
-  for (std::uint32_t i = whole; i > 0; --i) {
-    const std::uint32_t w = FWords[i - 1];
-    count += (w == kAllOnes) ? kBitsPerWord : std::popcount(w);
-  }
+  std::uint32_t count = CountWords(FWords.data(), whole);
   const std::uint32_t rest = bits % kBitsPerWord;
   if (rest != 0) count += std::popcount(FWords[whole] & ((1u << rest) - 1u));
   return count;

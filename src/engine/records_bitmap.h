@@ -47,6 +47,8 @@ class TRecordsBitmap {
   void ClearAll();
   void SetAll();
   void Assign(const TRecordsBitmap& other);
+  // Assign, answering the number of set bits (one pass over the words).
+  std::uint32_t AssignAndCount(const TRecordsBitmap& other);
   // Word by word over the common words; the other's missing words count as 0.
   void And(const TRecordsBitmap& other);
   void Or(const TRecordsBitmap& other);

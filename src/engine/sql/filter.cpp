@@ -238,6 +238,7 @@ void TFilterList::BuildFilter(TFilter& filter) {
   }
   const TRecordsBitmap& domain = narrowed ? *narrowed : *FDomain;
   builder.SetCountInversion(filter.FOptions.countInversion);
+  if (!narrowed && !FRangeActive) builder.SetPresentRecords(&domain);
   std::unique_ptr<TRecordsBitmap> result;
   if (filter.FKind == TFilterKind::Procedure) {
     result = builder.ApplyRecordTest(
@@ -255,17 +256,16 @@ void TFilterList::BuildFilter(TFilter& filter) {
 
 void TFilterList::BuildVisible() {
   // Every active filter's bitmap lies within the present records already.
-  bool first = true;
+  int active = 0;
   for (auto& f : FFilters) {
     if (!f->FActive) continue;
-    if (first)
-      FVisible->Assign(*f->FBitmap);
+    if (active++ == 0)
+      FVisibleCount = FVisible->AssignAndCount(*f->FBitmap);
     else
       FVisible->And(*f->FBitmap);
-    first = false;
   }
-  if (first) FVisible->Assign(*FDomain);
-  FVisibleCount = FVisible->Count();
+  if (active == 0) FVisibleCount = FVisible->AssignAndCount(*FDomain);
+  if (active > 1) FVisibleCount = FVisible->Count();
 }
 
 void TFilterList::Recompute(const TRecordsBitmap* present, const TRecordsBitmap* range) {

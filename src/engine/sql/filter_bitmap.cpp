@@ -158,9 +158,10 @@ int TFilterBitmapBuilder::ComputeLevel(TExpToken& node) {
 
 std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::NewBitmap() {
   auto bitmap = TRecordsBitmapStack::Instance().Take();
+  // Growing from size 0 zero-fills every word once.
+  bitmap->SetSize(0);
   bitmap->SetSize(
       static_cast<std::uint32_t>(std::max(FCursor.Table()->DataFile().RecordCount(), 0)));
-  bitmap->ClearAll();
   return bitmap;
 }
 
@@ -280,6 +281,7 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Scan(int slot,
       // Callers intersect with their domain, which drops the deleted records.
       FCursor.ScanOutsideRangeToBitmap(slot, low, high, *bitmap);
       bitmap->Not();
+      ++FInvertedScans;
       return bitmap;
     }
   }
@@ -302,6 +304,7 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
   const bool isString = column.dataType == kFieldString;
   std::unique_ptr<TRecordsBitmap> r;
   bool complement = false;
+  const int invertedBefore = FInvertedScans;
   switch (node.code) {
     case kOpEqual:
     case kOpNotEqual:
@@ -346,6 +349,9 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
   }
   if (complement) return Complement(std::move(r), domain);
   r->SetSize(domain.Size());
+  // Keys exist only for present records: a direct scan needs no intersection
+  // with them (an inverted one holds the deleted records too).
+  if (&domain == FPresentRecords && FInvertedScans == invertedBefore) return r;
   r->And(domain);
   return r;
 }

@@ -58,6 +58,9 @@ class TFilterBitmapBuilder {
   explicit TFilterBitmapBuilder(TDataCursor& cursor);
 
   void SetCountInversion(bool on) { FCountInversion = on; }
+  // The present records of the table (optional): a key range scanned
+  // directly lies within them and needs no intersection with them.
+  void SetPresentRecords(const TRecordsBitmap* present) { FPresentRecords = present; }
   // Computes and stores the level of every node; answers the root's.
   int ComputeLevel(TExpToken& node);
   // The records of `domain` that satisfy the tree.
@@ -93,6 +96,8 @@ class TFilterBitmapBuilder {
 
   TDataCursor& FCursor;
   bool FCountInversion = false;
+  const TRecordsBitmap* FPresentRecords = nullptr;
+  int FInvertedScans = 0;  // scans answered by inverting the keys outside
   Collation FCollation;
   std::vector<std::pair<int, TKeyLayout>> FIndexes;  // slot, layout (ascending ones)
 };
