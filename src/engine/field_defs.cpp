@@ -253,4 +253,15 @@ std::string VerifyDefinitions(const TFieldDefinitions& fields, std::uint32_t rec
   return {};
 }
 
+TFieldDefinition& AppendField(TFieldDefinitions& fields, std::string_view name, std::uint8_t type,
+                              std::uint8_t size) {
+  TFieldDefinition f;
+  f.SetNumber(static_cast<std::int16_t>(fields.size() + 1));
+  f.SetName(name);
+  f.SetType(type);
+  f.SetSize(size);
+  fields.push_back(f);
+  return fields.back();
+}
+
 }  // namespace engine

@@ -164,6 +164,11 @@ class TFieldDefinition {
 
 using TFieldDefinitions = std::vector<TFieldDefinition>;
 
+// Appends a field numbered one after the last (size: characters or bytes for
+// the sized types, 0 otherwise) and answers it for further settings.
+TFieldDefinition& AppendField(TFieldDefinitions& fields, std::string_view name, std::uint8_t type,
+                              std::uint8_t size = 0);
+
 // Storage size of a field in bytes (without the null-flag byte), by type and
 // declared size. 0 for the invalid type 0.
 std::uint32_t StorageSizeOf(std::uint8_t type, std::uint8_t declaredSize);

@@ -29,17 +29,9 @@ constexpr int kNumModulus = 10;
 
 engine::TTableDefinition Definition() {
   engine::TTableDefinition d;
-  auto field = [&](const char* name, std::uint8_t type, std::uint8_t size) {
-    engine::TFieldDefinition f;
-    f.SetNumber(static_cast<std::int16_t>(d.fields.size() + 1));
-    f.SetName(name);
-    f.SetType(type);
-    f.SetSize(size);
-    d.fields.push_back(f);
-  };
-  field("Id", engine::kFieldInt32, 0);
-  field("Num", engine::kFieldInt32, 0);
-  field("Name", engine::kFieldString, 8);
+  engine::AppendField(d.fields, "Id", engine::kFieldInt32);
+  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
+  engine::AppendField(d.fields, "Name", engine::kFieldString, 8);
   engine::TIndexDefinition primary;
   primary.fieldNumbers = {kId};
   engine::TIndexDefinition byNum;

@@ -16,20 +16,11 @@ namespace table_test {
 // BLOB; primary key (FileName, FileTime, Path).
 inline engine::TTableDefinition CatalogDefinition() {
   engine::TTableDefinition d;
-  auto field = [&](const char* name, std::uint8_t type, std::uint8_t size) {
-    engine::TFieldDefinition f;
-    f.SetNumber(static_cast<std::int16_t>(d.fields.size() + 1));
-    f.SetName(name);
-    f.SetType(type);
-    f.SetSize(size);
-    if (type == engine::kFieldBlob) f.SetSubtype(engine::kSubtypeBinary);
-    d.fields.push_back(f);
-  };
-  field("FileName", engine::kFieldString, 250);
-  field("FileTime", engine::kFieldInt32, 0);
-  field("isZip", engine::kFieldString, 1);
-  field("Path", engine::kFieldString, 250);
-  field("File", engine::kFieldBlob, 0);
+  engine::AppendField(d.fields, "FileName", engine::kFieldString, 250);
+  engine::AppendField(d.fields, "FileTime", engine::kFieldInt32);
+  engine::AppendField(d.fields, "isZip", engine::kFieldString, 1);
+  engine::AppendField(d.fields, "Path", engine::kFieldString, 250);
+  engine::AppendField(d.fields, "File", engine::kFieldBlob).SetSubtype(engine::kSubtypeBinary);
   engine::TIndexDefinition primary;
   primary.fieldNumbers = {1, 2, 4};
   d.indexes.push_back(primary);
