@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "common/temp_dir.h"
 #include "platform/paths.h"
 
 namespace platform_test {
@@ -24,33 +25,7 @@ inline void PinUtc() {
   ::tzset();
 }
 
-// A fresh directory below the system's temporary directory, removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "orv-platform-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) std::abort();
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Read-only entries would stop the removal of their directory.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
-    }
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = test_common::TempDir;
 
 inline void WriteHostFile(const std::string& hostPath, const std::string& content) {
   std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);

@@ -14,35 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir.h"
 #include "platform/paths.h"
 #include "platform/ui_services.h"
 
 namespace zip_test {
 
-// A fresh host directory, removed (read-only files included) at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "orv-zip-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) std::abort();
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
-    }
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = test_common::TempDir;
 
 inline void WriteHostFile(const std::string& hostPath, const std::string& content) {
   std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
