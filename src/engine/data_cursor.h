@@ -269,6 +269,7 @@ class TDataCursor {
   void CheckPassword();
   void RestoreIndex(int index);
   void AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record, bool reposition);
+  void WriteBack();
 
   // Record rules (data_cursor_fields.cpp).
   void ApplyDefaults(TRecordBuffer& record);

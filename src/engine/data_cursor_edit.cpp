@@ -25,6 +25,15 @@ void SetAutoInc(std::vector<std::uint8_t>& record, std::int32_t value) {
   std::memcpy(record.data() + kRecordAutoIncOffset, &value, sizeof value);
 }
 
+// Gives up a record lock on a failure path, where the first error is the one
+// to report.
+void UnlockQuietly(TDataTable& table, std::int32_t n) {
+  try {
+    table.UnlockRecord(n);
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 std::vector<int> TDataCursor::KeySlots() const {
@@ -42,6 +51,16 @@ std::string IndexNameOf(TIndexFile& index, int slot) {
 }  // namespace
 
 void TDataCursor::RestoreIndex(int) {}
+
+// Shared cursors write their changes back at once (inside a transaction this
+// only marks them); an exclusive cursor marks them for the close.
+void TDataCursor::WriteBack() {
+  if (FOptions.exclusive) {
+    FTable->MarkChanged(true, true, true);
+  } else {
+    FTable->FlushTable(false, true, false, true, true);
+  }
+}
 
 void TDataCursor::AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record,
                                       bool reposition) {
@@ -131,18 +150,11 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
       if (got != n) FTable->UnlockRecord(got);
       throw;
     }
-    if (FOptions.exclusive) {
-      FTable->MarkChanged(true, true, true);
-    } else {
-      FTable->FlushTable(false, true, false, true, true);
-    }
+    WriteBack();
     if (got != n) FTable->UnlockRecord(got);
     AfterInsertOrModify(got, record, reposition);
   } catch (...) {
-    try {
-      FTable->UnlockRecord(n);
-    } catch (...) {
-    }
+    UnlockQuietly(*FTable, n);
     throw;
   }
   FTable->UnlockRecord(n);
@@ -201,23 +213,14 @@ void TDataCursor::Modify(TRecordBuffer& record, bool unlock, bool reposition) {
     bytes::PutI32(target->Data() + kRecordLinkOffset, n);
     data.MarkRecordChanged(target);
     data.ReleaseRecord(target);
-    if (FOptions.exclusive) {
-      FTable->MarkChanged(true, true, true);
-    } else {
-      FTable->FlushTable(false, true, false, true, true);
-    }
+    WriteBack();
     AfterInsertOrModify(n, record, reposition);
     if (!reposition) {
       FRecNo = n;
       LoadCurrent();
     }
   } catch (...) {
-    if (lockedHere) {
-      try {
-        FTable->UnlockRecord(n);
-      } catch (...) {
-      }
-    }
+    if (lockedHere) UnlockQuietly(*FTable, n);
     throw;
   }
   if (unlock || lockedHere) FTable->UnlockRecord(n);
@@ -280,18 +283,9 @@ void TDataCursor::Delete(const TRecordBuffer& callerCopy, bool reposition) {
     data.FreeRecord(target);
     data.MarkRecordChanged(target);
     data.ReleaseRecord(target);
-    if (FOptions.exclusive) {
-      FTable->MarkChanged(true, true, true);
-    } else {
-      FTable->FlushTable(false, true, false, true, true);
-    }
+    WriteBack();
   } catch (...) {
-    if (lockedHere) {
-      try {
-        FTable->UnlockRecord(n);
-      } catch (...) {
-      }
-    }
+    if (lockedHere) UnlockQuietly(*FTable, n);
     throw;
   }
   TakeCounters();
