@@ -7,7 +7,8 @@
 //   15878 a LanguageID/SortID pair that is not an installed locale
 //    9492 more than 1024 fields              9487 more than 32 secondary indexes
 //    9498 a BLOB block size below 64
-//   10038/10000/10006 field definitions (names, types, sizes, value texts)
+//   10038/10000/10006 field definitions (names, types, sizes, value texts
+//                     read under the formats of the table's language)
 //   10022/10027 secondary index names (bad start, repeated)
 //   10023/12292/10026 index fields (unknown, BLOB, key size over 524)
 //   13060 the table exists and overwriting was not asked for
@@ -18,6 +19,7 @@
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
 #include "engine/data_session.h"
+#include "engine/data_table_values.h"
 #include "engine/errors.h"
 #include "platform/locale.h"
 
@@ -73,7 +75,9 @@ void TDataCursor::CreateTable(const TTableDefinition& definition) {
   for (std::size_t i = 0; i < plan.data.fields.size(); ++i)
     if (plan.data.fields[i].Number() == 0)
       plan.data.fields[i].SetNumber(static_cast<std::int16_t>(i + 1));
-  LayOutDefinitions(plan.data.fields, FName);
+  // Value texts read under the formats of the table's own language.
+  LayOutDefinitions(plan.data.fields, FName,
+                    ValueTextCheckFor(definition.languageId, definition.sortId));
   plan.data.languageId = static_cast<std::int16_t>(definition.languageId);
   plan.data.sortId = static_cast<std::int16_t>(definition.sortId);
   plan.data.userMajor = definition.userMajor;

@@ -4,58 +4,42 @@
 // A field's slot is a null-flag byte (1 = value present) followed by its
 // storage-size bytes (field_defs.h). Strings written through PutString are cut
 // to the declared size, lose their trailing blanks and take the field's
-// character case; an empty result is NULL. An auto-increment field has no slot:
-// its value is the int32 at record offset 5 and it is never NULL.
+// character case in the table's locale; an empty result is NULL. An
+// auto-increment field has no slot: its value is the int32 at record offset 5
+// and it is never NULL.
 //
-// Default texts convert by field type: strings as they are; booleans from TRUE
-// or FALSE (any other text is a conversion error); integers, floats and BCD
-// from numbers; date, time and timestamp from the keywords DATE, TIME and NOW
-// (a timestamp's TIME is the time of day on 30 December 1899). Minimum and
-// maximum texts convert the same way without the keywords; NULL counts as
-// zero (the empty string for strings) in the comparisons.
-#include <chrono>
+// Default, minimum and maximum texts read as values of the field's type under
+// the formats of the table's language (data_table_values.h), which are
+// installed for the length of NewRecord and of each validity check. Defaults
+// honour the keywords DATE, TIME and NOW; a boolean default other than TRUE or
+// FALSE raises the conversion error "'<text>' is not a valid boolean value",
+// and any other default that does not read raises 10006 naming the field.
+//
+// Validity (before every insert and modify, when some field has a rule): a
+// required field that is NULL raises 9732; a value below the minimum 9730,
+// above the maximum 9731. NULL counts as zero (the empty string for strings).
+// Strings compare in the table's collation (language 0 byte by byte), every
+// other type with a number form by value (dates as day numbers, times as
+// milliseconds, BCD by its decimal value). A bound that does not read as a
+// value of the field's type raises 10006 rather than letting every value
+// pass unchecked.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "engine/data_cursor.h"
 #include "engine/data_file_bytes.h"
+#include "engine/data_table_values.h"
 #include "engine/errors.h"
+#include "engine/sql/collation.h"
+#include "engine/sql/format_settings.h"
 
 namespace engine {
 namespace {
 
-constexpr std::int64_t kMsPerDay = 86400000;
-constexpr std::int32_t kDayNumberOf1970 = 719163;      // 0001-01-01 is day 1
-constexpr std::int32_t kDayNumberOf18991230 = 693594;  // the timestamp epoch of TIME
 constexpr std::uint8_t kCaseLower = 1, kCaseUpper = 2;
 constexpr std::int64_t kBcdScaleFactor = 10;  // the last decimal digit holds the scale
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-struct TNow {
-  std::int32_t day;  // day number, 0001-01-01 = 1
-  std::int32_t ms;   // milliseconds since midnight
-};
-
-TNow Now() {
-  using namespace std::chrono;
-  const auto t = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  const std::int64_t days = t / kMsPerDay;
-  return {static_cast<std::int32_t>(days + kDayNumberOf1970),
-          static_cast<std::int32_t>(t - days * kMsPerDay)};
-}
-
-bool ParseNumber(const std::string& text, double& value) {
-  const std::string t = Trim(text);
-  if (t.empty()) return false;
-  char* end = nullptr;
-  value = std::strtod(t.c_str(), &end);
-  return end != nullptr && *end == '\0';
-}
 
 }  // namespace
 
@@ -127,11 +111,9 @@ void TDataCursor::PutString(TRecordBuffer& record, std::uint32_t field, const st
   }
   std::string value = text.substr(0, f.Size());
   while (!value.empty() && value.back() == ' ') value.pop_back();
-  if (f.CharCase() == kCaseUpper) value = Upper(value);
-  if (f.CharCase() == kCaseLower) {
-    for (char& c : value)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const Collation collation{FLanguageId, FSortId};
+  if (f.CharCase() == kCaseUpper) value = collation.Upper(value);
+  if (f.CharCase() == kCaseLower) value = collation.Lower(value);
   if (value.empty()) {
     PutNull(record, field);
     return;
@@ -269,74 +251,67 @@ TDataCursor::TRecordBuffer TDataCursor::NewRecord() {
 }
 
 void TDataCursor::ApplyDefaults(TRecordBuffer& record) {
+  CheckRecordSize(record);
+  const FormatSettingsScope formats(FLanguageId, FSortId);
+  const LocalDateTime now = CurrentLocalDateTime();  // one moment for every field
   for (std::uint32_t i = 1; i <= FieldCount(); ++i) {
     const TFieldDefinition& f = FFields[i - 1];
     const std::string text = f.Default();
     if (text.empty() || !f.HasSlot()) continue;
-    const std::string key = Upper(Trim(text));
-    const TNow now = Now();
-    double number = 0;
-    switch (f.Type()) {
-      case kFieldString:
-        PutString(record, i, text);
-        break;
-      case kFieldBoolean:
-        if (key != "TRUE" && key != "FALSE")
-          throw EDatabaseError("'" + text + "' is not a valid boolean value");
-        PutInteger(record, i, key == "TRUE" ? 1 : 0);
-        break;
-      case kFieldInt16:
-      case kFieldInt32:
-      case kFieldUInt16:
-      case kFieldUInt32:
-      case kFieldFloat:
-      case kFieldBcd:
-        if (!ParseNumber(text, number))
-          throw EDatabaseError("'" + text + "' is not a valid number");
-        PutDouble(record, i, number);
-        break;
-      case kFieldDate:
-        if (key == "DATE") PutInteger(record, i, now.day);
-        break;
-      case kFieldTime:
-        if (key == "TIME") PutInteger(record, i, now.ms);
-        break;
-      case kFieldTimestamp: {
-        double stamp = 0;
-        if (key == "NOW") stamp = static_cast<double>(now.day) * kMsPerDay + now.ms;
-        if (key == "DATE") stamp = static_cast<double>(now.day) * kMsPerDay;
-        if (key == "TIME") stamp = static_cast<double>(kDayNumberOf18991230) * kMsPerDay + now.ms;
-        PutDouble(record, i, stamp);
-        break;
-      }
-      default: {
-        const std::size_t at = SlotOf(i);
-        record[at] = 1;  // zero bytes, not NULL
-      }
+    if (f.Type() == kFieldString) {
+      PutString(record, i, text);
+      continue;
     }
+    const auto value = FieldValueFromText(f, text, TValueTextUse::kDefault, now);
+    if (!value) {
+      if (f.Type() == kFieldBoolean)
+        throw EDatabaseError("'" + text + "' is not a valid boolean value");
+      RaiseEngineError(kErrInvalidValidityCheck, FName, f.Name());
+    }
+    const std::size_t at = SlotOf(i);
+    std::memcpy(record.data() + at + 1, value->data(),
+                std::min<std::size_t>(value->size(), f.StorageSize()));
+    record[at] = 1;  // a value, also the zero bytes of types without a text form
   }
 }
 
 void TDataCursor::CheckValidity(const TRecordBuffer& record) {
   if (!FHasValidity) return;
+  CheckRecordSize(record);
+  const FormatSettingsScope formats(FLanguageId, FSortId);
+  const LocalDateTime now = CurrentLocalDateTime();  // not read: bounds have no keywords
+  const Collation collation{FLanguageId, FSortId};
   for (std::uint32_t i = 1; i <= FieldCount(); ++i) {
     const TFieldDefinition& f = FFields[i - 1];
     if (!f.HasSlot() && !f.IsAutoIncrement()) continue;
     const bool isNull = IsNull(record, i);
     if (f.Required() && isNull) RaiseEngineError(kErrValueRequired, FName, f.Name());
-    const std::string lo = f.Minimum(), hi = f.Maximum();
-    if (lo.empty() && hi.empty()) continue;
+    const std::string bounds[2] = {f.Minimum(), f.Maximum()};
+    if (bounds[0].empty() && bounds[1].empty()) continue;
+    // Sign of (value - bound) for each bound that is set.
+    int order[2] = {0, 0};
     if (f.Type() == kFieldString) {
       const std::string v = isNull ? std::string() : GetString(record, i);
-      if (!lo.empty() && v < lo) RaiseEngineError(kErrValueBelowMinimum, FName, f.Name());
-      if (!hi.empty() && v > hi) RaiseEngineError(kErrValueAboveMaximum, FName, f.Name());
-      continue;
+      for (int b = 0; b < 2; ++b) {
+        if (!bounds[b].empty()) order[b] = collation.Compare(v, bounds[b]);
+      }
+    } else {
+      std::vector<std::uint8_t> stored = GetField(record, i);
+      if (isNull) stored.assign(f.StorageSize(), 0);  // NULL counts as zero
+      const std::optional<double> v = FieldNumberOf(f, stored.data(), stored.size());
+      if (!v) continue;  // no number form (bytes, BLOBs): nothing to compare
+      for (int b = 0; b < 2; ++b) {
+        if (bounds[b].empty()) continue;
+        const auto bound = FieldValueFromText(f, bounds[b], TValueTextUse::kBound, now);
+        const std::optional<double> limit =
+            bound ? FieldNumberOf(f, bound->data(), bound->size()) : std::nullopt;
+        if (!limit) RaiseEngineError(kErrInvalidValidityCheck, FName, f.Name());
+        order[b] = *v < *limit ? -1 : (*v > *limit ? 1 : 0);
+      }
     }
-    const double v = isNull ? 0.0 : GetDouble(record, i);
-    double bound = 0;
-    if (!lo.empty() && ParseNumber(lo, bound) && v < bound)
+    if (!bounds[0].empty() && order[0] < 0)
       RaiseEngineError(kErrValueBelowMinimum, FName, f.Name());
-    if (!hi.empty() && ParseNumber(hi, bound) && v > bound)
+    if (!bounds[1].empty() && order[1] > 0)
       RaiseEngineError(kErrValueAboveMaximum, FName, f.Name());
   }
 }
