@@ -271,6 +271,11 @@ bool TDataFile::HeaderChanged() {
   return true;
 }
 
+bool TDataFile::ShortReadExplained() const {
+  return FHost == nullptr ||
+         ((FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten());
+}
+
 bool TDataFile::FlushWanted(bool flushToDisk) const {
   return flushToDisk || (FHost != nullptr && FHost->ForceBufferFlush());
 }
@@ -405,11 +410,8 @@ std::int64_t TDataFile::RecordPosition(std::int32_t n) const {
 }
 
 bool TDataFile::IsCached(std::int32_t n) const {
-  const auto& sorted = FCache.Sorted();
-  auto it = std::lower_bound(
-      sorted.begin(), sorted.end(), n,
-      [](const std::unique_ptr<TRecord>& e, std::int32_t k) { return e->key < k; });
-  return it != sorted.end() && (*it)->key == n;
+  auto it = FCache.FirstAtLeast(n);
+  return it != FCache.Sorted().end() && (*it)->key == n;
 }
 
 // A cleared record for a new cache slot. Clear() has zeroed the buffer, so it
@@ -495,14 +497,8 @@ TRecord* TDataFile::LoadRecords(TDataCursor*, std::int32_t n, int direction, boo
     got = Read(FReadBuffer.data(), static_cast<std::int32_t>(want), true);
   }
   ++FReads;
-  if (static_cast<std::size_t>(got) < want) {
-    // Records appended in the caches but not yet written lie beyond the end;
-    // that is expected only when no one else can have changed the file.
-    const bool mayBeShort =
-        FHost == nullptr ||
-        ((FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten());
-    if (!mayBeShort) RaiseEngineError(kErrReadFailed, FileName());
-  }
+  if (static_cast<std::size_t>(got) < want && !ShortReadExplained())
+    RaiseEngineError(kErrReadFailed, FileName());
   const std::int32_t complete = got / static_cast<std::int32_t>(r);
 
   auto fill = [&](std::int32_t index) {

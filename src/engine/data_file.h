@@ -81,6 +81,7 @@
 namespace engine {
 
 class TDataCursor;
+class TRecordsBitmap;
 
 inline constexpr std::uint32_t kDataHeaderSize = 127;  // bytes
 inline constexpr std::uint8_t kFileFormat = 4;         // format byte of all three table files
@@ -227,6 +228,21 @@ class TDataFile : public TFileHandler {
   void SetHasPrimaryKey(bool value) { FHasPrimaryKey = value; }
   bool HasPrimaryKey() const { return FHasPrimaryKey; }
 
+  // ---- Sequential scan (data_file_scan.cpp) ---------------------------------------
+  // Receives record n's current content (RecordSize() bytes, deciphered, valid
+  // only during the call).
+  using TRecordVisitor = std::function<void(std::int32_t n, const std::uint8_t* record)>;
+  // Visits the records whose bits are set in `which`, in ascending order, each
+  // once, without taking them into the cache: consecutive records are read in
+  // runs of up to 65535 bytes, and a record the cache holds is taken from
+  // there (a changed record's unwritten content wins over the file's). Bits
+  // past RecordCount() are ignored. Before each read from the file the table
+  // checks for changes by other users, as a cache miss does; returns false
+  // when that check dropped the caches (the caller starts again), true when
+  // every record was visited. 9217 for a short read that the table's state
+  // does not explain, 8962 for a record neither in the file nor cached.
+  bool ScanRecords(TDataCursor* cursor, const TRecordsBitmap& which, const TRecordVisitor& visit);
+
   // ---- Cache -------------------------------------------------------------------
   void WriteBack(bool flushToDisk);
   void DropCache();
@@ -282,6 +298,10 @@ class TDataFile : public TFileHandler {
   void SetI32(std::size_t at, std::int32_t v);
   std::int32_t BumpCounter(std::size_t at);
   bool FlushWanted(bool flushToDisk) const;
+  // Whether a read ending before the requested records is expected: records
+  // appended in the caches but not yet written lie beyond the file's end,
+  // which can only be when no one else can have changed the file.
+  bool ShortReadExplained() const;
   void ResetCacheLimits();
   TRecord* AppendRecord();
   std::unique_ptr<TRecord> TakeSlot();

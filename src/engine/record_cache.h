@@ -11,6 +11,10 @@
 //  * a changed entry holds data not yet written to the file: it is never
 //    reused for another key or refreshed (dropping the cache discards it,
 //    which is how a rollback forgets changes).
+// The sorted list is a deque: entries leave mostly at its ends (the oldest
+// entries of an ascending scan at the front, trimming at the back) and new
+// keys mostly arrive at the back, all O(1); a key in the middle costs a move
+// of the shorter side.
 // Invariants: every cached entry is in the sorted list exactly once and in the
 // recency chain exactly once; keys in the sorted list are strictly ascending;
 // Count() may exceed Capacity() only while the owner lets the cache grow;
@@ -31,6 +35,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -127,8 +132,19 @@ class TEntryCache {
     Insert(std::move(owned));
   }
 
+  using TSortedList = std::deque<std::unique_ptr<Entry>>;
+
   // The cached entries in key order.
-  const std::vector<std::unique_ptr<Entry>>& Sorted() const { return sorted_; }
+  const TSortedList& Sorted() const { return sorted_; }
+
+  // The first cached entry whose key is at least `key` (Sorted().end() when
+  // none); the recency chain is left alone. Invalidated by any change of the
+  // cache.
+  typename TSortedList::const_iterator FirstAtLeast(std::int32_t key) const {
+    return std::lower_bound(
+        sorted_.begin(), sorted_.end(), key,
+        [](const std::unique_ptr<Entry>& e, std::int32_t k) { return e->key < k; });
+  }
 
   // Returns every cached entry to the pool.
   void DropAll() {
@@ -158,7 +174,7 @@ class TEntryCache {
   }
 
  private:
-  typename std::vector<std::unique_ptr<Entry>>::iterator LowerBound(std::int32_t key) {
+  typename TSortedList::iterator LowerBound(std::int32_t key) {
     return std::lower_bound(
         sorted_.begin(), sorted_.end(), key,
         [](const std::unique_ptr<Entry>& e, std::int32_t k) { return e->key < k; });
@@ -183,7 +199,7 @@ class TEntryCache {
     e->newer = e->older = nullptr;
   }
 
-  std::vector<std::unique_ptr<Entry>> sorted_;
+  TSortedList sorted_;
   std::vector<std::unique_ptr<Entry>> pool_;
   std::size_t poolCapacity_;
   std::size_t capacity_ = 0;

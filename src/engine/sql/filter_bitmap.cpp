@@ -194,18 +194,16 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Apply(const TExpToken& nod
 std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Evaluated(const TExpToken& node,
                                                                 const TRecordsBitmap& domain) {
   if (auto compiled = TCompiledTest::Compile(node, FCursor.Fields(), FCursor.RecordSize())) {
-    // Simple conditions test the cached record bytes directly.
+    // Simple conditions test the record bytes directly, in one sequential
+    // pass over the data file that leaves its cache alone.
     auto result = TRecordsBitmapStack::Instance().Take();
     result->Assign(domain);
     TDataFile& data = FCursor.Table()->DataFile();
-    for (std::uint32_t n = domain.FindNext(0); n != 0; n = domain.FindNext(n)) {
-      TRecord* record =
-          data.GetRecord(&FCursor, static_cast<std::int32_t>(n), kReadForward, true, ReadAhead());
-      if (record == nullptr) throw TFilterRestart{};
-      const bool passes = compiled->Passes(record->Data());
-      data.ReleaseRecord(record);
-      if (!passes) result->Clear(n);
-    }
+    const bool complete =
+        data.ScanRecords(&FCursor, domain, [&](std::int32_t n, const std::uint8_t* record) {
+          if (!compiled->Passes(record)) result->Clear(n);
+        });
+    if (!complete) throw TFilterRestart{};  // another writer changed the table
     return result;
   }
   return ApplyRecordTest(
@@ -217,11 +215,14 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::ApplyRecordTest(
     const TRecordTest& test, const TRecordsBitmap& domain) {
   auto result = TRecordsBitmapStack::Instance().Take();
   result->Assign(domain);
+  TDataFile& data = FCursor.Table()->DataFile();
   std::vector<std::uint8_t> record;
-  for (std::uint32_t n = domain.FindNext(0); n != 0; n = domain.FindNext(n)) {
-    ReadRecord(static_cast<std::int32_t>(n), record);
-    if (!test(record, static_cast<std::int32_t>(n))) result->Clear(n);
-  }
+  const bool complete =
+      data.ScanRecords(&FCursor, domain, [&](std::int32_t n, const std::uint8_t* bytes) {
+        record.assign(bytes, bytes + FCursor.RecordSize());
+        if (!test(record, n)) result->Clear(n);
+      });
+  if (!complete) throw TFilterRestart{};  // another writer changed the table
   return result;
 }
 
