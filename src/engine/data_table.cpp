@@ -205,19 +205,54 @@ void TDataTable::DeleteTableFiles() {
 
 void TDataTable::RenameTableFiles(const std::string& newName, bool backup) {
   PrepareHandlers();
+  // A table is its data file: without it there is nothing to rename.
+  if (!FDataFile->Exists()) RaiseEngineError(kErrInvalidPath, FDataFile->FileName());
   const bool fullPath = FInMemory || HasPathChars(newName) || FDirectory == nullptr;
   const TTableSetNames targets =
       TableSetNames(fullPath ? std::string() : FDirectory->Path(), newName, backup);
   TFileList& list = TFileList::Instance();
   TFileHandler* handlers[] = {FDataFile.get(), FIndexFile.get(), FBlobFile.get()};
   const std::string* targetNames[] = {&targets.data, &targets.index, &targets.blob};
+  bool present[3] = {};
+  std::string originals[3];
   for (int i = 0; i < 3; ++i) {
-    if (!handlers[i]->Exists()) continue;
-    if (backup && list.HasFile(*targetNames[i], FInMemory)) {
-      const std::int32_t removed = list.RemoveFile(*targetNames[i], FInMemory);
-      if (removed < 0) RaiseEngineError(-removed, *targetNames[i]);
+    present[i] = handlers[i]->Exists();
+    originals[i] = handlers[i]->FileName();
+  }
+  // Every file must be able to move before the first one does, so that a
+  // refused rename leaves both sets whole. A plain rename never replaces a
+  // file of the target name (another table's, or a stray one that would
+  // join the renamed set); backups replace the older backup.
+  for (int i = 0; i < 3; ++i) {
+    const std::string& target = *targetNames[i];
+    if (SameText(originals[i], target) || !list.HasFile(target, FInMemory)) continue;
+    if (!backup && present[i]) RaiseEngineError(kErrTableExists, target);
+  }
+  if (backup) {
+    for (int i = 0; i < 3; ++i) {
+      const std::string& target = *targetNames[i];
+      if (!present[i] || SameText(originals[i], target) || !list.HasFile(target, FInMemory))
+        continue;
+      const std::int32_t removed = list.RemoveFile(target, FInMemory);
+      if (removed < 0) RaiseEngineError(-removed, target);
     }
-    handlers[i]->Rename(*targetNames[i]);
+  }
+  // Moved files go back when a later one cannot move (in use elsewhere).
+  int moved = 0;
+  try {
+    for (; moved < 3; ++moved) {
+      if (present[moved]) handlers[moved]->Rename(*targetNames[moved]);
+    }
+  } catch (...) {
+    for (int i = moved - 1; i >= 0; --i) {
+      if (!present[i]) continue;
+      try {
+        handlers[i]->Rename(originals[i]);
+      } catch (const EDatabaseError&) {
+        // The first error is the one reported.
+      }
+    }
+    throw;
   }
   if (!backup) FName = TableFileName("", ExtractFileName(newName), kDataFileExt);
 }
@@ -232,7 +267,19 @@ void TDataTable::EmptyTable() {
     FBlobFile->DropCache();
     FBlobFile->Empty();
   }
-  FlushTable(true, true, false, true, true);
+  // The files are already cut, and that cannot wait for a commit nor be
+  // rolled back: the headers that describe them are written at once, also
+  // inside a transaction (a rollback reloads them and so finds the empty
+  // table rather than the old headers over cut files).
+  const bool inTransaction = FInTransaction;
+  FInTransaction = false;
+  try {
+    FlushTable(true, true, false, true, true);
+  } catch (...) {
+    FInTransaction = inTransaction;
+    throw;
+  }
+  FInTransaction = inTransaction;
 }
 
 void TDataTable::BackupIndex() {
@@ -249,8 +296,10 @@ void TDataTable::BackupIndex() {
 void TDataTable::RestoreIndex(bool skipCopy, bool deleteBackup) {
   const std::string backup = ChangeFileExt(FIndexFile->FileName(), kIndexBackupExt);
   if (!skipCopy) {
-    FIndexFile->DropCache(true);
+    // The copy comes first: without a backup it fails before anything of the
+    // index (its cached pages included) is given up.
     FIndexFile->CopyFrom(backup);
+    FIndexFile->DropCache(true);
     FIndexFile->ReadHeader();
     FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());
   }
