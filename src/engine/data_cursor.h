@@ -216,6 +216,15 @@ class TDataCursor {
   TRecordBuffer CopyRecord();
   void LockRecord(std::int32_t n = 0);  // 0: the current record
   void UnlockRecord(std::int32_t n = 0);
+  // The query read lock of an SQL statement that reads with locks
+  // (data_cursor_locks.cpp): the table's own pair of reader slots, held until
+  // QueryReadUnlock, so that no other process writes the table in between;
+  // every read operation meanwhile goes without a lock of its own. The
+  // position is re-found when the table changed. Nothing is taken where no
+  // lock is needed (exclusive or read-only-attribute tables, or the lock is
+  // already held), but the change check still runs.
+  void QueryReadLock();
+  void QueryReadUnlock();
 
  private:
   friend class TCursorRead;
