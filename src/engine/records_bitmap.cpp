@@ -12,23 +12,6 @@ constexpr std::uint32_t kWordsPerStep = TRecordsBitmap::kGrowStepBytes / sizeof(
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
 constexpr std::size_t kMaxIdleBitmaps = 256;  // bitmaps kept by the pool
 
-// Set bits in words[0..count). Counting is the hot loop of filtered counts:
-// on x86-64 processors with the POPCNT instruction (chosen at run time, the
-// build targets the baseline instruction set) one instruction counts 64 bits;
-// elsewhere a branch-free bit-twiddling count of 64 bits stays in registers
-// instead of calling the compiler's library routine per word.
-std::uint32_t CountPortable(const std::uint32_t* words, std::size_t count) {
-  std::uint64_t total = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    std::uint32_t v = words[i];
-    v = v - ((v >> 1) & 0x55555555u);
-    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
-    v = (v + (v >> 4)) & 0x0F0F0F0Fu;
-    total += (v * 0x01010101u) >> 24;
-  }
-  return static_cast<std::uint32_t>(total);
-}
-
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("popcnt"))) std::uint32_t CountPopcnt(const std::uint32_t* words,
                                                             std::size_t count) {
@@ -46,18 +29,34 @@ __attribute__((target("popcnt"))) std::uint32_t CountPopcnt(const std::uint32_t*
   for (; i < count; ++i) total += static_cast<unsigned>(__builtin_popcount(words[i]));
   return static_cast<std::uint32_t>(total);
 }
-
-std::uint32_t CountWords(const std::uint32_t* words, std::size_t count) {
-  static const bool hardware = __builtin_cpu_supports("popcnt");
-  return hardware ? CountPopcnt(words, count) : CountPortable(words, count);
-}
-#else
-std::uint32_t CountWords(const std::uint32_t* words, std::size_t count) {
-  return CountPortable(words, count);
-}
 #endif
 
 }  // namespace
+
+// Counting is the hot loop of filtered counts. On x86-64 processors with the
+// POPCNT instruction (chosen at run time: the build targets the baseline
+// instruction set) one instruction counts 64 bits; elsewhere a branch-free
+// bit-twiddling count stays in registers instead of calling the compiler's
+// library routine per word.
+std::uint32_t CountBitsPortable(const std::uint32_t* words, std::size_t count) {
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint32_t v = words[i];
+    v = v - ((v >> 1) & 0x55555555u);
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0Fu;
+    total += (v * 0x01010101u) >> 24;
+  }
+  return static_cast<std::uint32_t>(total);
+}
+
+std::uint32_t CountBits(const std::uint32_t* words, std::size_t count) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool hardware = __builtin_cpu_supports("popcnt");
+  if (hardware) return CountPopcnt(words, count);
+#endif
+  return CountBitsPortable(words, count);
+}
 
 void TRecordsBitmap::SetSize(std::uint32_t size) {
   const std::uint32_t words = (size + kBitsPerWord - 1) / kBitsPerWord;
@@ -115,7 +114,7 @@ std::uint32_t TRecordsBitmap::AssignAndCount(const TRecordsBitmap& other) {
   for (std::size_t at = 0; at < FWords.size(); at += chunk) {
     const std::size_t n = std::min(chunk, FWords.size() - at);
     std::copy_n(theirs + at, n, mine + at);
-    count += CountWords(mine + at, n);
+    count += CountBits(mine + at, n);
   }
   return count;
 }
@@ -140,14 +139,14 @@ void TRecordsBitmap::Not() {
 }
 
 std::uint32_t TRecordsBitmap::Count() const {
-  return CountWords(FWords.data(), FWords.size());
+  return CountBits(FWords.data(), FWords.size());
 }
 
 std::uint32_t TRecordsBitmap::CountBefore(std::int64_t n) const {
   if (n <= 1) return 0;
   const std::uint32_t bits = static_cast<std::uint32_t>(std::min<std::int64_t>(n - 1, FSize));
   const std::uint32_t whole = bits / kBitsPerWord;
-  std::uint32_t count = CountWords(FWords.data(), whole);
+  std::uint32_t count = CountBits(FWords.data(), whole);
   const std::uint32_t rest = bits % kBitsPerWord;
   if (rest != 0) count += std::popcount(FWords[whole] & ((1u << rest) - 1u));
   return count;

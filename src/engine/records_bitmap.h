@@ -71,6 +71,11 @@ class TRecordsBitmap {
   std::uint32_t FSize = 0;
 };
 
+// Set bits of words[0..count): the processor's population count where it has
+// one, else CountBitsPortable (exposed for tests).
+std::uint32_t CountBits(const std::uint32_t* words, std::size_t count);
+std::uint32_t CountBitsPortable(const std::uint32_t* words, std::size_t count);
+
 // The pool of idle bitmaps, shared by every cursor of the process.
 class TRecordsBitmapStack {
  public:

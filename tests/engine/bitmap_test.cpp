@@ -2,7 +2,10 @@
 // over set bits across word boundaries, and the pool.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <random>
 #include <set>
+#include <vector>
 
 #include "engine/records_bitmap.h"
 
@@ -87,6 +90,23 @@ TEST(RecordsBitmap, AndOrAssignAndPool) {
   EXPECT_EQ(pool.Idle(), idle + 1);
   auto again = pool.Take();
   EXPECT_EQ(again->Size(), 0u);
+}
+
+TEST(RecordsBitmap, BothBitCountsAgreeWithAModel) {
+  // Lengths around the 8-word blocks of the fast count, words from sparse to full.
+  std::mt19937 rng(7);
+  for (const std::size_t length : {0u, 1u, 7u, 8u, 9u, 31u, 1000u}) {
+    std::vector<std::uint32_t> words(length);
+    std::uint32_t expected = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+      const std::uint32_t kinds[] = {0u, 0xFFFFFFFFu, 1u << (i % 32),
+                                     static_cast<std::uint32_t>(rng())};
+      words[i] = kinds[i % 4];
+      expected += static_cast<std::uint32_t>(std::popcount(words[i]));
+    }
+    EXPECT_EQ(engine::CountBits(words.data(), length), expected) << length;
+    EXPECT_EQ(engine::CountBitsPortable(words.data(), length), expected) << length;
+  }
 }
 
 }  // namespace
