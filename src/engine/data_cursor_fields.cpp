@@ -34,12 +34,12 @@
 #include "engine/errors.h"
 #include "engine/sql/collation.h"
 #include "engine/sql/format_settings.h"
+#include "engine/sql/value_convert.h"
 
 namespace engine {
 namespace {
 
 constexpr std::uint8_t kCaseLower = 1, kCaseUpper = 2;
-constexpr std::int64_t kBcdScaleFactor = 10;  // the last decimal digit holds the scale
 
 }  // namespace
 
@@ -176,11 +176,15 @@ std::int64_t TDataCursor::GetInteger(const TRecordBuffer& record, std::uint32_t 
 void TDataCursor::PutDouble(TRecordBuffer& record, std::uint32_t field, double value) {
   const TFieldDefinition& f = FFields.at(field - 1);
   if (f.Type() == kFieldBcd) {
-    const double scaled = std::round(std::fabs(value) * std::pow(10, f.Scale()));
-    std::int64_t stored = static_cast<std::int64_t>(scaled) * kBcdScaleFactor + f.Scale();
-    if (value < 0) stored = -stored;
+    // Rounded half away from zero on the value's shortest decimal form, so
+    // 2.345 at scale 2 is 2.35 although its double lies just below.
+    const std::optional<std::int64_t> stored = EncodeBcd(value, f.Scale());
+    if (!stored) {
+      throw EDatabaseError("The value " + std::to_string(value) + " does not fit the field '" +
+                           f.Name() + "' in table '" + FName + "'");
+    }
     std::uint8_t raw[8];
-    bytes::PutI64(raw, stored);
+    bytes::PutI64(raw, *stored);
     PutField(record, field, raw, sizeof raw);
     return;
   }
@@ -201,11 +205,7 @@ double TDataCursor::GetDouble(const TRecordBuffer& record, std::uint32_t field) 
     return d;
   }
   if (f.Type() == kFieldBcd) {
-    const std::int64_t stored = bytes::GetI64(b.data());
-    const std::int64_t magnitude = stored < 0 ? -stored : stored;
-    const int scale = static_cast<int>(magnitude % kBcdScaleFactor);
-    const double v = static_cast<double>(magnitude / kBcdScaleFactor) / std::pow(10, scale);
-    return stored < 0 ? -v : v;
+    return DecodeBcd(bytes::GetI64(b.data()));
   }
   return static_cast<double>(GetInteger(record, field));
 }

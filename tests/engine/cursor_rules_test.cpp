@@ -420,4 +420,31 @@ TEST_F(RulesTest, BoundThatDoesNotReadIsReportedNotIgnored) {
   EXPECT_EQ(c->RecordCount(), 0);
 }
 
+// The BCD form rounds half away from zero on the value's decimal form: 2.345
+// is just below 2.345 as a double, yet it is stored as 2.35.
+TEST_F(RulesTest, BcdValuesRoundHalfAwayFromZero) {
+  struct Case {
+    double value;
+    std::int64_t stored;
+    double back;
+  };
+  const Case cases[] = {
+      {12.34, 12342, 12.34},  {-12.34, -12342, -12.34}, {2.345, 2352, 2.35},
+      {-2.345, -2352, -2.35}, {0.005, 12, 0.01},        {1.004, 1002, 1.0},
+  };
+  TFieldDefinitions fields;
+  engine::AppendField(fields, "Money", engine::kFieldBcd).SetScale(2);
+  Create("Bcd", fields);
+  auto c = OpenCursor("Bcd");
+  for (const Case& k : cases) {
+    auto r = c->NewRecord();
+    c->PutDouble(r, 1, k.value);
+    EXPECT_EQ(c->GetField(r, 1), I64(k.stored)) << k.value;
+    EXPECT_DOUBLE_EQ(c->GetDouble(r, 1), k.back) << k.value;
+  }
+  auto r = c->NewRecord();
+  EXPECT_THROW(c->PutDouble(r, 1, 1e300), engine::EDatabaseError);
+  EXPECT_TRUE(c->IsNull(r, 1));
+}
+
 }  // namespace
