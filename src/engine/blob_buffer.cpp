@@ -323,7 +323,8 @@ void TBlobBufferSet::StoreOne(TDataCursor* cursor, TBlobFile& file, TBlobBuffer&
       written += chunk;
       if (written >= length) break;
       TBlock* next;
-      if (current->next != 0) {
+      const bool reused = current->next != 0;
+      if (reused) {
         // Reuse the old chain in place. Its blocks must be blocks of the file
         // and still carry the old id; anything else would overwrite another
         // BLOB's data.
@@ -341,7 +342,10 @@ void TBlobBufferSet::StoreOne(TDataCursor* cursor, TBlobFile& file, TBlobBuffer&
       } else {
         next = allocate();
       }
-      walked.insert(next->key);
+      // Only blocks of the old chain are remembered: once the old chain ends,
+      // every further block is newly allocated and the old chain is never
+      // walked again.
+      if (reused) walked.insert(next->key);
       next->previous = current->key;
       next->blobId = newId;
       next->total = 0;

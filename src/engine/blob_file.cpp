@@ -14,6 +14,12 @@ namespace engine {
 namespace bh = blob_header;
 namespace kh = block_header;
 
+namespace {
+// A long run is encoded and written in pieces of this many bytes, so that
+// each piece is still in the processor's cache when the system copies it.
+constexpr std::size_t kWritePieceBytes = 256 * 1024;
+}  // namespace
+
 TBlobFile::TBlobFile(TDataTable* table, TStorageHost* host) : TFileHandler(table), FHost(host) {}
 
 TBlobFile::~TBlobFile() {
@@ -171,27 +177,29 @@ void TBlobFile::EncodeBlock(const TBlock* block, std::uint8_t* target) const {
   bytes::PutU16(target + kh::kUsed, block->used);
   bytes::PutI32(target + kh::kBlobId, block->blobId);
   bytes::PutI32(target + kh::kTotal, block->total);
-  std::memcpy(target + kBlockHeaderSize, block->data.data(), DataSize());
+  // Only the used bytes are defined (see TBlock); the rest of the area is zero.
+  const std::uint32_t used = std::min<std::uint32_t>(block->used, DataSize());
+  std::memcpy(target + kBlockHeaderSize, block->data.data(), used);
+  std::memset(target + kBlockHeaderSize + used, 0, DataSize() - used);
   if (FEncrypted) {
     Encipher(target, kBlockHeaderSize, kDataKey);
     Encipher(target + kBlockHeaderSize, DataSize(), kDataKey);
   }
 }
 
-// A cleared block for a new cache slot. Clear() has zeroed the data area, so
-// it is only reallocated when its size is not the file's.
+// A cleared block for a new cache slot (its data area is sized, not zeroed).
 std::unique_ptr<TBlock> TBlobFile::TakeSlot() {
   bool wroteBack = false;
   for (;;) {
     if (FCache.Count() < FCache.Capacity()) {
       auto block = FCache.Take();
-      if (block->data.size() != DataSize()) block->data.assign(DataSize(), 0);
+      if (block->data.size() != DataSize()) block->data.resize(DataSize());
       return block;
     }
     if (TBlock* victim = FCache.Reusable()) {
       auto block = FCache.Remove(victim);
       block->Clear();
-      if (block->data.size() != DataSize()) block->data.assign(DataSize(), 0);
+      if (block->data.size() != DataSize()) block->data.resize(DataSize());
       return block;
     }
     if (FHost != nullptr && FHost->HoldsTransactionLock()) {
@@ -330,6 +338,9 @@ void TBlobFile::WriteBlockData(TBlock* block, std::uint32_t offset, std::uint32_
                                const std::uint8_t* source) {
   if (count > DataSize() || offset > DataSize() - count)
     RaiseEngineError(kErrInvalidBlobLength, FileName());
+  // A gap after the used bytes reads as zeros, as in a cleared block.
+  const std::uint32_t used = std::min<std::uint32_t>(block->used, DataSize());
+  if (offset > used) std::memset(block->data.data() + used, 0, offset - used);
   std::memcpy(block->data.data() + offset, source, count);
   block->used = static_cast<std::uint16_t>(offset + count);
   block->changed = true;
@@ -338,19 +349,26 @@ void TBlobFile::WriteBlockData(TBlock* block, std::uint32_t offset, std::uint32_
 // ---- Write-back --------------------------------------------------------------
 
 void TBlobFile::FlushRun(std::vector<TBlock*>& run, bool flushToDisk) {
-  const std::size_t total = run.size() * FBlockSize;
-  if (FWriteBuffer.size() < total) FWriteBuffer.resize(total);
-  for (std::size_t i = 0; i < run.size(); ++i) {
-    EncodeBlock(run[i], &FWriteBuffer[i * FBlockSize]);
-    run[i]->changed = false;
-    FCache.NoteMaybeReusable(run[i]);
-  }
+  const std::size_t perPiece = std::max<std::size_t>(1, kWritePieceBytes / FBlockSize);
+  const std::size_t bufferBytes = std::min(run.size(), perPiece) * FBlockSize;
+  if (FWriteBuffer.size() < bufferBytes) FWriteBuffer.resize(bufferBytes);
   {
     TFileAccess access(*this);
     Seek(run.front()->key, kSeekFromStart);
-    Write(FWriteBuffer.data(), static_cast<std::int32_t>(total));
+    for (std::size_t from = 0; from < run.size(); from += perPiece) {
+      const std::size_t count = std::min(perPiece, run.size() - from);
+      for (std::size_t i = 0; i < count; ++i)
+        EncodeBlock(run[from + i], &FWriteBuffer[i * FBlockSize]);
+      Write(FWriteBuffer.data(), static_cast<std::int32_t>(count * FBlockSize));
+      ++FWrites;
+      // Only a written block is clean: after a failed write the rest stay
+      // changed and go out with the next write-back.
+      for (std::size_t i = 0; i < count; ++i) {
+        run[from + i]->changed = false;
+        FCache.NoteMaybeReusable(run[from + i]);
+      }
+    }
   }
-  ++FWrites;
   if (FlushWanted(flushToDisk)) Flush();
   if (FHost != nullptr) FHost->NoteWrite();
   run.clear();

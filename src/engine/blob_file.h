@@ -80,7 +80,10 @@ namespace block_header {
 inline constexpr std::size_t kPrevious = 0, kNext = 4, kUsed = 8, kBlobId = 10, kTotal = 14;
 }
 
-// One cached block; the header values are kept decoded.
+// One cached block; the header values are kept decoded. Only the first
+// `used` bytes of `data` are defined: a cleared block is not zero-filled
+// (its data is nearly always overwritten whole at once), and write-back
+// stores zeros after the used bytes.
 struct TBlock {
   std::int32_t key = 0;  // the block position
   bool changed = false;
@@ -95,11 +98,10 @@ struct TBlock {
   std::vector<std::uint8_t> data;  // S - 18 bytes
 
   std::int32_t Position() const { return key; }
-  // Zeroes the header values and the data.
+  // Zeroes the header values; no data is used any more.
   void ClearContent() {
     previous = next = blobId = total = 0;
     used = 0;
-    std::fill(data.begin(), data.end(), std::uint8_t{0});
   }
   void Clear() {
     ClearContent();

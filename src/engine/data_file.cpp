@@ -597,8 +597,6 @@ void TDataFile::FlushRun(std::vector<TRecord*>& run, bool flushToDisk) {
     if (target[kRecordStatusOffset] == kRecordInUse)
       bytes::PutI32(target + kRecordLinkOffset, run[i]->key);
     if (Encrypted()) Encipher(target, r, kDataKey);
-    run[i]->changed = false;
-    FCache.NoteMaybeReusable(run[i]);
   }
   {
     TFileAccess access(*this);
@@ -606,6 +604,12 @@ void TDataFile::FlushRun(std::vector<TRecord*>& run, bool flushToDisk) {
     Write(FWriteBuffer.data(), static_cast<std::int32_t>(total));
   }
   ++FWrites;
+  // Only written records are clean: after a failed write they stay changed
+  // and go out with the next write-back.
+  for (TRecord* record : run) {
+    record->changed = false;
+    FCache.NoteMaybeReusable(record);
+  }
   if (FlushWanted(flushToDisk)) Flush();
   if (FHost != nullptr) FHost->NoteWrite();
   run.clear();

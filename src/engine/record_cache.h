@@ -92,16 +92,28 @@ class TEntryCache {
   // Caches `e` (its key must not be cached yet) at the front of the chain.
   Entry* Insert(std::unique_ptr<Entry> e) {
     Entry* raw = e.get();
-    sorted_.insert(LowerBound(raw->key), std::move(e));
+    if (sorted_.empty() || sorted_.back()->key < raw->key)
+      sorted_.push_back(std::move(e));  // appended records and blocks
+    else
+      sorted_.insert(LowerBound(raw->key), std::move(e));
     LinkFront(raw);
     return raw;
   }
 
   // Removes `e` from the cache and hands it back to the caller.
   std::unique_ptr<Entry> Remove(Entry* e) {
-    auto it = LowerBound(e->key);
-    std::unique_ptr<Entry> owned = std::move(*it);
-    sorted_.erase(it);
+    std::unique_ptr<Entry> owned;
+    if (sorted_.front().get() == e) {  // the oldest entries of an ascending walk
+      owned = std::move(sorted_.front());
+      sorted_.pop_front();
+    } else if (sorted_.back().get() == e) {  // trimming from the high end
+      owned = std::move(sorted_.back());
+      sorted_.pop_back();
+    } else {
+      auto it = LowerBound(e->key);
+      owned = std::move(*it);
+      sorted_.erase(it);
+    }
     Unlink(e);
     return owned;
   }
