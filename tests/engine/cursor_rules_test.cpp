@@ -198,6 +198,38 @@ TEST_F(RulesTest, CreationRefusesValueTextsThatDoNotRead) {
   }
 }
 
+// Whatever creation accepts, a later open accepts too: no table is made that
+// cannot be opened again.
+TEST_F(RulesTest, EveryCreatedTableOpens) {
+  struct Case {
+    std::uint8_t type;
+    const char* text;
+    std::uint16_t language;
+    bool mustCreate;  // false: creation may refuse it, but must not make it unopenable
+  };
+  const Case cases[] = {
+      {engine::kFieldFloat, "1,5", kGerman, false},
+      {engine::kFieldFloat, "1.5", kGerman, false},
+      {engine::kFieldBcd, "12,25", kGerman, false},
+      {engine::kFieldDate, "28.02.2024", kGerman, true},
+      {engine::kFieldTime, "13:05", kGerman, true},
+      {engine::kFieldFloat, "1e3", 0, true},
+      {engine::kFieldTimestamp, "2024-02-28 1:02:03 PM", 0, true},
+  };
+  int made = 0;
+  for (const Case& k : cases) {
+    TFieldDefinitions fields;
+    engine::AppendField(fields, "F", k.type).SetDefault(k.text);
+    const std::string name = "Made" + std::to_string(made++);
+    const int created = EngineCodeOf([&] { Create(name, fields, k.language); });
+    if (k.mustCreate) {
+      EXPECT_EQ(created, 0) << k.text;
+    }
+    if (created != 0) continue;
+    EXPECT_EQ(EngineCodeOf([&] { OpenCursor(name); }), 0) << k.text;
+  }
+}
+
 TEST_F(RulesTest, DefaultsFollowTheTablesLanguage) {
   TFieldDefinitions fields;
   engine::AppendField(fields, "Day", engine::kFieldDate).SetDefault("28.02.2024");
