@@ -205,41 +205,54 @@ TEST_F(TableOpsTest, EmptyNeedsAnOpenExclusiveWritableCursor) {
   EXPECT_EQ(Rows("Back"), kThreeRows);
 }
 
+// In index order and in record-number order (where the cursor counts and
+// moves over its bitmap of visible records).
 TEST_F(TableOpsTest, EmptyLeavesAnEmptySetThatStartsAgainAtRecordOne) {
-  MakeCatalog("Back");
-  {
-    auto c = OpenCursor("Back", true);
-    // A deleted record puts something on the free chain.
-    c->First();
-    TDataCursor::TRecordBuffer r;
-    ASSERT_EQ(c->Next(&r), 0);
-    c->Delete(r);
-    ASSERT_EQ(c->RecordCount(), 2);
+  for (const bool natural : {false, true}) {
+    SCOPED_TRACE(natural ? "record-number order" : "index order");
+    MakeCatalog("Back");
+    {
+      TDataCursor c(dir_, "Back");
+      engine::TCursorOptions o;
+      o.exclusive = true;
+      o.naturalOrder = natural;
+      c.SetOptions(o);
+      c.Open();
+      ASSERT_EQ(c.BitmapMode(), natural);
+      // A deleted record puts something on the free chain.
+      c.First();
+      TDataCursor::TRecordBuffer r;
+      ASSERT_EQ(c.Next(&r), 0);
+      c.Delete(r);
+      ASSERT_EQ(c.RecordCount(), 2);
 
-    c->EmptyTable();
-    EXPECT_EQ(c->RecordCount(), 0);
-    EXPECT_TRUE(c->Bof() && c->Eof());
-    EXPECT_EQ(c->Next(&r), engine::kErrEndOfFile);
-    EXPECT_EQ(c->Table()->DataFile().RecordCount(), 0);
-    EXPECT_EQ(c->Table()->IndexFile().RecordCount(), 0);
+      c.EmptyTable();
+      EXPECT_EQ(c.RecordCount(), 0);
+      EXPECT_TRUE(c.Bof() && c.Eof());
+      EXPECT_EQ(c.Next(&r), engine::kErrEndOfFile);
+      EXPECT_EQ(c.Table()->DataFile().RecordCount(), 0);
+      EXPECT_EQ(c.Table()->IndexFile().RecordCount(), 0);
 
-    AddRow(*c, "new.txt", 7, "D:\\", "fresh");
-    EXPECT_EQ(c->CurrentRecordNumber(), 1);
-    ASSERT_EQ(c->ReadCurrent(&r), 0);
-    EXPECT_EQ(engine::bytes::GetI32(&r[engine::kRecordAutoIncOffset]), 1);
-    EXPECT_EQ(c->RecordCount(), 1);
+      AddRow(c, "new.txt", 7, "D:\\", "fresh");
+      EXPECT_EQ(c.CurrentRecordNumber(), 1);
+      ASSERT_EQ(c.ReadCurrent(&r), 0);
+      EXPECT_EQ(engine::bytes::GetI32(&r[engine::kRecordAutoIncOffset]), 1);
+      EXPECT_EQ(c.RecordCount(), 1);
+      EXPECT_EQ(c.RecordPosition(), 1);
+    }
+    ExpectClean("D:\\Db\\Back.DAT", 1);
+    EXPECT_EQ(Rows("Back"), "new.txt:5 ");
+
+    // Emptied files hold their headers (and definitions) only.
+    {
+      auto c = OpenCursor("Back", true);
+      c->EmptyTable();
+    }
+    EXPECT_EQ(fs::file_size(Host("Db/Back.DAT")), 127u + 768u * 5);
+    EXPECT_EQ(fs::file_size(Host("Db/Back.BLB")), engine::kBlobHeaderSize);
+    ExpectClean("D:\\Db\\Back.DAT", 0);
+    dir_->DeleteTable("Back");
   }
-  ExpectClean("D:\\Db\\Back.DAT", 1);
-  EXPECT_EQ(Rows("Back"), "new.txt:5 ");
-
-  // Emptied files hold their headers (and definitions) only.
-  {
-    auto c = OpenCursor("Back", true);
-    c->EmptyTable();
-  }
-  EXPECT_EQ(fs::file_size(Host("Db/Back.DAT")), 127u + 768u * 5);
-  EXPECT_EQ(fs::file_size(Host("Db/Back.BLB")), engine::kBlobHeaderSize);
-  ExpectClean("D:\\Db\\Back.DAT", 0);
 }
 
 // Emptying cannot be undone, so a transaction around it must not leave the
