@@ -8,6 +8,7 @@
 
 #include "engine/data_file_bytes.h"
 #include "engine/sql/value_text.h"
+#include "engine/table_check.h"
 #include "table_test_util.h"
 
 namespace {
@@ -128,6 +129,32 @@ TEST_F(RulesTest, DefaultsReadAsTheirFieldType) {
   TDataCursor::TRecordBuffer back;
   ASSERT_EQ(c->Next(&back), 0);
   EXPECT_EQ(c->GetField(back, 2), I32(kDay20240228));
+}
+
+// A BLOB has no text form: its default is an empty BLOB (not NULL), which
+// goes through the BLOB file like any other and leaves the set clean.
+TEST_F(RulesTest, BlobDefaultIsAnEmptyBlob) {
+  engine::TTableDefinition d = table_test::CatalogDefinition();
+  d.fields[table_test::kFile - 1].SetDefault("x");
+  TDataCursor make(dir_, "Blobs");
+  engine::TCursorOptions o;
+  o.exclusive = true;
+  make.SetOptions(o);
+  make.CreateTable(d);
+  {
+    auto c = OpenCursor("Blobs");
+    auto r = c->NewRecord();
+    EXPECT_FALSE(c->IsNull(r, table_test::kFile));
+    c->PutString(r, table_test::kFileName, "a");
+    c->Insert(r);
+    c->First();
+    TDataCursor::TRecordBuffer back;
+    ASSERT_EQ(c->Next(&back), 0);
+    EXPECT_FALSE(c->IsNull(back, table_test::kFile));
+    EXPECT_TRUE(c->GetBlob(back, table_test::kFile).empty());
+  }
+  const engine::TTableCheckReport report = engine::CheckTableSet("D:\\Db\\Blobs.DAT");
+  EXPECT_TRUE(report.Ok()) << report.Describe();
 }
 
 TEST_F(RulesTest, DefaultKeywordsTakeTheMomentTheBufferIsMade) {
