@@ -109,13 +109,18 @@ class TDataTable : public TStorageHost {
   // Renames each existing file of the set to `newName` (a full path when it
   // has a drive or backslash or the table is in memory, else in the
   // directory); with `backup` to ".DBK", ".IBK", ".BBK", replacing old backups.
+  // All or nothing: 11010 when the data file is missing, 13060 (naming the
+  // file) when a plain rename would replace an existing file, and files
+  // already moved go back when a later one cannot move.
   void RenameTableFiles(const std::string& newName, bool backup);
-  // Empties the three files and drops their caches.
+  // Empties the three files, drops their caches and writes the new headers
+  // at once, also inside a transaction (the cut cannot be rolled back).
   void EmptyTable();
   // Writes everything back and copies the index file to N.IBK.
   void BackupIndex();
   // Copies N.IBK back into the open index file (unless skipCopy) and deletes
-  // the backup when asked.
+  // the backup when asked. Without a backup the copy fails before the index
+  // or its cached pages are touched.
   void RestoreIndex(bool skipCopy, bool deleteBackup);
 
   // ---- Locks and change detection (table_locks.cpp) --------------------------------
