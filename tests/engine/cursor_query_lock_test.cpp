@@ -1,7 +1,7 @@
 // The cursor's query read lock between processes: held across several reads
-// it keeps another process's writes out (its write lock is refused) while its
-// reads go on; released, the writer gets in; taken again, the cursor sees the
-// change and keeps its current record.
+// it keeps another process's writes out (its write lock is refused) while
+// reads, its own and the other process's, go on; released, the writer gets in; taken again, the
+// cursor sees the change and keeps its current record.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -63,7 +63,7 @@ std::string Names(TDataCursor& c) {
   return out;
 }
 
-enum ChildStep { kOpen, kInsert, kCount };
+enum ChildStep { kOpen, kInsert, kCount, kWalk };
 
 TEST_F(TableTest, QueryReadLockKeepsOtherProcessesWritesOutUntilReleased) {
   CreateCatalog();
@@ -80,6 +80,7 @@ TEST_F(TableTest, QueryReadLockKeepsOtherProcessesWritesOutUntilReleased) {
     switch (step) {
       case kOpen:
         childSession = std::make_unique<engine::TDataSession>();
+        childSession->StrictChangeDetection = true;  // every read takes a reader slot
         childCursor =
             std::make_unique<TDataCursor>(childSession->OpenDirectory("", "D:\\Db"), "Back");
         childCursor->Open();
@@ -91,6 +92,12 @@ TEST_F(TableTest, QueryReadLockKeepsOtherProcessesWritesOutUntilReleased) {
         });
       case kCount:
         return static_cast<int>(childCursor->RecordCount());
+      case kWalk: {
+        int rows = 0;
+        childCursor->First();
+        while (childCursor->Next() == 0) ++rows;
+        return rows;
+      }
       default:
         return -1;
     }
@@ -107,6 +114,7 @@ TEST_F(TableTest, QueryReadLockKeepsOtherProcessesWritesOutUntilReleased) {
     EXPECT_TRUE(table.HoldsQueryReadLock()) << read;
     EXPECT_FALSE(table.HoldsReadLock()) << read;  // no lock of its own per read
     EXPECT_EQ(child.Run(kInsert), engine::kErrLockFailed) << read;
+    EXPECT_EQ(child.Run(kWalk), 2) << read;  // readers do not keep each other out
   }
   ASSERT_EQ(c->SetRecordPosition(1), 0);
   c->QueryReadUnlock();
