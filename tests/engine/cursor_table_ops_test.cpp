@@ -91,6 +91,32 @@ TEST_F(TableOpsTest, RenameMovesEveryFileOfTheSet) {
   ExpectClean("D:\\Far\\Away.DAT", 3);
 }
 
+// In the "MEMORY" directory the files live in the process's file list.
+TEST_F(TableOpsTest, RenameInMemoryMovesEveryFileOrNone) {
+  engine::TDataDirectory* memory = session_->OpenDirectory("MEMORY", "");
+  engine::TFileList& files = engine::TFileList::Instance();
+  for (const char* name : {"Mem", "Other"}) {
+    TDataCursor make(memory, name);
+    engine::TCursorOptions o;
+    o.exclusive = true;
+    make.SetOptions(o);
+    make.CreateTable(CatalogDefinition());
+  }
+  TDataCursor c(memory, "Mem");
+  EXPECT_EQ(EngineCodeOf([&] { c.RenameTable("Other"); }), engine::kErrTableExists);
+  for (const char* file : {"Mem.DAT", "Mem.IDX", "Mem.BLB", "Other.DAT", "Other.IDX", "Other.BLB"})
+    EXPECT_TRUE(files.HasFile(file, true)) << file;
+  c.RenameTable("Moved");
+  for (const char* file : {"Moved.DAT", "Moved.IDX", "Moved.BLB"})
+    EXPECT_TRUE(files.HasFile(file, true)) << file;
+  for (const char* file : {"Mem.DAT", "Mem.IDX", "Mem.BLB"})
+    EXPECT_FALSE(files.HasFile(file, true)) << file;
+  EXPECT_FALSE(fs::exists(Host("Db/Moved.DAT")));
+  memory->DeleteTable("Moved");
+  memory->DeleteTable("Other");
+  EXPECT_FALSE(files.HasFile("Moved.DAT", true));
+}
+
 TEST_F(TableOpsTest, RenameOfATableWithoutBlobsMovesItsTwoFiles) {
   engine::TTableDefinition d = CatalogDefinition();
   d.fields.pop_back();  // no BLOB field, so no BLOB file
