@@ -187,29 +187,14 @@ void TBlobFile::EncodeBlock(const TBlock* block, std::uint8_t* target) const {
   }
 }
 
-// A cleared block for a new cache slot (its data area is sized, not zeroed).
+// A cleared block for a new cache slot (record_cache.h has the rules); its
+// data area is sized, not zeroed.
 std::unique_ptr<TBlock> TBlobFile::TakeSlot() {
-  bool wroteBack = false;
-  for (;;) {
-    if (FCache.Count() < FCache.Capacity()) {
-      auto block = FCache.Take();
-      if (block->data.size() != DataSize()) block->data.resize(DataSize());
-      return block;
-    }
-    if (TBlock* victim = FCache.Reusable()) {
-      auto block = FCache.Remove(victim);
-      block->Clear();
-      if (block->data.size() != DataSize()) block->data.resize(DataSize());
-      return block;
-    }
-    if (FHost != nullptr && FHost->HoldsTransactionLock()) {
-      FCache.SetCapacity(FCache.Capacity() + kCacheGrowth);
-      continue;
-    }
-    if (wroteBack) RaiseEngineError(kErrBlobBufferCorrupt, FileName());
-    WriteBack(false);
-    wroteBack = true;
-  }
+  auto block = FCache.TakeSlot(
+      FHost != nullptr && FHost->HoldsTransactionLock(), kCacheGrowth, [&] { WriteBack(false); },
+      [&] { RaiseEngineError(kErrBlobBufferCorrupt, FileName()); });
+  if (block->data.size() != DataSize()) block->data.resize(DataSize());
+  return block;
 }
 
 TBlock* TBlobFile::AppendBlock() {

@@ -414,32 +414,14 @@ bool TDataFile::IsCached(std::int32_t n) const {
   return it != FCache.Sorted().end() && (*it)->key == n;
 }
 
-// A cleared record for a new cache slot. Clear() has zeroed the buffer, so it
-// is only reallocated when its size is not the record size.
+// A cleared record for a new cache slot (record_cache.h has the rules); its
+// buffer, zeroed by clearing, is only reallocated when its size is not R.
 std::unique_ptr<TRecord> TDataFile::TakeSlot() {
-  bool wroteBack = false;
-  for (;;) {
-    if (FCache.Count() < FCache.Capacity()) {
-      auto record = FCache.Take();
-      if (record->buffer.size() != RecordSize()) record->buffer.assign(RecordSize(), 0);
-      return record;
-    }
-    if (TRecord* victim = FCache.Reusable()) {
-      auto record = FCache.Remove(victim);
-      record->Clear();
-      if (record->buffer.size() != RecordSize()) record->buffer.assign(RecordSize(), 0);
-      return record;
-    }
-    // Every cached record is changed or pinned.
-    if (FHost != nullptr && FHost->HoldsTransactionLock()) {
-      // Changed records must stay in memory until the commit.
-      FCache.SetCapacity(FCache.Capacity() + kCacheGrowth);
-      continue;
-    }
-    if (wroteBack) RaiseEngineError(kErrRecordBufferCorrupt, FileName());
-    WriteBack(false);
-    wroteBack = true;
-  }
+  auto record = FCache.TakeSlot(
+      FHost != nullptr && FHost->HoldsTransactionLock(), kCacheGrowth, [&] { WriteBack(false); },
+      [&] { RaiseEngineError(kErrRecordBufferCorrupt, FileName()); });
+  if (record->buffer.size() != RecordSize()) record->buffer.assign(RecordSize(), 0);
+  return record;
 }
 
 TRecord* TDataFile::AppendRecord() {

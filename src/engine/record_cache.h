@@ -84,6 +84,32 @@ class TEntryCache {
     return e;
   }
 
+  // A cleared entry for a new key, not yet cached: below capacity a pooled or
+  // new entry; at capacity the least recently used reusable entry, taken out
+  // of the cache. When every entry is changed or pinned: with `mayGrow` (a
+  // transaction keeps its changes in memory until commit) the capacity grows
+  // by `growth`; otherwise `writeBack` runs once and the search repeats, and
+  // `fail`, which must throw, is called when that freed nothing either.
+  template <class WriteBack, class Fail>
+  std::unique_ptr<Entry> TakeSlot(bool mayGrow, std::size_t growth, WriteBack writeBack,
+                                  Fail fail) {
+    for (bool wroteBack = false;;) {
+      if (Count() < capacity_) return Take();
+      if (Entry* victim = Reusable()) {
+        std::unique_ptr<Entry> e = Remove(victim);
+        e->Clear();
+        return e;
+      }
+      if (mayGrow) {
+        capacity_ += growth;
+        continue;
+      }
+      if (wroteBack) fail();
+      writeBack();
+      wroteBack = true;
+    }
+  }
+
   // Returns an uncached entry to the pool (freed when the pool is full).
   void Give(std::unique_ptr<Entry> e) {
     if (pool_.size() < poolCapacity_) pool_.push_back(std::move(e));
