@@ -157,8 +157,12 @@ std::optional<double> FieldNumberOf(const TFieldDefinition& field, const std::ui
 
 TValueTextCheck ValueTextCheckFor(std::uint16_t languageId, std::uint16_t sortId) {
   return [languageId, sortId](const TFieldDefinition& field, std::string_view text) {
+    // A text that is the field's minimum or maximum is read as a bound (a
+    // bound "DATE" is refused even when the default is "DATE" too).
+    const bool bound = text == field.Minimum() || text == field.Maximum();
     const FormatSettingsScope scope(languageId, sortId);
-    return FieldValueFromText(field, text, TValueTextUse::kDefault, CurrentLocalDateTime())
+    return FieldValueFromText(field, text, bound ? TValueTextUse::kBound : TValueTextUse::kDefault,
+                              CurrentLocalDateTime())
         .has_value();
   };
 }

@@ -63,9 +63,9 @@ std::optional<std::vector<std::uint8_t>> FieldValueFromText(const TFieldDefiniti
 std::optional<double> FieldNumberOf(const TFieldDefinition& field, const std::uint8_t* storage,
                                     std::size_t size);
 
-// The check of value texts for a new table of that language and sort (each
-// text converted as above under the table's formats; keywords accepted, since
-// a definition's texts are checked one by one without their role).
+// The check of value texts for a new table of that language and sort: each
+// text converted as above under the table's formats, as a bound (without
+// keywords) when it is the field's minimum or maximum, else as a default.
 TValueTextCheck ValueTextCheckFor(std::uint16_t languageId, std::uint16_t sortId);
 
 }  // namespace engine

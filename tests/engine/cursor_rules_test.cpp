@@ -223,6 +223,16 @@ TEST_F(RulesTest, CreationRefusesValueTextsThatDoNotRead) {
       if (k.accepted) dir_->DeleteTable("Probe");
     }
   }
+  // Keywords name moments for defaults only; as a bound they do not read.
+  TFieldDefinitions fields;
+  engine::AppendField(fields, "F", engine::kFieldDate).SetDefault("DATE");
+  EXPECT_EQ(CreateCode(fields), 0);
+  dir_->DeleteTable("Probe");
+  fields.front().SetMinimum("DATE");
+  EXPECT_EQ(CreateCode(fields), engine::kErrInvalidValidityCheck);
+  fields.front().SetMinimum("");
+  fields.front().SetMaximum("date");
+  EXPECT_EQ(CreateCode(fields), engine::kErrInvalidValidityCheck);
 }
 
 // Whatever creation accepts, a later open accepts too: no table is made that
