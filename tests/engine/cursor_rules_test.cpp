@@ -90,6 +90,7 @@ TEST_F(RulesTest, DefaultsReadAsTheirFieldType) {
       {"Day", engine::kFieldDate, 0, 0, "2024-02-28", I32(kDay20240228)},
       {"Clock", engine::kFieldTime, 0, 0, "12:30", I32(45000000)},
       {"ClockSec", engine::kFieldTime, 0, 0, "12:30:15", I32(45015000)},
+      {"ClockPm", engine::kFieldTime, 0, 0, "1:02 pm", I32(46920000)},
       {"Stamp", engine::kFieldTimestamp, 0, 0, "2024-02-28 12:00:00",
        F64(kDay20240228 * kMsPerDay + 43200000)},
       {"StampDay", engine::kFieldTimestamp, 0, 0, "2024-02-28", F64(kDay20240228 * kMsPerDay)},
