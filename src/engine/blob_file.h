@@ -47,7 +47,10 @@
 //
 // The block cache follows the record cache's rules (record_cache.h,
 // data_file.h) with positions for record numbers: at most min(131070 / S,
-// 32767) blocks outside a transaction, growing by 255 inside one.
+// 32767) blocks outside a transaction, growing by 255 inside one. Write-back
+// writes each run of adjacent changed blocks after one seek, in pieces of
+// 256 KB that are still in the processor's cache when the system copies them
+// (a 10 MB commit would otherwise be copied from memory long evicted).
 #pragma once
 
 #include <array>
