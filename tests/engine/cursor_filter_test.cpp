@@ -76,6 +76,11 @@ class CursorFilterTest : public table_test::TableTest {
       if (id % 7 != 0) live_.insert(id);
   }
 
+  void TearDown() override {
+    c_.reset();  // before the session goes
+    TableTest::TearDown();
+  }
+
   void Add(int id) { Add(*c_, id, id % kNumModulus); }
   static void Add(TDataCursor& c, int id, int num) {
     auto r = c.NewRecord();
