@@ -410,8 +410,7 @@ std::int64_t TDataFile::RecordPosition(std::int32_t n) const {
 }
 
 bool TDataFile::IsCached(std::int32_t n) const {
-  auto it = FCache.FirstAtLeast(n);
-  return it != FCache.Sorted().end() && (*it)->key == n;
+  return FCache.Contains(n);
 }
 
 // A cleared record for a new cache slot (record_cache.h has the rules); its

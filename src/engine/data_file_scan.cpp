@@ -70,14 +70,11 @@ bool TDataFile::ScanRecords(TDataCursor* cursor, const TRecordsBitmap& which,
     // 2. Does any wanted record need the file?
     std::size_t cachedWanted = 0;
     {
-      auto it = FCache.FirstAtLeast(first);
-      const auto stop = FCache.Sorted().end();
       std::size_t w = 0;
-      for (; it != stop && (*it)->key <= end; ++it) {
-        const std::int32_t key = (*it)->key;
-        while (w < wanted.size() && wanted[w] < key) ++w;
-        if (w < wanted.size() && wanted[w] == key) ++cachedWanted;
-      }
+      FCache.ForEachInRange(first, end, [&](const TRecord& cached) {
+        while (w < wanted.size() && wanted[w] < cached.key) ++w;
+        if (w < wanted.size() && wanted[w] == cached.key) ++cachedWanted;
+      });
     }
     std::size_t onDisk = 0;  // whole records read from the file
     if (cachedWanted < wanted.size()) {
@@ -97,12 +94,11 @@ bool TDataFile::ScanRecords(TDataCursor* cursor, const TRecordsBitmap& which,
     }
 
     // 3. Cached records win over the file's bytes.
-    for (auto it = FCache.FirstAtLeast(first); it != FCache.Sorted().end() && (*it)->key <= end;
-         ++it) {
-      const std::size_t slot = static_cast<std::size_t>((*it)->key - first);
-      std::memcpy(&buffer[slot * r], (*it)->Data(), r);
+    FCache.ForEachInRange(first, end, [&](const TRecord& cached) {
+      const std::size_t slot = static_cast<std::size_t>(cached.key - first);
+      std::memcpy(&buffer[slot * r], cached.Data(), r);
       fromCache[slot] = 1;
-    }
+    });
 
     // 4. Finish the file's records and visit.
     for (const std::int32_t number : wanted) {

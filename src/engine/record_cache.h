@@ -11,10 +11,10 @@
 //  * a changed entry holds data not yet written to the file: it is never
 //    reused for another key or refreshed (dropping the cache discards it,
 //    which is how a rollback forgets changes).
-// The sorted list is a deque: entries leave mostly at its ends (the oldest
-// entries of an ascending scan at the front, trimming at the back) and new
-// keys mostly arrive at the back, all O(1); a key in the middle costs a move
-// of the shorter side.
+// The sorted list is an ordered map from key to entry, so that caching and
+// evicting an entry costs O(log n) wherever its key lies (random lookups evict
+// and insert in the middle); keys beyond the last one are appended with a hint
+// in O(1) (appended records and blocks, ascending read-ahead).
 // Invariants: every cached entry is in the sorted list exactly once and in the
 // recency chain exactly once; keys in the sorted list are strictly ascending;
 // Count() may exceed Capacity() only while the owner lets the cache grow;
@@ -35,8 +35,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <map>
 #include <memory>
+#include <ranges>
 #include <vector>
 
 namespace engine {
@@ -65,11 +66,13 @@ class TEntryCache {
         return e;
       }
     }
-    auto it = LowerBound(key);
-    if (it == sorted_.end() || (*it)->key != key) return nullptr;
-    Touch(it->get());
-    return it->get();
+    auto it = sorted_.find(key);
+    if (it == sorted_.end()) return nullptr;
+    Touch(it->second.get());
+    return it->second.get();
   }
+
+  bool Contains(std::int32_t key) const { return sorted_.count(key) != 0; }
 
   // A cleared entry from the pool, or a new one. Not yet cached.
   std::unique_ptr<Entry> Take() {
@@ -118,28 +121,21 @@ class TEntryCache {
   // Caches `e` (its key must not be cached yet) at the front of the chain.
   Entry* Insert(std::unique_ptr<Entry> e) {
     Entry* raw = e.get();
-    if (sorted_.empty() || sorted_.back()->key < raw->key)
-      sorted_.push_back(std::move(e));  // appended records and blocks
-    else
-      sorted_.insert(LowerBound(raw->key), std::move(e));
+    const std::int32_t key = raw->key;
+    // The hint makes appending after the last key O(1).
+    const auto hint = sorted_.empty() || std::prev(sorted_.end())->first < key
+                          ? sorted_.end()
+                          : sorted_.lower_bound(key);
+    sorted_.emplace_hint(hint, key, std::move(e));
     LinkFront(raw);
     return raw;
   }
 
   // Removes `e` from the cache and hands it back to the caller.
   std::unique_ptr<Entry> Remove(Entry* e) {
-    std::unique_ptr<Entry> owned;
-    if (sorted_.front().get() == e) {  // the oldest entries of an ascending walk
-      owned = std::move(sorted_.front());
-      sorted_.pop_front();
-    } else if (sorted_.back().get() == e) {  // trimming from the high end
-      owned = std::move(sorted_.back());
-      sorted_.pop_back();
-    } else {
-      auto it = LowerBound(e->key);
-      owned = std::move(*it);
-      sorted_.erase(it);
-    }
+    auto it = sorted_.find(e->key);
+    std::unique_ptr<Entry> owned = std::move(it->second);
+    sorted_.erase(it);
     Unlink(e);
     return owned;
   }
@@ -170,25 +166,26 @@ class TEntryCache {
     Insert(std::move(owned));
   }
 
-  using TSortedList = std::deque<std::unique_ptr<Entry>>;
+  using TSortedList = std::map<std::int32_t, std::unique_ptr<Entry>>;
 
-  // The cached entries in key order.
-  const TSortedList& Sorted() const { return sorted_; }
+  // The cached entries in key order (a range of std::unique_ptr<Entry>).
+  auto Sorted() const { return std::views::values(sorted_); }
 
-  // The first cached entry whose key is at least `key` (Sorted().end() when
-  // none); the recency chain is left alone. Invalidated by any change of the
-  // cache.
-  typename TSortedList::const_iterator FirstAtLeast(std::int32_t key) const {
-    return std::lower_bound(
-        sorted_.begin(), sorted_.end(), key,
-        [](const std::unique_ptr<Entry>& e, std::int32_t k) { return e->key < k; });
+  // Calls visit(const Entry&) for each cached entry whose key lies in
+  // [low, high], in key order, leaving the recency chain alone. `visit` must
+  // not change the cache.
+  template <class Visit>
+  void ForEachInRange(std::int32_t low, std::int32_t high, Visit visit) const {
+    for (auto it = sorted_.lower_bound(low); it != sorted_.end() && it->first <= high; ++it)
+      visit(static_cast<const Entry&>(*it->second));
   }
 
   // Returns every cached entry to the pool.
   void DropAll() {
     while (!sorted_.empty()) {
-      std::unique_ptr<Entry> e = std::move(sorted_.back());
-      sorted_.pop_back();
+      auto last = std::prev(sorted_.end());
+      std::unique_ptr<Entry> e = std::move(last->second);
+      sorted_.erase(last);
       Unlink(e.get());
       Give(std::move(e));
     }
@@ -198,10 +195,15 @@ class TEntryCache {
   // Returns unchanged, unpinned entries from the high end of the key order
   // until at most `limit` remain (or none that may go is left).
   void TrimTo(std::size_t limit) {
-    for (std::size_t i = sorted_.size(); i > 0 && sorted_.size() > limit; --i) {
-      Entry* e = sorted_[i - 1].get();
+    auto it = sorted_.end();
+    while (it != sorted_.begin() && sorted_.size() > limit) {
+      --it;
+      Entry* e = it->second.get();
       if (e->changed || e->pins != 0) continue;
-      Give(Remove(e));
+      std::unique_ptr<Entry> owned = std::move(it->second);
+      it = sorted_.erase(it);  // the next higher key: --it above steps past it
+      Unlink(e);
+      Give(std::move(owned));
     }
   }
 
@@ -212,11 +214,6 @@ class TEntryCache {
   }
 
  private:
-  typename TSortedList::iterator LowerBound(std::int32_t key) {
-    return std::lower_bound(
-        sorted_.begin(), sorted_.end(), key,
-        [](const std::unique_ptr<Entry>& e, std::int32_t k) { return e->key < k; });
-  }
   void LinkFront(Entry* e) {
     e->older = newest_;
     e->newer = nullptr;
