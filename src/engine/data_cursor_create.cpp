@@ -75,15 +75,10 @@ void TDataCursor::CreateTable(const TTableDefinition& definition) {
   for (std::size_t i = 0; i < plan.data.fields.size(); ++i)
     if (plan.data.fields[i].Number() == 0)
       plan.data.fields[i].SetNumber(static_cast<std::int16_t>(i + 1));
-  // Value texts read under the formats of the table's own language. They
-  // must also pass the language-free check that opening a table makes of its
-  // definitions, so that no table is made that cannot be opened again (a
-  // German "1,5" float reads here but not there).
-  const TValueTextCheck inLanguage = ValueTextCheckFor(definition.languageId, definition.sortId);
+  // Value texts read under the formats of the table's own language, as the
+  // open check reads them again.
   LayOutDefinitions(plan.data.fields, FName,
-                    [&inLanguage](const TFieldDefinition& field, std::string_view text) {
-                      return inLanguage(field, text) && DefaultValueTextConverts(field, text);
-                    });
+                    ValueTextCheckFor(definition.languageId, definition.sortId));
   plan.data.languageId = static_cast<std::int16_t>(definition.languageId);
   plan.data.sortId = static_cast<std::int16_t>(definition.sortId);
   plan.data.userMajor = definition.userMajor;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "engine/data_file.h"
+#include "engine/data_table_values.h"
 #include "engine/errors.h"
 #include "platform/locale.h"
 
@@ -25,13 +26,20 @@ std::vector<TCheckFinding> TDataFile::Diagnose() {
   std::vector<TCheckFinding> findings;
   if (Format() != kFileFormat)
     findings.push_back({kErrWrongVersion, "format byte is " + std::to_string(Format())});
-  if (LanguageId() != 0 &&
-      !platform::IsValidLocale(platform::MakeLcid(static_cast<platform::LangId>(LanguageId()),
-                                                  static_cast<platform::SortId>(SortId())))) {
+  const bool localeKnown = LanguageId() == 0 || platform::IsValidLocale(platform::MakeLcid(
+                                                    static_cast<platform::LangId>(LanguageId()),
+                                                    static_cast<platform::SortId>(SortId())));
+  if (!localeKnown) {
     findings.push_back({kErrLanguageDriver, "language " + std::to_string(LanguageId()) + " sort " +
                                                 std::to_string(SortId()) + " is not installed"});
   }
-  const std::string definitionFault = VerifyDefinitions(FDefinitions, RecordSize());
+  // Value texts (defaults, minimums, maximums) are read in the table's own
+  // formats, as they were checked when the table was made.
+  const std::string definitionFault =
+      localeKnown ? VerifyDefinitions(FDefinitions, RecordSize(),
+                                      ValueTextCheckFor(static_cast<std::uint16_t>(LanguageId()),
+                                                        static_cast<std::uint16_t>(SortId())))
+                  : VerifyDefinitions(FDefinitions, RecordSize());
   if (!definitionFault.empty()) findings.push_back({kErrHeaderCorrupt, definitionFault});
 
   const std::int64_t length = GetSize();
