@@ -167,8 +167,8 @@ void TDataCursor::Close(bool drop) {
   FDirectory->CloseTable(table, drop || FOptions.dropOnClose);
   if ((drop || FOptions.dropOnClose) &&
       FDirectory->FindTable(FName, FOptions.inMemory) == nullptr &&
-      FDirectory->TableExists(FName)) {
-    FDirectory->DeleteTable(FName);
+      FDirectory->TableExists(FName, FOptions.inMemory)) {
+    FDirectory->DeleteTable(FName, FOptions.inMemory);
   }
 }
 
@@ -176,12 +176,12 @@ void TDataCursor::Close(bool drop) {
 
 void TDataCursor::DeleteTable() {
   CheckClosed();
-  FDirectory->DeleteTable(FName);
+  FDirectory->DeleteTable(FName, FOptions.inMemory);
 }
 
 void TDataCursor::RenameTable(const std::string& newName) {
   CheckClosed();
-  FDirectory->RenameTable(FName, newName, false);
+  FDirectory->RenameTable(FName, newName, false, FOptions.inMemory);
 }
 
 void TDataCursor::EmptyTable() {

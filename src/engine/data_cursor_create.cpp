@@ -116,7 +116,7 @@ void TDataCursor::CreateTable(const TTableDefinition& definition) {
     }
     KeyLengthFor(index, plan.data.fields, FName, index.name, false);
   }
-  if (!definition.overwrite && FDirectory->TableExists(FName))
+  if (!definition.overwrite && FDirectory->TableExists(FName, FOptions.inMemory))
     RaiseEngineError(kErrTableExists, FName);
 
   TTableOptions options;

@@ -138,24 +138,40 @@ void TDataDirectory::ForgetClosedTable(const std::string& name, bool inMemory) {
 }
 
 void TDataDirectory::RenameTable(const std::string& name, const std::string& newName, bool backup) {
+  RenameTable(name, newName, backup, FMemory);
+}
+
+void TDataDirectory::RenameTable(const std::string& name, const std::string& newName, bool backup,
+                                 bool inMemory) {
   if (BaseName(name).empty()) RaiseEngineError(kErrInvalidPath, name);
-  ForgetClosedTable(name, FMemory);
-  TDataTable table(this, name, FMemory);
+  inMemory = inMemory || FMemory;
+  ForgetClosedTable(name, inMemory);
+  TDataTable table(this, name, inMemory);
   table.RenameTableFiles(newName, backup);
 }
 
 void TDataDirectory::DeleteTable(const std::string& name) {
+  DeleteTable(name, FMemory);
+}
+
+void TDataDirectory::DeleteTable(const std::string& name, bool inMemory) {
   if (BaseName(name).empty()) RaiseEngineError(kErrInvalidPath, name);
-  ForgetClosedTable(name, FMemory);
-  TDataTable table(this, name, FMemory);
+  inMemory = inMemory || FMemory;
+  ForgetClosedTable(name, inMemory);
+  TDataTable table(this, name, inMemory);
   table.DeleteTableFiles();
 }
 
 bool TDataDirectory::TableExists(const std::string& name) const {
-  if (FindTable(name, FMemory) != nullptr) return true;
+  return TableExists(name, FMemory);
+}
+
+bool TDataDirectory::TableExists(const std::string& name, bool inMemory) const {
+  inMemory = inMemory || FMemory;
+  if (FindTable(name, inMemory) != nullptr) return true;
   const std::string key = TableKey(name);
-  const std::string file = (FMemory || HasPathChars(key)) ? key : FPath + key;
-  return TFileList::Instance().HasFile(file, FMemory);
+  const std::string file = (inMemory || HasPathChars(key)) ? key : FPath + key;
+  return TFileList::Instance().HasFile(file, inMemory);
 }
 
 std::string TDataDirectory::TempTableName() const {

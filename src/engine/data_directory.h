@@ -62,11 +62,15 @@ class TDataDirectory {
                    const std::function<void(TDataTable&)>& createFiles = {});
   // Lowers the table's open count; frees it at 0 outside a transaction.
   void CloseTable(TDataTable* table, bool withDiscard = false);
-  // 11013 while the table is open.
+  // 11013 while the table is open. `inMemory` names a table kept in memory
+  // (always so in the "MEMORY" directory); without it, the directory's kind.
   void RenameTable(const std::string& name, const std::string& newName, bool backup);
+  void RenameTable(const std::string& name, const std::string& newName, bool backup, bool inMemory);
   void DeleteTable(const std::string& name);
+  void DeleteTable(const std::string& name, bool inMemory);
   // A known table, or an existing data file (on disk, or in memory).
   bool TableExists(const std::string& name) const;
+  bool TableExists(const std::string& name, bool inMemory) const;
   // The first free name: five digits of the thread id, a count from 0, ".DAT".
   std::string TempTableName() const;
 

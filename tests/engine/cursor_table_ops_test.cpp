@@ -205,6 +205,47 @@ TEST_F(TableOpsTest, DeleteRemovesTheSetAndRefusesOpenOrMissingTables) {
   EXPECT_EQ(Rows("Back"), kThreeRows);
 }
 
+// A table kept in memory may share its name with a table on disk in the same
+// directory: dropping, deleting or renaming the one in memory leaves the one
+// on disk alone.
+TEST_F(TableOpsTest, MemoryTablesBesideDiskTablesOfTheSameName) {
+  MakeCatalog("Back");
+  const std::string onDisk = SetBytes("Back");
+  auto memoryCursor = [&](bool dropOnClose) {
+    auto c = std::make_unique<TDataCursor>(dir_, "Back");
+    engine::TCursorOptions o;
+    o.inMemory = true;
+    o.exclusive = true;
+    o.dropOnClose = dropOnClose;
+    c->SetOptions(o);
+    return c;
+  };
+  auto make = [&](bool dropOnClose) {
+    auto c = memoryCursor(dropOnClose);
+    c->CreateTable(table_test::CatalogDefinition());
+    c->Open();
+    AddRow(*c, "m.txt", 9, "M:\\", "in memory");
+    return c;
+  };
+  make(true)->Close();  // dropped at close
+  EXPECT_FALSE(dir_->TableExists("Back", true));
+  EXPECT_EQ(SetBytes("Back"), onDisk);
+
+  make(false)->Close();
+  EXPECT_TRUE(dir_->TableExists("Back", true));
+  memoryCursor(false)->DeleteTable();
+  EXPECT_FALSE(dir_->TableExists("Back", true));
+  EXPECT_EQ(SetBytes("Back"), onDisk);
+
+  make(false)->Close();
+  memoryCursor(false)->RenameTable("Other");
+  EXPECT_TRUE(dir_->TableExists("Other", true));
+  EXPECT_FALSE(dir_->TableExists("Back", true));
+  EXPECT_TRUE(NoneExists("Other"));
+  EXPECT_EQ(SetBytes("Back"), onDisk);
+  EXPECT_EQ(Rows("Back"), kThreeRows);
+}
+
 TEST_F(TableOpsTest, EmptyNeedsAnOpenExclusiveWritableCursor) {
   MakeCatalog("Back");
   struct Case {
