@@ -149,6 +149,16 @@ void TDataCursor::BuildLayouts() {
 
 void TDataCursor::Close(bool drop) {
   if (!FOpen) return;
+  if (FQueryLockTaken) {
+    // A statement that failed between taking and giving back the query read
+    // lock: the table object may stay open for other cursors.
+    FQueryLockTaken = false;
+    try {
+      FTable->QueryReadUnlock();
+    } catch (const EDatabaseError&) {
+      // The handles give up their locks when the table closes at last.
+    }
+  }
   FBlobs.FreeAll();
   FFilters.reset();  // gives its bitmaps back without recomputing
   FPresent.SetSize(0);

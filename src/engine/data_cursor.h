@@ -313,7 +313,8 @@ class TDataCursor {
   TRecordsBitmap FRangeBits;  // records whose key lies in the range (index order)
   TRecordsBitmap FVisible;    // without active filters; with them the list keeps it
   std::uint32_t FVisibleCount = 0;
-  bool FBitmapsValid = false;  // present and range bits follow the table
+  bool FBitmapsValid = false;    // present and range bits follow the table
+  bool FQueryLockTaken = false;  // this cursor took the table's query read lock
   std::unique_ptr<TFilterList> FFilters;
   std::int32_t FSeen[3] = {0, 0, 0};
   TBlobBufferSet FBlobs;

@@ -21,11 +21,13 @@ namespace engine {
 void TDataCursor::QueryReadLock() {
   CheckOpen();
   const bool taken = FTable->QueryReadLock();
+  FQueryLockTaken = FQueryLockTaken || taken;
   try {
     if (CountersChanged()) Resync();
   } catch (...) {
     // The caller only releases a lock it was given.
     if (taken) {
+      FQueryLockTaken = false;
       try {
         FTable->QueryReadUnlock();
       } catch (const EDatabaseError&) {
@@ -40,6 +42,7 @@ void TDataCursor::QueryReadUnlock() {
   // A closed cursor no longer has a table; closing the table's last opener
   // released its locks.
   if (!FOpen) return;
+  FQueryLockTaken = false;
   FTable->QueryReadUnlock();
 }
 

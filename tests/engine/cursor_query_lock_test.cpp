@@ -150,4 +150,18 @@ TEST_F(TableTest, QueryReadLockIsNotTakenOnAnExclusiveTable) {
   EXPECT_EQ(c->RecordCount(), 1);
 }
 
+// A cursor closed while it holds the query read lock (a statement that failed
+// half-way) gives it back, though the table stays open for another cursor.
+TEST_F(TableTest, ClosingACursorGivesBackItsQueryReadLock) {
+  CreateCatalog();
+  auto keeper = OpenCursor();
+  auto c = OpenCursor();
+  c->QueryReadLock();
+  ASSERT_TRUE(keeper->Table()->HoldsQueryReadLock());
+  c->Close();
+  EXPECT_FALSE(keeper->Table()->HoldsQueryReadLock());
+  AddRow(*keeper, "a", 1, "p", "x");  // no reader slot of our own in the way
+  EXPECT_EQ(keeper->RecordCount(), 1);
+}
+
 }  // namespace
