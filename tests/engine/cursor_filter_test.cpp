@@ -304,6 +304,27 @@ TEST_F(CursorFilterTest, ChangesThroughAnotherSessionAreSeenByTheNextRead) {
   EXPECT_EQ(std::find(ids.begin(), ids.end(), 5004), ids.end());
 }
 
+// A filter whose bitmap cannot be built raises its error and stays inactive;
+// the records visible before stay visible.
+TEST_F(CursorFilterTest, AFilterThatFailsToBuildStaysInactive) {
+  engine::TFilterHandle first = c_->Filters().AddText("Num = 2", {});
+  c_->Filters().Activate(first);
+  const std::set<int> before = CheckView();
+  engine::TFilterHandle failing = c_->Filters().AddProcedure(
+      [](void*, const std::vector<std::uint8_t>&, std::int32_t n) -> bool {
+        if (n > 50) throw engine::EDatabaseError("record procedure failed");
+        return true;
+      },
+      nullptr, {});
+  EXPECT_THROW(c_->Filters().Activate(failing), engine::EDatabaseError);
+  EXPECT_FALSE(failing->Active());
+  EXPECT_EQ(CheckView(), before);
+  EXPECT_THROW(c_->Filters().ActivateAll(), engine::EDatabaseError);
+  EXPECT_TRUE(first->Active());
+  EXPECT_FALSE(failing->Active());
+  EXPECT_EQ(CheckView(), before);
+}
+
 TEST_F(CursorFilterTest, TwoActiveFiltersCombineAndCloseDropsThem) {
   engine::TFilterHandle a = c_->Filters().AddText("Num = 1", {});
   engine::TFilterHandle b = c_->Filters().AddText("Id < 100", {});

@@ -140,13 +140,36 @@ bool TFilterList::AnyActive() const {
 }
 
 void TFilterList::Activate(TFilterHandle filter) {
-  Find(filter).FActive = true;
-  Changed();
+  TFilter& f = Find(filter);
+  const bool wasActive = f.FActive;
+  f.FActive = true;
+  ActivateOrUndo(wasActive ? std::vector<TFilter*>{} : std::vector<TFilter*>{&f});
 }
 
 void TFilterList::ActivateAll() {
-  for (auto& f : FFilters) f->FActive = true;
-  Changed();
+  std::vector<TFilter*> activated;
+  for (auto& f : FFilters) {
+    if (!f->FActive) activated.push_back(f.get());
+    f->FActive = true;
+  }
+  ActivateOrUndo(activated);
+}
+
+// A filter whose bitmap cannot be built (an evaluation or read error) is
+// made inactive again, so the visible records stay those of the filters
+// that were active before.
+void TFilterList::ActivateOrUndo(const std::vector<TFilter*>& activated) {
+  try {
+    Changed();
+  } catch (...) {
+    for (TFilter* f : activated) f->FActive = false;
+    try {
+      Changed();
+    } catch (...) {
+      // The first error is the one to report.
+    }
+    throw;
+  }
 }
 
 void TFilterList::Deactivate(TFilterHandle filter) {

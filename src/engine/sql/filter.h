@@ -119,6 +119,7 @@ class TFilterList {
   TFilterHandle AddProcedure(TRecordFilterProc proc, void* userData, TFilterOptions options);
 
   // ---- Life cycle ------------------------------------------------------------------
+  // A filter whose bitmap cannot be built (its error is raised) stays inactive.
   void Activate(TFilterHandle filter);
   void ActivateAll();
   void Deactivate(TFilterHandle filter);
@@ -156,6 +157,7 @@ class TFilterList {
   void BuildVisible();
   void RecomputeActive();
   void Changed();  // after a life-cycle change
+  void ActivateOrUndo(const std::vector<TFilter*>& activated);
   void WithRestarts(const std::function<void()>& work);
 
   TDataCursor& FCursor;
