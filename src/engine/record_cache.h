@@ -3,9 +3,9 @@
 // entries.
 //
 // Both files cache the same way, so one template serves both:
-//  * lookup tries the four most recently used entries first, then a binary
-//    search of the sorted list; a hit moves the entry to the front of the
-//    recency chain;
+//  * lookup tries the four most recently used entries first, then a search
+//    of the sorted list; a hit moves the entry to the front of the recency
+//    chain;
 //  * a pinned entry (pin count > 0) is in use by a cursor: it is never reused
 //    for another key, refreshed from disk or returned to the pool by trimming;
 //  * a changed entry holds data not yet written to the file: it is never
@@ -29,7 +29,8 @@
 //
 // Entry requirements: a member `std::int32_t key`, `bool changed`,
 // `std::uint16_t pins`, `Entry* newer`, `Entry* older`, and `void Clear()`
-// which resets content, changed flag and pin count.
+// which resets changed flag and pin count and leaves no content defined
+// (records are zeroed; a block only forgets its used bytes).
 #pragma once
 
 #include <algorithm>
