@@ -502,15 +502,20 @@ void TDataCursor::SizeBitmapFor(TRecordsBitmap& bitmap) {
   if (bitmap.Size() < count) bitmap.SetSize(count);
 }
 
-void TDataCursor::ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
-                                    const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap) {
+std::int64_t TDataCursor::ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
+                                            const std::vector<std::uint8_t>& high,
+                                            TRecordsBitmap& bitmap) {
   CheckOpen();
   TCursorRead bracket(*this);
   std::vector<std::uint8_t> lo, hi;
   CompleteRangeKeys(index, low, high, lo, hi);
   SizeBitmapFor(bitmap);
-  Tree(index).ScanRange(lo.data(), hi.data(), static_cast<int>(lo.size()),
-                        [&](std::int32_t n) { bitmap.Set(n); });
+  std::int64_t keys = 0;
+  Tree(index).ScanRange(lo.data(), hi.data(), static_cast<int>(lo.size()), [&](std::int32_t n) {
+    bitmap.Set(n);
+    ++keys;
+  });
+  return keys;
 }
 
 std::int64_t TDataCursor::CountRange(int index, const std::vector<std::uint8_t>& low,

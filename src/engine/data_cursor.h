@@ -187,9 +187,10 @@ class TDataCursor {
   // Drops the range; the current record stays current when it is still visible.
   void CancelRange();
   bool RangeActive() const { return FRangeActive; }
-  // Sets the bit of every record whose key in index `index` lies in [low, high].
-  void ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
-                         const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap);
+  // Sets the bit of every record whose key in index `index` lies in [low, high];
+  // answers the number of keys met (each names another record).
+  std::int64_t ScanRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
+                                 const std::vector<std::uint8_t>& high, TRecordsBitmap& bitmap);
   // The number of keys of index `index` in [low, high], from the counts of
   // the internal pages (no leaf is visited).
   std::int64_t CountRange(int index, const std::vector<std::uint8_t>& low,

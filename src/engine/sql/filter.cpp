@@ -272,6 +272,7 @@ void TFilterList::BuildFilter(TFilter& filter) {
   } else {
     result = builder.Apply(*filter.FTree, domain);
   }
+  filter.FCount = filter.FKind == TFilterKind::Expression ? builder.ResultCount() : -1;
   TRecordsBitmapStack::Instance().Give(std::move(filter.FBitmap));
   if (narrowed) TRecordsBitmapStack::Instance().Give(std::move(narrowed));
   filter.FBitmap = std::move(result);
@@ -282,10 +283,16 @@ void TFilterList::BuildVisible() {
   int active = 0;
   for (auto& f : FFilters) {
     if (!f->FActive) continue;
-    if (active++ == 0)
-      FVisibleCount = FVisible->AssignAndCount(*f->FBitmap);
-    else
+    if (active++ == 0) {
+      if (f->FCount >= 0) {
+        FVisible->Assign(*f->FBitmap);
+        FVisibleCount = static_cast<std::uint32_t>(f->FCount);
+      } else {
+        FVisibleCount = FVisible->AssignAndCount(*f->FBitmap);
+      }
+    } else {
       FVisible->And(*f->FBitmap);
+    }
   }
   if (active == 0) FVisibleCount = FVisible->AssignAndCount(*FDomain);
   if (active > 1) FVisibleCount = FVisible->Count();
@@ -356,6 +363,7 @@ void TFilterList::RecordChanged(std::int32_t n, const std::vector<std::uint8_t>&
     if (f->FBitmap->Size() < need) f->FBitmap->SetSize(need);
     const bool passes = Passes(*f, record, n);
     f->FBitmap->Put(n, passes);
+    f->FCount = -1;
     visible = visible && passes;
   }
   FVisible->Put(n, visible);
@@ -367,8 +375,11 @@ void TFilterList::RecordDeleted(std::int32_t n) {
   const bool wasVisible = FVisible->Test(n);
   if (FDomain == FPresent.get()) FPresent->Clear(n);
   FVisible->Clear(n);
-  for (auto& f : FFilters)
-    if (f->FActive) f->FBitmap->Clear(n);
+  for (auto& f : FFilters) {
+    if (!f->FActive) continue;
+    f->FBitmap->Clear(n);
+    f->FCount = -1;
+  }
   if (wasVisible) --FVisibleCount;
 }
 

@@ -96,6 +96,7 @@ class TFilter {
   std::unique_ptr<TRecordsBitmap> FBitmap;  // from the pool
   bool FActive = false;
   int FLevel = 0;
+  std::int64_t FCount = -1;  // set bits of the bitmap when known at its build, else -1
 };
 
 using TFilterHandle = TFilter*;

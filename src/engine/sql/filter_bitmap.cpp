@@ -167,11 +167,13 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::NewBitmap() {
 
 std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Apply(const TExpToken& node,
                                                             const TRecordsBitmap& domain) {
+  FResultCount = -1;
   if (node.optimisationLevel == kLevelNone) return Evaluated(node, domain);
   if (node.tokenClass == kClassUnary) {
     auto inner = Apply(*node.left, domain);
-    if (node.code == kOpNot) return Complement(std::move(inner), domain);
-    return inner;
+    if (node.code != kOpNot) return inner;
+    FResultCount = -1;
+    return Complement(std::move(inner), domain);
   }
   if (node.tokenClass == kClassBinary && node.code == kOpAnd) {
     // The operand an index answers better goes first; the other is then
@@ -186,6 +188,7 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Apply(const TExpToken& nod
     auto a = Apply(*node.left, domain);
     auto b = Apply(*node.right, domain);
     a->Or(*b);
+    FResultCount = -1;
     return a;
   }
   return IndexedNode(node, domain);
@@ -283,10 +286,11 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Scan(int slot,
       FCursor.ScanOutsideRangeToBitmap(slot, low, high, *bitmap);
       bitmap->Not();
       ++FInvertedScans;
+      FLastScanKeys = -1;
       return bitmap;
     }
   }
-  FCursor.ScanRangeToBitmap(slot, low, high, *bitmap);
+  FLastScanKeys = FCursor.ScanRangeToBitmap(slot, low, high, *bitmap);
   return bitmap;
 }
 
@@ -306,6 +310,7 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
   std::unique_ptr<TRecordsBitmap> r;
   bool complement = false;
   const int invertedBefore = FInvertedScans;
+  int scans = 0;  // direct scans whose keys make up r on their own
   switch (node.code) {
     case kOpEqual:
     case kOpNotEqual:
@@ -315,6 +320,7 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
       } else {
         r = Equal(index, column, node.right);
       }
+      scans = 1;
       complement = node.code == kOpNotEqual;
       break;
     case kOpLess:
@@ -330,7 +336,11 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
     case kOpGreater:
     case kOpGreaterEqual:
       r = Scan(index.slot, KeyPrefix(index, column, node.right, 0), {});
-      if (node.code == kOpGreater) Subtract(*r, *Equal(index, column, node.right));
+      scans = 1;
+      if (node.code == kOpGreater) {
+        Subtract(*r, *Equal(index, column, node.right));
+        scans = 0;
+      }
       break;
     case kOpInList:
     case kOpNotInList:
@@ -343,6 +353,7 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
     case kOpNotBetween:
       r = Scan(index.slot, KeyPrefix(index, column, node.right, 0),
                KeyPrefix(index, column, node.third, 0));
+      scans = 1;
       complement = node.code == kOpNotBetween;
       break;
     default:
@@ -352,7 +363,10 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToke
   r->SetSize(domain.Size());
   // Keys exist only for present records: a direct scan needs no intersection
   // with them (an inverted one holds the deleted records too).
-  if (&domain == FPresentRecords && FInvertedScans == invertedBefore) return r;
+  if (&domain == FPresentRecords && FInvertedScans == invertedBefore) {
+    if (scans == 1) FResultCount = FLastScanKeys;
+    return r;
+  }
   r->And(domain);
   return r;
 }

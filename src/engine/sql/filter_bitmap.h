@@ -61,6 +61,9 @@ class TFilterBitmapBuilder {
   // The present records of the table (optional): a key range scanned
   // directly lies within them and needs no intersection with them.
   void SetPresentRecords(const TRecordsBitmap* present) { FPresentRecords = present; }
+  // The number of records in the last bitmap Apply answered, when it is known
+  // without counting (a single index range scanned directly); else -1.
+  std::int64_t ResultCount() const { return FResultCount; }
   // Computes and stores the level of every node; answers the root's.
   int ComputeLevel(TExpToken& node);
   // The records of `domain` that satisfy the tree.
@@ -97,7 +100,9 @@ class TFilterBitmapBuilder {
   TDataCursor& FCursor;
   bool FCountInversion = false;
   const TRecordsBitmap* FPresentRecords = nullptr;
-  int FInvertedScans = 0;  // scans answered by inverting the keys outside
+  int FInvertedScans = 0;           // scans answered by inverting the keys outside
+  std::int64_t FLastScanKeys = -1;  // keys met by the last direct scan
+  std::int64_t FResultCount = -1;
   Collation FCollation;
   std::vector<std::pair<int, TKeyLayout>> FIndexes;  // slot, layout (ascending ones)
 };
