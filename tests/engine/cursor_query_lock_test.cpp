@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/step_child.h"
 #include "table_test_util.h"
 
 namespace {
@@ -15,44 +16,7 @@ using engine::TDataCursor;
 using engine_test::EngineCodeOf;
 using namespace table_test;
 
-// A forked process that runs numbered steps on command and answers an int.
-// Forked before the parent opens the table, so that it has its own handles.
-class StepChild {
- public:
-  explicit StepChild(const std::function<int(int step)>& body) {
-    if (::pipe(commands_) != 0 || ::pipe(answers_) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(commands_[1]);
-      ::close(answers_[0]);
-      int step = 0;
-      while (::read(commands_[0], &step, sizeof step) == sizeof step) {
-        const int answer = body(step);
-        if (::write(answers_[1], &answer, sizeof answer) != sizeof answer) break;
-      }
-      ::_exit(0);
-    }
-    ::close(commands_[0]);
-    ::close(answers_[1]);
-  }
-  ~StepChild() {
-    ::close(commands_[1]);
-    ::close(answers_[0]);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  int Run(int step) {
-    if (::write(commands_[1], &step, sizeof step) != sizeof step) return -1;
-    int answer = -1;
-    if (::read(answers_[0], &answer, sizeof answer) != sizeof answer) return -1;
-    return answer;
-  }
-
- private:
-  int commands_[2];
-  int answers_[2];
-  pid_t pid_ = -1;
-};
+using test_common::StepChild;
 
 // The names of the rows in key order, read one fetch at a time.
 std::string Names(TDataCursor& c) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/step_child.h"
 #include "engine/errors.h"
 #include "engine/sql/filter.h"
 #include "table_test_util.h"
@@ -80,43 +81,7 @@ std::int64_t FreshCount(TDataCursor& c, const std::string& text) {
   return n;
 }
 
-// A forked process that runs numbered steps on command and answers an int.
-class StepChild {
- public:
-  explicit StepChild(const std::function<int(int step)>& body) {
-    if (::pipe(commands_) != 0 || ::pipe(answers_) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(commands_[1]);
-      ::close(answers_[0]);
-      int step = 0;
-      while (::read(commands_[0], &step, sizeof step) == sizeof step) {
-        const int answer = body(step);
-        if (::write(answers_[1], &answer, sizeof answer) != sizeof answer) break;
-      }
-      ::_exit(0);
-    }
-    ::close(commands_[0]);
-    ::close(answers_[1]);
-  }
-  ~StepChild() {
-    ::close(commands_[1]);
-    ::close(answers_[0]);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  int Run(int step) {
-    if (::write(commands_[1], &step, sizeof step) != sizeof step) return -1;
-    int answer = -1;
-    if (::read(answers_[0], &answer, sizeof answer) != sizeof answer) return -1;
-    return answer;
-  }
-
- private:
-  int commands_[2];
-  int answers_[2];
-  pid_t pid_ = -1;
-};
+using test_common::StepChild;
 
 class FilterScanTableTest : public table_test::TableTest {
  protected:
