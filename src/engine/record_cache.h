@@ -38,7 +38,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <ranges>
 #include <vector>
 
 namespace engine {
@@ -169,8 +168,32 @@ class TEntryCache {
 
   using TSortedList = std::map<std::int32_t, std::unique_ptr<Entry>>;
 
-  // The cached entries in key order (a range of std::unique_ptr<Entry>).
-  auto Sorted() const { return std::views::values(sorted_); }
+  // The cached entries in key order, for range-for: each element is a
+  // const std::unique_ptr<Entry>&. (A plain iterator over the map's values;
+  // the standard library's views do not build with every compiler we use.)
+  class TSortedView {
+   public:
+    class iterator {
+     public:
+      explicit iterator(typename TSortedList::const_iterator at) : at_(at) {}
+      const std::unique_ptr<Entry>& operator*() const { return at_->second; }
+      iterator& operator++() {
+        ++at_;
+        return *this;
+      }
+      bool operator!=(const iterator& other) const { return at_ != other.at_; }
+
+     private:
+      typename TSortedList::const_iterator at_;
+    };
+    explicit TSortedView(const TSortedList& list) : list_(list) {}
+    iterator begin() const { return iterator(list_.begin()); }
+    iterator end() const { return iterator(list_.end()); }
+
+   private:
+    const TSortedList& list_;
+  };
+  TSortedView Sorted() const { return TSortedView(sorted_); }
 
   // Calls visit(const Entry&) for each cached entry whose key lies in
   // [low, high], in key order, leaving the recency chain alone. `visit` must
