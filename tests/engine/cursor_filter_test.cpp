@@ -53,13 +53,7 @@ class CursorFilterTest : public table_test::TableTest {
  protected:
   void SetUp() override {
     TableTest::SetUp();
-    {
-      TDataCursor c(dir_, "T");
-      engine::TCursorOptions o;
-      o.exclusive = true;
-      c.SetOptions(o);
-      c.CreateTable(Definition());
-    }
+    CreateTable("T", Definition());
     c_ = OpenCursor("T");
     // Ids 1..kRows in a scrambled order, so record numbers and key order differ;
     // every seventh record is deleted again.

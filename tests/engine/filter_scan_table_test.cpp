@@ -87,13 +87,7 @@ class FilterScanTableTest : public table_test::TableTest {
  protected:
   void SetUp() override {
     TableTest::SetUp();
-    {
-      TDataCursor creator(dir_, "T");
-      engine::TCursorOptions o;
-      o.exclusive = true;
-      creator.SetOptions(o);
-      creator.CreateTable(Definition());
-    }
+    CreateTable("T", Definition());
     auto c = OpenCursor("T", true);
     for (int id = 1; id <= kRows; ++id) Add(*c, id, id % kNumModulus);
   }

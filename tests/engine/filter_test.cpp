@@ -61,13 +61,7 @@ struct Row {
 class FilterTest : public table_test::TableTest {
  protected:
   std::unique_ptr<TDataCursor> Create(const std::string& name, bool indexed) {
-    {
-      TDataCursor c(dir_, name);
-      engine::TCursorOptions o;
-      o.exclusive = true;
-      c.SetOptions(o);
-      c.CreateTable(Definition(indexed));
-    }
+    CreateTable(name, Definition(indexed));
     auto c = OpenCursor(name);
     c->SelectIndex(engine::kNaturalOrder);
     return c;

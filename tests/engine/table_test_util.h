@@ -42,13 +42,15 @@ class TableTest : public engine_test::DriveDTest {
     session_.reset();
     DriveDTest::TearDown();
   }
-  void CreateCatalog(const std::string& name = "Back") {
+  // Creates the table set `name` (closed afterwards).
+  void CreateTable(const std::string& name, const engine::TTableDefinition& definition) {
     engine::TDataCursor c(dir_, name);
     engine::TCursorOptions o;
     o.exclusive = true;
     c.SetOptions(o);
-    c.CreateTable(CatalogDefinition());
+    c.CreateTable(definition);
   }
+  void CreateCatalog(const std::string& name = "Back") { CreateTable(name, CatalogDefinition()); }
   std::unique_ptr<engine::TDataCursor> OpenCursor(const std::string& name = "Back",
                                                   bool exclusive = false) {
     auto c = std::make_unique<engine::TDataCursor>(dir_, name);
