@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
@@ -27,6 +28,16 @@
 #include "platform/paths.h"
 
 namespace {
+
+// The scratch directory goes when the fuzzer exits.
+void RemoveAtExit(const std::string& path) {
+  static std::string scratch;
+  scratch = path;
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  });
+}
 
 constexpr int kRows = 64;
 enum Field : std::uint32_t { kId = 1, kName, kNum, kWhen, kMoney };
@@ -57,6 +68,7 @@ Fixture& Table() {
   static Fixture fixture = [] {
     std::string templ = (std::filesystem::temp_directory_path() / "orv-fuzz-XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr) std::abort();
+    RemoveAtExit(templ);
     platform::SetDrive('F', templ);
     Fixture f;
     f.session = std::make_unique<engine::TDataSession>();

@@ -22,6 +22,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "engine/data_cursor.h"
@@ -32,6 +33,16 @@
 #include "platform/paths.h"
 
 namespace {
+
+// The scratch directory goes when the fuzzer exits.
+void RemoveAtExit(const std::string& path) {
+  static std::string scratch;
+  scratch = path;
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  });
+}
 
 constexpr int kRows = 40;
 constexpr std::size_t kPatchBytes = 5;
@@ -78,6 +89,7 @@ const Seed& MakeSeed() {
                                            : std::filesystem::temp_directory_path();
     std::string templ = (base / "orv-fuzz-XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr) std::abort();
+    RemoveAtExit(templ);
     platform::SetDrive('F', templ);
     {
       engine::TDataSession session;
