@@ -236,7 +236,10 @@ void TDataFile::Open() {
   TFileHandler::Open();
   try {
     ReadHeader();
-    if (FieldCount() > kMaxFieldCount) RaiseEngineError(kErrHeaderCorrupt, FileName());
+    // Every record holds at least its status, link and auto-increment bytes;
+    // records are read into buffers of this size.
+    if (FieldCount() > kMaxFieldCount || RecordSize() < kFirstSlotOffset)
+      RaiseEngineError(kErrHeaderCorrupt, FileName());
     ReadDefinitions();
     ResetCacheLimits();
   } catch (...) {
@@ -267,6 +270,11 @@ bool TDataFile::HeaderChanged() {
   THeader stored;
   ReadHeaderBytes(stored);
   if (bytes::GetI32(&stored[h::kChangeCounter]) == ChangeCounter()) return false;
+  // The record layout never changes after creation: a stored header that
+  // says otherwise is damaged, and the cached records keep their size.
+  if (bytes::GetU16(&stored[h::kRecordSize]) != RecordSize() ||
+      bytes::GetU16(&stored[h::kFieldCount]) != FieldCount())
+    RaiseEngineError(kErrHeaderCorrupt, FileName());
   FHeader = stored;  // the stored modified marker comes with it
   return true;
 }

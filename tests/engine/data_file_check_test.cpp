@@ -99,6 +99,14 @@ TEST_F(DataFileCheckTest, ImpossibleHeadersFailTheOpenCleanly) {
   PatchBytes(path(), h::kFieldCount, {0x00, 0x04});  // 1024
   EXPECT_EQ(OpenAndCheck(), kErrReadFailed);
   data.reset();
+  // Records too short for their status, link and auto-increment bytes.
+  for (const std::uint8_t size : {0, 1, 8}) {
+    MakeSoundFile();
+    PatchBytes(path(), h::kRecordSize, {size, 0});
+    EXPECT_EQ(OpenAndCheck(), kErrHeaderCorrupt) << int{size};
+    EXPECT_FALSE(data->IsOpen());
+    data.reset();
+  }
   // A file shorter than its header.
   MakeSoundFile();
   std::filesystem::resize_file(path(), 100);
@@ -108,6 +116,20 @@ TEST_F(DataFileCheckTest, ImpossibleHeadersFailTheOpenCleanly) {
   data.reset();
   MakeSoundFile();
   EXPECT_EQ(OpenAndCheck(), 0);
+}
+
+// A header written later (by another process) with another record layout is
+// damage: the change check refuses it instead of reading records of the
+// wrong size.
+TEST_F(DataFileCheckTest, ChangedHeaderWithAnotherRecordLayoutIsRefused) {
+  MakeSoundFile();
+  ASSERT_EQ(OpenAndCheck(), 0);
+  const std::uint32_t size = data->RecordSize();
+  const std::vector<std::uint8_t> counter = {0x7F, 0, 0, 0};
+  PatchBytes(path(), h::kChangeCounter, counter);
+  PatchBytes(path(), h::kRecordSize, {1, 0});
+  EXPECT_EQ(EngineCodeOf([&] { data->HeaderChanged(); }), kErrHeaderCorrupt);
+  EXPECT_EQ(data->RecordSize(), size);
 }
 
 TEST_F(DataFileCheckTest, RandomCorruptionNeverCrashes) {
