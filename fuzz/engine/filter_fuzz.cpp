@@ -25,19 +25,10 @@
 #include "engine/data_session.h"
 #include "engine/errors.h"
 #include "engine/sql/filter.h"
+#include "fuzz_scratch.h"
 #include "platform/paths.h"
 
 namespace {
-
-// The scratch directory goes when the fuzzer exits.
-void RemoveAtExit(const std::string& path) {
-  static std::string scratch;
-  scratch = path;
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(scratch, ec);
-  });
-}
 
 constexpr int kRows = 64;
 enum Field : std::uint32_t { kId = 1, kName, kNum, kWhen, kMoney };
@@ -66,20 +57,11 @@ struct Fixture {
 
 Fixture& Table() {
   static Fixture fixture = [] {
-    std::string templ = (std::filesystem::temp_directory_path() / "orv-fuzz-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) std::abort();
-    RemoveAtExit(templ);
-    platform::SetDrive('F', templ);
+    fuzz_scratch::MakeDriveF();
     Fixture f;
     f.session = std::make_unique<engine::TDataSession>();
     engine::TDataDirectory* dir = f.session->OpenDirectory("", "F:\\");
-    {
-      engine::TDataCursor create(dir, "Fuzz");
-      engine::TCursorOptions exclusive;
-      exclusive.exclusive = true;
-      create.SetOptions(exclusive);
-      create.CreateTable(Definition());
-    }
+    fuzz_scratch::CreateTable(dir, "Fuzz", Definition());
     f.cursor = std::make_unique<engine::TDataCursor>(dir, "Fuzz");
     f.cursor->Open();
     const char* const names[] = {"abc", "ABD", "b", "", "x*y", "%_", "Zz", "abc "};

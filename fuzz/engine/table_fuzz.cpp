@@ -30,19 +30,10 @@
 #include "engine/data_session.h"
 #include "engine/errors.h"
 #include "engine/table_check.h"
+#include "fuzz_scratch.h"
 #include "platform/paths.h"
 
 namespace {
-
-// The scratch directory goes when the fuzzer exits.
-void RemoveAtExit(const std::string& path) {
-  static std::string scratch;
-  scratch = path;
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(scratch, ec);
-  });
-}
 
 constexpr int kRows = 40;
 constexpr std::size_t kPatchBytes = 5;
@@ -83,24 +74,11 @@ struct Seed {
 
 const Seed& MakeSeed() {
   static const Seed seed = [] {
-    // Every change is flushed to disk: a memory file system keeps that cheap.
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    std::string templ = (base / "orv-fuzz-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) std::abort();
-    RemoveAtExit(templ);
-    platform::SetDrive('F', templ);
+    const std::string templ = fuzz_scratch::MakeDriveF();
     {
       engine::TDataSession session;
       engine::TDataDirectory* dir = session.OpenDirectory("", "F:\\");
-      {
-        engine::TDataCursor create(dir, "Seed");
-        engine::TCursorOptions exclusive;
-        exclusive.exclusive = true;
-        create.SetOptions(exclusive);
-        create.CreateTable(Definition());
-      }
+      fuzz_scratch::CreateTable(dir, "Seed", Definition());
       engine::TDataCursor c(dir, "Seed");
       c.Open();
       for (int i = 1; i <= kRows; ++i) {

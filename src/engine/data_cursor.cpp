@@ -479,22 +479,24 @@ void TDataCursor::BitmapsAfterDelete(std::int32_t n) {
   FVisible.Clear(n);
 }
 
-void TDataCursor::CompleteRangeKeys(int index, const std::vector<std::uint8_t>& low,
-                                    const std::vector<std::uint8_t>& high,
-                                    std::vector<std::uint8_t>& lo,
-                                    std::vector<std::uint8_t>& hi) const {
+TDataCursor::TKeyRange TDataCursor::RangeKeys(int index, const std::vector<std::uint8_t>& low,
+                                              const std::vector<std::uint8_t>& high) const {
   if (index < 0 || index >= kTreeSlots || LayoutOf(index).KeyLength() == 0)
     RaiseEngineError(kErrInvalidIndexName, FName, {}, {}, std::to_string(index));
   const TKeyLayout& layout = LayoutOf(index);
   const int length = layout.KeyLength();
-  lo.assign(static_cast<std::size_t>(length), 0);
-  hi.assign(static_cast<std::size_t>(length), 0xFF);
-  const int loBytes = std::min<int>(length, static_cast<int>(low.size()));
-  const int hiBytes = std::min<int>(length, static_cast<int>(high.size()));
-  std::copy_n(low.begin(), loBytes, lo.begin());
-  std::copy_n(high.begin(), hiBytes, hi.begin());
-  if (loBytes < length) layout.CompleteKey(lo.data(), loBytes, false);
-  if (hiBytes < length) layout.CompleteKey(hi.data(), hiBytes, true);
+  TKeyRange range;
+  range.length = length;
+  range.low.assign(static_cast<std::size_t>(length), 0);
+  range.high.assign(static_cast<std::size_t>(length), 0xFF);
+  const int lowBytes = std::min<int>(length, static_cast<int>(low.size()));
+  const int highBytes = std::min<int>(length, static_cast<int>(high.size()));
+  std::copy_n(low.begin(), lowBytes, range.low.begin());
+  std::copy_n(high.begin(), highBytes, range.high.begin());
+  if (lowBytes < length) layout.CompleteKey(range.low.data(), lowBytes, false);
+  if (highBytes < length) layout.CompleteKey(range.high.data(), highBytes, true);
+  range.empty = layout.Compare(range.low.data(), range.high.data()) > 0;
+  return range;
 }
 
 void TDataCursor::SizeBitmapFor(TRecordsBitmap& bitmap) {
@@ -507,11 +509,10 @@ std::int64_t TDataCursor::ScanRangeToBitmap(int index, const std::vector<std::ui
                                             TRecordsBitmap& bitmap) {
   CheckOpen();
   TCursorRead bracket(*this);
-  std::vector<std::uint8_t> lo, hi;
-  CompleteRangeKeys(index, low, high, lo, hi);
+  const TKeyRange range = RangeKeys(index, low, high);
   SizeBitmapFor(bitmap);
   std::int64_t keys = 0;
-  Tree(index).ScanRange(lo.data(), hi.data(), static_cast<int>(lo.size()), [&](std::int32_t n) {
+  Tree(index).ScanRange(range.low.data(), range.high.data(), range.length, [&](std::int32_t n) {
     bitmap.Set(n);
     ++keys;
   });
@@ -522,13 +523,11 @@ std::int64_t TDataCursor::CountRange(int index, const std::vector<std::uint8_t>&
                                      const std::vector<std::uint8_t>& high) {
   CheckOpen();
   TCursorRead bracket(*this);
-  std::vector<std::uint8_t> lo, hi;
-  CompleteRangeKeys(index, low, high, lo, hi);
-  const int length = static_cast<int>(lo.size());
-  if (LayoutOf(index).Compare(lo.data(), hi.data()) > 0) return 0;
+  const TKeyRange range = RangeKeys(index, low, high);
+  if (range.empty) return 0;
   TIndexTree tree = Tree(index);
-  return std::max<std::int64_t>(
-      0, tree.KeysUpTo(hi.data(), length) - tree.KeysBefore(lo.data(), length));
+  return std::max<std::int64_t>(0, tree.KeysUpTo(range.high.data(), range.length) -
+                                       tree.KeysBefore(range.low.data(), range.length));
 }
 
 void TDataCursor::ScanOutsideRangeToBitmap(int index, const std::vector<std::uint8_t>& low,
@@ -536,19 +535,17 @@ void TDataCursor::ScanOutsideRangeToBitmap(int index, const std::vector<std::uin
                                            TRecordsBitmap& bitmap) {
   CheckOpen();
   TCursorRead bracket(*this);
-  std::vector<std::uint8_t> lo, hi;
-  CompleteRangeKeys(index, low, high, lo, hi);
+  const TKeyRange range = RangeKeys(index, low, high);
   SizeBitmapFor(bitmap);
   const auto set = [&](std::int32_t n) { bitmap.Set(n); };
+  constexpr std::int64_t kToTheEnd = std::numeric_limits<std::int64_t>::max();
   TIndexTree tree = Tree(index);
-  const int length = static_cast<int>(lo.size());
-  if (LayoutOf(index).Compare(lo.data(), hi.data()) > 0) {
-    tree.ScanOrdinals(1, std::numeric_limits<std::int64_t>::max(), set);  // empty range
+  if (range.empty) {  // every key lies outside
+    tree.ScanOrdinals(1, kToTheEnd, set);
     return;
   }
-  tree.ScanOrdinals(1, tree.KeysBefore(lo.data(), length), set);
-  tree.ScanOrdinals(tree.KeysUpTo(hi.data(), length) + 1, std::numeric_limits<std::int64_t>::max(),
-                    set);
+  tree.ScanOrdinals(1, tree.KeysBefore(range.low.data(), range.length), set);
+  tree.ScanOrdinals(tree.KeysUpTo(range.high.data(), range.length) + 1, kToTheEnd, set);
 }
 
 // ---- Index selection ----------------------------------------------------------------

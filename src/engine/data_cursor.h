@@ -247,10 +247,15 @@ class TDataCursor {
   void TakeCounters();
   void Resync();
   void ResetRange();
+  // Full keys of index `index` for a range given by (possibly short) keys.
+  struct TKeyRange {
+    std::vector<std::uint8_t> low, high;
+    int length = 0;
+    bool empty = false;  // low above high
+  };
   // Checks `index` and completes short keys (low end lowest, high end highest).
-  void CompleteRangeKeys(int index, const std::vector<std::uint8_t>& low,
-                         const std::vector<std::uint8_t>& high, std::vector<std::uint8_t>& lo,
-                         std::vector<std::uint8_t>& hi) const;
+  TKeyRange RangeKeys(int index, const std::vector<std::uint8_t>& low,
+                      const std::vector<std::uint8_t>& high) const;
   void SizeBitmapFor(TRecordsBitmap& bitmap);
   void ComputeRange();
   void ComputeBitmaps();
@@ -277,7 +282,6 @@ class TDataCursor {
   void Rebuild();
   void CheckConsistencyOnOpen();
   void CheckPassword();
-  void RestoreIndex(int index);
   void AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record, bool reposition);
   void WriteBack();
 

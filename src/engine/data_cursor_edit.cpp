@@ -50,8 +50,6 @@ std::string IndexNameOf(TIndexFile& index, int slot) {
 }
 }  // namespace
 
-void TDataCursor::RestoreIndex(int) {}
-
 // Shared cursors write their changes back at once (inside a transaction this
 // only marks them); an exclusive cursor marks them for the close.
 void TDataCursor::WriteBack() {

@@ -22,31 +22,16 @@ namespace {
 using engine::TDataCursor;
 using engine::TFilterOptions;
 
-// Id INTEGER (primary key), Num INTEGER (index ByNum), Name CHAR(8).
-enum Field : std::uint32_t { kId = 1, kNum, kName };
+// The numbered table with its index ByNum.
+using table_test::IntKey;
+using table_test::kId;
+using table_test::kName;
+using table_test::kNum;
 constexpr int kRows = 200;
 constexpr int kNumModulus = 10;
 
 engine::TTableDefinition Definition() {
-  engine::TTableDefinition d;
-  engine::AppendField(d.fields, "Id", engine::kFieldInt32);
-  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
-  engine::AppendField(d.fields, "Name", engine::kFieldString, 8);
-  engine::TIndexDefinition primary;
-  primary.fieldNumbers = {kId};
-  engine::TIndexDefinition byNum;
-  byNum.name = "ByNum";
-  byNum.fieldNumbers = {kNum};
-  d.indexes = {primary, byNum};
-  return d;
-}
-
-std::vector<std::uint8_t> IntKey(std::int32_t v) {
-  // Not-NULL flag, then the value with its sign bit flipped, big-endian: the
-  // key bytes of one INTEGER key field.
-  const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
-  return {1, static_cast<std::uint8_t>(u >> 24), static_cast<std::uint8_t>(u >> 16),
-          static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)};
+  return table_test::NumberedDefinition(true);
 }
 
 class CursorFilterTest : public table_test::TableTest {
@@ -76,13 +61,7 @@ class CursorFilterTest : public table_test::TableTest {
   }
 
   void Add(int id) { Add(*c_, id, id % kNumModulus); }
-  static void Add(TDataCursor& c, int id, int num) {
-    auto r = c.NewRecord();
-    c.PutInteger(r, kId, id);
-    c.PutInteger(r, kNum, num);
-    c.PutString(r, kName, "n" + std::to_string(id));
-    c.Insert(r);
-  }
+  static void Add(TDataCursor& c, int id, int num) { table_test::AddNumbered(c, id, num); }
 
   // Ids met walking forward from the beginning, and backward from the end.
   std::vector<int> WalkForward() {

@@ -46,6 +46,15 @@ std::vector<std::uint8_t> F64(double v) {
 
 class RulesTest : public TableTest {
  protected:
+  // A cursor opened without the open check (which refuses damaged value texts).
+  std::unique_ptr<TDataCursor> OpenMaintenance(const std::string& name) {
+    auto c = std::make_unique<TDataCursor>(dir_, name);
+    engine::TCursorOptions o;
+    o.maintenance = true;
+    c->SetOptions(o);
+    c->Open();
+    return c;
+  }
   // Creates a table without a primary key from `fields`.
   void Create(const std::string& name, const TFieldDefinitions& fields,
               std::uint16_t language = 0) {
@@ -53,11 +62,7 @@ class RulesTest : public TableTest {
     d.fields = fields;
     d.noPrimaryKey = true;
     d.languageId = language;
-    TDataCursor c(dir_, name);
-    engine::TCursorOptions o;
-    o.exclusive = true;
-    c.SetOptions(o);
-    c.CreateTable(d);
+    CreateTable(name, d);
   }
   int CreateCode(const TFieldDefinitions& fields, std::uint16_t language = 0) {
     return EngineCodeOf([&] { Create("Probe", fields, language); });
@@ -293,13 +298,9 @@ TEST_F(RulesTest, DefaultThatDoesNotReadFailsWhenTheBufferIsMade) {
 
   PatchDefinitionText("Odd", 1, TFieldDefinition::kDefault, "yes");
   {
-    TDataCursor c(dir_, "Odd");
-    engine::TCursorOptions o;
-    o.maintenance = true;  // the open check would refuse the definition
-    c.SetOptions(o);
-    c.Open();
+    auto c = OpenMaintenance("Odd");  // the open check would refuse the definition
     try {
-      c.NewRecord();
+      c->NewRecord();
       ADD_FAILURE() << "no conversion error";
     } catch (const engine::EZORVADEngineError&) {
       ADD_FAILURE() << "an engine error instead of the conversion error";
@@ -310,13 +311,9 @@ TEST_F(RulesTest, DefaultThatDoesNotReadFailsWhenTheBufferIsMade) {
   PatchDefinitionText("Odd", 1, TFieldDefinition::kDefault, "TRUE");
   PatchDefinitionText("Odd", 2, TFieldDefinition::kDefault, "2024-02-30");
   EXPECT_EQ(EngineCodeOf([&] { OpenCursor("Odd"); }), engine::kErrHeaderCorrupt);
-  TDataCursor c(dir_, "Odd");
-  engine::TCursorOptions o;
-  o.maintenance = true;
-  c.SetOptions(o);
-  c.Open();
+  auto c = OpenMaintenance("Odd");
   try {
-    c.NewRecord();
+    c->NewRecord();
     ADD_FAILURE() << "no error";
   } catch (const engine::EZORVADEngineError& e) {
     EXPECT_EQ(e.ErrorCode(), engine::kErrInvalidValidityCheck);
@@ -491,14 +488,10 @@ TEST_F(RulesTest, BoundThatDoesNotReadIsReportedNotIgnored) {
   Create("Odd", fields);
   PatchDefinitionText("Odd", 1, TFieldDefinition::kMaximum, "2024-02-30");
   EXPECT_EQ(EngineCodeOf([&] { OpenCursor("Odd"); }), engine::kErrHeaderCorrupt);
-  TDataCursor c(dir_, "Odd");
-  engine::TCursorOptions o;
-  o.maintenance = true;
-  c.SetOptions(o);
-  c.Open();
-  auto r = c.NewRecord();
-  c.PutInteger(r, 1, kDay20240228 + 5000);
-  EXPECT_EQ(EngineCodeOf([&] { c.Insert(r); }), engine::kErrInvalidValidityCheck);
+  auto c = OpenMaintenance("Odd");
+  auto r = c->NewRecord();
+  c->PutInteger(r, 1, kDay20240228 + 5000);
+  EXPECT_EQ(EngineCodeOf([&] { c->Insert(r); }), engine::kErrInvalidValidityCheck);
 }
 
 // The BCD form rounds half away from zero on the value's decimal form: 2.345

@@ -24,35 +24,22 @@ using engine::TDataCursor;
 
 // Id INTEGER (primary key), Num INTEGER (no index), Name CHAR(8): R = 28, so
 // one window of the scan holds 65535 / 28 = 2340 records.
-enum Field : std::uint32_t { kId = 1, kNum, kName };
 constexpr int kRows = 5000;  // three windows
 constexpr int kNumModulus = 10;
 constexpr int kMatches = kRows / kNumModulus;  // rows with Num = 3
 
-engine::TTableDefinition Definition() {
-  engine::TTableDefinition d;
-  engine::AppendField(d.fields, "Id", engine::kFieldInt32);
-  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
-  engine::AppendField(d.fields, "Name", engine::kFieldString, 8);
-  engine::TIndexDefinition primary;
-  primary.fieldNumbers = {kId};
-  d.indexes = {primary};
-  return d;
-}
+using table_test::AddNumbered;
+using table_test::IntKey;
+using table_test::kId;
+using table_test::kName;
+using table_test::kNum;
 
-std::vector<std::uint8_t> IntKey(std::int32_t v) {
-  // Not-NULL flag, then the value with its sign bit flipped, big-endian.
-  const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
-  return {1, static_cast<std::uint8_t>(u >> 24), static_cast<std::uint8_t>(u >> 16),
-          static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)};
+engine::TTableDefinition Definition() {
+  return table_test::NumberedDefinition(false);
 }
 
 void Add(TDataCursor& c, int id, int num) {
-  auto r = c.NewRecord();
-  c.PutInteger(r, kId, id);
-  c.PutInteger(r, kNum, num);
-  c.PutString(r, kName, "n" + std::to_string(id));
-  c.Insert(r);
+  AddNumbered(c, id, num);
 }
 
 void SetNum(TDataCursor& c, int id, int num) {

@@ -385,10 +385,28 @@ TEST_F(FilterTest, LimitsAndErrors) {
       EXPECT_EQ(e.ErrorCode(), code) << e.what();
     }
   };
-  expectCode(engine::kErrFilter, [&] { list.AddText("", {}); });
-  expectCode(engine::kErrFilter, [&] { list.AddText("Num + 1", {}); });
-  expectCode(engine::kErrFilter, [&] { list.AddText("Nope = 1", {}); });
-  expectCode(engine::kErrFilter, [&] { list.AddText("Num = 1 1", {}); });
+  // Every refused text is 10051 with the table's name and the reason.
+  const struct {
+    const char* text;
+    const char* reason;
+  } refused[] = {
+      {"", "filter expression is empty"},
+      {"Num + 1", "filter expression must be a boolean expression"},
+      {"Num = 1 1", "Unknown or unexpected symbol '1' found in filter expression"},
+      {"Num = (1", "Right parentheses expected, instead found '' in filter expression"},
+      {"Nope = 1", "Nope"},
+  };
+  for (const auto& k : refused) {
+    try {
+      list.AddText(k.text, {});
+      ADD_FAILURE() << "accepted: " << k.text;
+    } catch (const engine::EZORVADEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), engine::kErrFilter) << k.text;
+      const std::string message = e.what();
+      EXPECT_NE(message.find("Filter error for table 'E.DAT' - "), std::string::npos) << message;
+      EXPECT_NE(message.find(k.reason), std::string::npos) << message;
+    }
+  }
   EXPECT_EQ(list.Size(), 0u);  // failed texts leave the list as it was
   for (std::size_t i = 0; i < TFilterList::kMaxFilters; ++i) list.AddText("Num = 1", {});
   expectCode(engine::kErrTooManyFilters, [&] { list.AddText("Num = 1", {}); });

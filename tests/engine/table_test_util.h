@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/data_cursor.h"
 #include "engine/data_directory.h"
@@ -28,6 +29,44 @@ inline engine::TTableDefinition CatalogDefinition() {
 }
 
 enum CatalogField : std::uint32_t { kFileName = 1, kFileTime, kIsZip, kPath, kFile };
+
+// A small numbered table: Id INTEGER (primary key), Num INTEGER (with the
+// secondary index ByNum when asked), Name CHAR(8).
+enum NumberedField : std::uint32_t { kId = 1, kNum, kName };
+
+inline engine::TTableDefinition NumberedDefinition(bool indexOnNum) {
+  engine::TTableDefinition d;
+  engine::AppendField(d.fields, "Id", engine::kFieldInt32);
+  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
+  engine::AppendField(d.fields, "Name", engine::kFieldString, 8);
+  engine::TIndexDefinition primary;
+  primary.fieldNumbers = {kId};
+  d.indexes = {primary};
+  if (indexOnNum) {
+    engine::TIndexDefinition byNum;
+    byNum.name = "ByNum";
+    byNum.fieldNumbers = {kNum};
+    d.indexes.push_back(byNum);
+  }
+  return d;
+}
+
+// Inserts Id, Num and the Name "n<Id>".
+inline void AddNumbered(engine::TDataCursor& c, int id, int num) {
+  auto r = c.NewRecord();
+  c.PutInteger(r, kId, id);
+  c.PutInteger(r, kNum, num);
+  c.PutString(r, kName, "n" + std::to_string(id));
+  c.Insert(r);
+}
+
+// The key bytes of one INTEGER key field: the not-NULL flag, then the value
+// with its sign bit flipped, big-endian.
+inline std::vector<std::uint8_t> IntKey(std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
+  return {1, static_cast<std::uint8_t>(u >> 24), static_cast<std::uint8_t>(u >> 16),
+          static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u)};
+}
 
 // Opens a fresh session's directory D:\Db.
 class TableTest : public engine_test::DriveDTest {

@@ -68,7 +68,8 @@ TFilterHandle TFilterList::AddText(const std::string& text, const TFilterOptions
     if (!tree) RaiseExpressionError(kErrFilter, FCursor.Name(), "filter expression is empty");
     if (parser.TokenKind() != kTokenEnd)
       RaiseExpressionError(kErrFilter, FCursor.Name(),
-                           "unexpected '" + parser.TokenText() + "' in " + kFilterContext);
+                           "Unknown or unexpected symbol '" + parser.TokenText() + "'" +
+                               " found in " + kFilterContext);
     CursorFieldResolver resolver(FCursor);
     AnalysisContext context;
     context.errorCode = kErrFilter;
