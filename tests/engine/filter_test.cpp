@@ -250,6 +250,13 @@ TEST_F(FilterTest, PrefixAndCaseInsensitiveMatches) {
         {"Code = 'x'", engine::kFilterOptionCaseInsensitive, {1, 2}, 2},
         {"Code = 'X*'", engine::kFilterOptionCaseInsensitive, {1, 2, 3, 4}, 2},
         {"Code = 'x'", 0, {1}, 0},  // case-sensitive, the index ignores case
+        // UPPER(Code) through the case-insensitive index, whose keys are upper case.
+        {"UPPER(Code) = 'XY'", 0, {3, 4}, 2},
+        {"UPPER(Code) = 'xy'", 0, {}, 0},  // never equal: evaluated
+        {"UPPER(Code) <> 'X'", 0, {3, 4, 5, 6}, 2},
+        {"UPPER(Code) IN ('X', 'Y')", 0, {1, 2, 6}, 2},
+        {"UPPER(Code) > 'X'", 0, {3, 4, 6}, 0},  // ordered: evaluated
+        {"UPPER(Code) = 'xy'", engine::kFilterOptionCaseInsensitive, {3, 4}, 2},
         {"Name <> NULL", 0, {1, 2, 3, 4, 5}, 2},
         {"Name = NULL", 0, {6}, 2},
         {"'abd' <= Name", 0, {2, 5}, 2},

@@ -21,6 +21,11 @@ bool IsConstant(const TExpToken* node) {
   return node != nullptr && node->tokenClass == kClassConstant && !node->isParameter;
 }
 
+bool IsUpperOfColumn(const TExpToken* node) {
+  return node != nullptr && node->tokenClass == kClassFunction && node->code == kFnUpper &&
+         IsColumn(node->left) && node->left->dataType == kFieldString;
+}
+
 // domain AND NOT r.
 std::unique_ptr<TRecordsBitmap> Complement(std::unique_ptr<TRecordsBitmap> r,
                                            const TRecordsBitmap& domain) {
@@ -89,10 +94,37 @@ bool TFilterBitmapBuilder::ConstantFits(const TExpToken& column, const TExpToken
   return true;
 }
 
+// The column a comparison's left side offers to an index: the column itself,
+// or the column under UPPER, whose upper-cased values a case-insensitive
+// index holds as its keys.
+const TExpToken* TFilterBitmapBuilder::IndexedColumn(const TExpToken& node,
+                                                     bool& caseInsensitive) const {
+  caseInsensitive = node.tokenClass == kClassStringCompare && node.caseInsensitive;
+  if (IsColumn(node.left)) return node.left;
+  if (!IsUpperOfColumn(node.left)) return nullptr;
+  // A case-insensitive comparison of UPPER(c) is one of c. A case-sensitive
+  // one finds the keys equal to the constant, which are exactly the matches
+  // when the constant is upper case itself (else UPPER(c) never equals it);
+  // ordered comparisons are left to evaluation.
+  if (!caseInsensitive) {
+    if (node.code != kOpEqual && node.code != kOpNotEqual && node.code != kOpInList &&
+        node.code != kOpNotInList)
+      return nullptr;
+    for (const TExpToken* c = node.right; c != nullptr;
+         c = node.code == kOpInList || node.code == kOpNotInList ? c->next : nullptr) {
+      if (!IsConstant(c) || c->isNull) return nullptr;
+      const std::string text(c->AsString());
+      if (FCollation.Upper(text) != text) return nullptr;
+    }
+  }
+  caseInsensitive = true;
+  return node.left->left;
+}
+
 int TFilterBitmapBuilder::ComparisonLevel(const TExpToken& node) const {
-  const TExpToken* column = node.left;
-  if (!IsColumn(column)) return kLevelNone;
-  const bool caseInsensitive = node.tokenClass == kClassStringCompare && node.caseInsensitive;
+  bool caseInsensitive = false;
+  const TExpToken* column = IndexedColumn(node, caseInsensitive);
+  if (column == nullptr) return kLevelNone;
   if (ChooseIndex(*column, caseInsensitive).slot < 0) return kLevelNone;
   auto fitsNotNull = [&](const TExpToken* c) {
     return c != nullptr && ConstantFits(*column, *c) && !c->isNull;
@@ -303,8 +335,10 @@ std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::Equal(const IndexChoice& i
 
 std::unique_ptr<TRecordsBitmap> TFilterBitmapBuilder::IndexedNode(const TExpToken& node,
                                                                   const TRecordsBitmap& domain) {
-  const TExpToken& column = *node.left;
-  const bool caseInsensitive = node.tokenClass == kClassStringCompare && node.caseInsensitive;
+  bool caseInsensitive = false;
+  const TExpToken* indexed = IndexedColumn(node, caseInsensitive);
+  if (indexed == nullptr) return Evaluated(node, domain);
+  const TExpToken& column = *indexed;
   const IndexChoice index = ChooseIndex(column, caseInsensitive);
   const bool isString = column.dataType == kFieldString;
   std::unique_ptr<TRecordsBitmap> r;

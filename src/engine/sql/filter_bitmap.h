@@ -6,7 +6,9 @@
 // Index use. A comparison of a column with a constant is answered from an
 // ascending index whose first key field is that column (for a string column
 // with the comparison's case sensitivity; for other columns any), when the
-// constant has the column's type. The constant is put into a scratch record
+// constant has the column's type. UPPER(column) is answered from a
+// case-insensitive index (for =, <>, IN and NOT IN with upper-case constants,
+// or in a case-insensitive comparison). The constant is put into a scratch record
 // and the index's own key builder encodes it, so the key bytes follow the
 // table's collation and case folding exactly. With P = the null-flag byte
 // and the value bytes of the first key field, the ranges are (inclusive; the
@@ -83,6 +85,7 @@ class TFilterBitmapBuilder {
     const TKeyLayout* layout = nullptr;
   };
   IndexChoice ChooseIndex(const TExpToken& column, bool caseInsensitive) const;
+  const TExpToken* IndexedColumn(const TExpToken& node, bool& caseInsensitive) const;
   bool ConstantFits(const TExpToken& column, const TExpToken& constant) const;
   int ComparisonLevel(const TExpToken& node) const;
   // Key prefix of `constant` (or NULL) in the chosen index; `chars` > 0 keeps
