@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/data_cursor.h"
-#include "engine/data_directory.h"
-#include "engine/data_session.h"
 #include "engine/sql/filter.h"
+#include "engine/table/data_cursor.h"
+#include "engine/table/data_directory.h"
+#include "engine/table/data_session.h"
 #include "platform/paths.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "engine/data_cursor.h"
+#include "engine/table/data_cursor.h"
 #include "platform/paths.h"
 
 namespace fuzz_scratch {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/data_session.h"
 #include "engine/errors.h"
+#include "engine/table/data_session.h"
 
 namespace engine {
 namespace {

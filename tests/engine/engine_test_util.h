@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/errors.h"
-#include "engine/lock_map.h"
+#include "engine/files/lock_map.h"
 #include "platform/paths.h"
 #include "platform/platform_test_util.h"
 

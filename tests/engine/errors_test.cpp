@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "engine/database_error.h"
-#include "engine_test_util.h"
+#include "engine/engine_test_util.h"
 #include "platform/win_error.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/table_check.h"
+#include "engine/table/table_check.h"
 #include "platform/paths.h"
 
 namespace {

@@ -20,9 +20,9 @@
 #include "engine/sql/expr_error.h"
 #include "engine/sql/expr_parser.h"
 #include "engine/sql/expr_type_rules.h"
-#include "engine/sql/format_settings.h"
-#include "engine/sql/value_convert.h"
-#include "engine/sql/value_text.h"
+#include "engine/values/format_settings.h"
+#include "engine/values/value_convert.h"
+#include "engine/values/value_text.h"
 
 namespace engine {
 

@@ -20,8 +20,8 @@
 #include <string>
 
 #include "engine/errors.h"
-#include "engine/field_defs.h"
-#include "engine/sql/expr_token.h"
+#include "engine/storage/field_defs.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "engine/sql/expr_error.h"
-#include "engine/sql/format_settings.h"
-#include "engine/sql/value_convert.h"
-#include "engine/sql/value_text.h"
+#include "engine/values/format_settings.h"
+#include "engine/values/value_convert.h"
+#include "engine/values/value_text.h"
 
 namespace engine {
 namespace {

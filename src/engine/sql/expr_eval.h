@@ -31,8 +31,8 @@
 #include <string>
 
 #include "engine/errors.h"
-#include "engine/sql/collation.h"
-#include "engine/sql/expr_token.h"
+#include "engine/values/collation.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

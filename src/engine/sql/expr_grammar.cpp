@@ -9,8 +9,8 @@
 #include <limits>
 
 #include "engine/sql/expr_parser.h"
-#include "engine/sql/format_settings.h"
-#include "engine/sql/value_text.h"
+#include "engine/values/format_settings.h"
+#include "engine/values/value_text.h"
 
 namespace engine {
 

@@ -6,7 +6,7 @@
 
 #include "engine/sql/expr_error.h"
 #include "engine/sql/expr_parser.h"
-#include "engine/sql/format_settings.h"
+#include "engine/values/format_settings.h"
 
 namespace engine {
 namespace {

@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "engine/errors.h"
-#include "engine/sql/expr_token.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

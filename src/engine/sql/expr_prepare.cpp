@@ -2,8 +2,8 @@
 #include "engine/sql/expr_prepare.h"
 
 #include "engine/sql/expr_eval.h"
-#include "engine/sql/format_settings.h"
-#include "engine/sql/value_convert.h"
+#include "engine/values/format_settings.h"
+#include "engine/values/value_convert.h"
 
 namespace engine {
 namespace {

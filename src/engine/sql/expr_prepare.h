@@ -18,8 +18,8 @@
 //  3. Every other node is copied with its operands prepared the same way.
 #pragma once
 
-#include "engine/sql/collation.h"
-#include "engine/sql/expr_token.h"
+#include "engine/values/collation.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

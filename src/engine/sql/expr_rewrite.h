@@ -9,7 +9,7 @@
 // 5 < Int becomes Int > 5. Comparisons inside AND and OR are left as written.
 #pragma once
 
-#include "engine/sql/expr_token.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

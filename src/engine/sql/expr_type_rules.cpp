@@ -31,8 +31,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/sql/expr_token.h"
-#include "engine/sql/value_convert.h"
+#include "engine/values/expr_token.h"
+#include "engine/values/value_convert.h"
 
 namespace engine {
 namespace {

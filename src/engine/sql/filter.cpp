@@ -5,16 +5,16 @@
 #include <algorithm>
 #include <utility>
 
-#include "engine/data_file.h"
 #include "engine/errors.h"
-#include "engine/index_format.h"
 #include "engine/sql/expr_analysis.h"
 #include "engine/sql/expr_error.h"
 #include "engine/sql/expr_parser.h"
 #include "engine/sql/expr_prepare.h"
 #include "engine/sql/expr_rewrite.h"
 #include "engine/sql/filter_bitmap.h"
-#include "engine/sql/format_settings.h"
+#include "engine/storage/data_file.h"
+#include "engine/storage/index_format.h"
+#include "engine/values/format_settings.h"
 
 namespace engine {
 

@@ -47,9 +47,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/data_cursor.h"
-#include "engine/records_bitmap.h"
-#include "engine/sql/expr_token.h"
+#include "engine/storage/records_bitmap.h"
+#include "engine/table/data_cursor.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

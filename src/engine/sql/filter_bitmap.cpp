@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/data_file.h"
-#include "engine/index_file.h"
 #include "engine/sql/filter_compiled.h"
+#include "engine/storage/data_file.h"
+#include "engine/storage/index_file.h"
 
 namespace engine {
 

@@ -37,12 +37,12 @@
 #include <memory>
 #include <vector>
 
-#include "engine/data_cursor.h"
-#include "engine/index_keys.h"
-#include "engine/records_bitmap.h"
-#include "engine/sql/collation.h"
 #include "engine/sql/expr_eval.h"
-#include "engine/sql/expr_token.h"
+#include "engine/storage/index_keys.h"
+#include "engine/storage/records_bitmap.h"
+#include "engine/table/data_cursor.h"
+#include "engine/values/collation.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

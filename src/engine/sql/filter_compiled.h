@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/field_defs.h"
-#include "engine/sql/expr_token.h"
+#include "engine/storage/field_defs.h"
+#include "engine/values/expr_token.h"
 
 namespace engine {
 

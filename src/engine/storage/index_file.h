@@ -1,0 +1,226 @@
+// TIndexFile: the index file of a table (N.IDX): its header with the index
+// descriptors, the per-index page caches, page allocation with per-index free
+// lists, and write-back. The file format is described in index_format.h; the
+// B-tree algorithms that walk and change the pages are in index_btree.h.
+//
+// Page cache. Each descriptor slot (0..31) has its own cache: a list of pages
+// sorted by position (initial capacity 15) with a recency stamp per page. A
+// lookup tries the slot's two most recently used pages, then binary-searches
+// the list. On a miss one page is read (4096 bytes, deciphered, expanded).
+// When the slot is at capacity the least recently used page that is neither
+// changed nor pinned is reused; when there is none, without the table's
+// transaction lock everything is written back and the search repeats; with it
+// the capacity grows by 64. Idle pages wait in a pool (up to 4095).
+//
+// Change checks. Before a miss is read from the file (unless the session uses
+// strict change detection, when the cursor has checked already) the table is
+// asked to take its read lock and look for changes by other users
+// (TStorageHost::LockForCacheMiss). When that dropped the caches, GetPage
+// raises TIndexCachesDropped and the tree operation starts again from the
+// root; pages still pinned by the operation are detached from the cache and
+// freed when released.
+//
+// Invariants:
+//  - A page handed out by GetPage or AllocatePage is pinned; a pinned page is
+//    never reused, written back or dropped from memory until released.
+//  - Changed pages reach the file only through WriteBack, in position order,
+//    adjacent pages with one write.
+//  - The header copy in memory is exactly the 4096 stored bytes; its byte 3979
+//    is the pending-change marker.
+//  - A freed page goes to the front of its own index's free list and is reused
+//    only by that index.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/files/file_handler.h"
+#include "engine/storage/data_file_host.h"
+#include "engine/storage/field_defs.h"
+#include "engine/storage/index_format.h"
+#include "engine/storage/index_page.h"
+
+namespace engine {
+
+// Raised inside the index code when a change check dropped the caches in the
+// middle of an operation; the tree operations catch it and start again.
+struct TIndexCachesDropped {};
+
+class TIndexFile;
+
+// A pinned page, released when the reference goes.
+class TPageRef {
+ public:
+  TPageRef() = default;
+  TPageRef(TIndexFile* file, TPage* page) : FFile(file), FPage(page) {}
+  ~TPageRef() { Release(); }
+  TPageRef(TPageRef&& other) noexcept : FFile(other.FFile), FPage(other.FPage) {
+    other.FPage = nullptr;
+  }
+  TPageRef& operator=(TPageRef&& other) noexcept;
+  TPageRef(const TPageRef&) = delete;
+  TPageRef& operator=(const TPageRef&) = delete;
+
+  TPage* operator->() const { return FPage; }
+  TPage& operator*() const { return *FPage; }
+  TPage* Get() const { return FPage; }
+  explicit operator bool() const { return FPage != nullptr; }
+  void Release();
+
+ private:
+  TIndexFile* FFile = nullptr;
+  TPage* FPage = nullptr;
+};
+
+class TIndexFile : public TFileHandler {
+ public:
+  static constexpr int kInitialCacheCapacity = 15;  // pages per slot outside transactions
+  static constexpr int kCacheGrowth = 64;           // pages added per slot in a transaction
+  static constexpr int kPoolCapacity = 4095;        // idle pages kept for reuse
+
+  // `host` is the owning table's view for its files (data_file_host.h); without
+  // one the file behaves as part of an exclusive table outside a transaction.
+  explicit TIndexFile(TDataTable* table, TStorageHost* host = nullptr);
+  ~TIndexFile() override;
+
+  void SetHost(TStorageHost* host) { FHost = host != nullptr ? host : &FDefaultHost; }
+  TStorageHost& Host() const { return *FHost; }
+  // Pages and header are enciphered (the data file header says so).
+  void SetEncrypted(bool encrypted) { FEncrypted = encrypted; }
+  bool Encrypted() const { return FEncrypted; }
+
+  // ---- File ----------------------------------------------------------------
+  // Creates the file with a fresh header (format 4, end 4096, "Sys Deleted",
+  // marker set); the header reaches the file with WriteHeader.
+  void CreateNew() override;
+  // Opens the file and reads the header; 8961 for an impossible header.
+  void Open() override;
+  // Drops every cached page and closes the file.
+  void Close() override;
+
+  // ---- Header --------------------------------------------------------------
+  // Reloads the header unconditionally (the marker byte comes from the file).
+  void ReadHeader();
+  // Reads the stored change counter; when it differs from ours, the stored
+  // header replaces ours and the result is true.
+  bool HeaderChanged();
+  // When forced or marked: counter + 1, write the 4096 bytes, flush when asked
+  // (or ForceBufferFlush), tell the table, clear the marker.
+  void WriteHeader(bool force, bool flushToDisk);
+  // Counter + 1 and marker set without writing (inside a transaction).
+  void MarkHeaderChanged();
+  bool HeaderModified() const { return FHeader[kIdxHdrModified] != 0; }
+  void SetHeaderModified() { FHeader[kIdxHdrModified] = 1; }
+  const std::uint8_t* HeaderBytes() const { return FHeader.data(); }
+
+  std::int32_t ChangeCounter() const;
+  std::uint8_t Format() const { return FHeader[kIdxHdrFormat]; }
+  std::int32_t EndPosition() const;
+  int SecondaryCount() const { return FHeader[kIdxHdrSecondaryCount]; }
+  std::int32_t RecordCount() const;
+  void SetRecordCount(std::int32_t count);
+  void IncRecordCount() { SetRecordCount(RecordCount() + 1); }
+  void DecRecordCount() { SetRecordCount(RecordCount() - 1); }
+  bool NoPrimaryKey() const { return FHeader[kIdxHdrNoPrimaryKey] != 0; }
+  void SetNoPrimaryKey(bool value);
+
+  // The descriptor of slot 0..32 (a view into the header copy).
+  TIndexDescriptor Descriptor(int slot);
+  const TIndexDescriptor Descriptor(int slot) const;
+  std::int32_t Root(int slot) const;
+  void SetRoot(int slot, std::int32_t position);
+  std::int32_t FirstFree(int slot) const;
+  void SetFirstFree(int slot, std::int32_t position);
+  // The slot of a secondary index by name (trimmed, ignoring case); -1 if none.
+  int FindIndex(std::string_view name) const;
+
+  // ---- Index definitions ---------------------------------------------------
+  // Defines slot 0: 9993 when it already has a key, 9487 for more than 16
+  // fields, 12292 (index "Primary") for a BLOB field, 10023/10026 for bad
+  // fields; with no fields the table has no primary key.
+  void DefinePrimaryIndex(const TIndexDefinition& definition, const TFieldDefinitions& fields);
+  // Adds a secondary index in slot n + 1 (9487, 10010, 10022, 10027, 12292,
+  // and 10023/10026 for bad fields). Returns the slot.
+  int AddSecondaryIndex(const TIndexDefinition& definition, const TFieldDefinitions& fields);
+  // Removes an index: slot 0 sets the no-primary-key byte; a secondary slot is
+  // taken out and the later ones move down.
+  void RemoveIndex(int slot);
+  // Copies the name and field numbers of `source` into a slot (restructuring).
+  void SetDescriptorNames(int slot, const TIndexDescriptor& source);
+
+  // Empties the file: truncated at 4096, every tree and free list empty.
+  void Empty();
+
+  // ---- Pages ---------------------------------------------------------------
+  // The page at `position` of slot `slot`, pinned. `asNew` skips reading a page
+  // about to be reinitialised. Position 0 or outside the file: 8965; the end
+  // position appends (9479 past the size limit).
+  // `cursor` is the cursor on whose behalf a cache miss takes the read lock.
+  TPageRef GetPage(int slot, std::int32_t position, bool asNew = false,
+                   TDataCursor* cursor = nullptr);
+  void ReleasePage(TPage* page);
+  // A cleared, pinned, changed page for slot `slot`: its first free page or an
+  // appended one.
+  TPageRef AllocatePage(int slot, TDataCursor* cursor = nullptr);
+  // Puts a page at the front of its index's free list.
+  void FreePage(int slot, TPage& page);
+  void MarkChanged(TPage& page) { page.Changed = true; }
+  // The root page of a slot, or an empty reference.
+  TPageRef RootPage(int slot, TDataCursor* cursor = nullptr);
+  TPageFormat FormatOf(int slot) const;
+
+  // ---- Write-back and caches ------------------------------------------------
+  void WriteBack(bool flushToDisk);
+  // Drops the cached pages of slots 0..n (and 31 when asked), changes lost.
+  void DropCache(bool withSystemIndex);
+  // Returns pages beyond the first 15 of each slot to the pool.
+  void TrimCache(bool withSystemIndex);
+  int CachedPages(int slot) const { return static_cast<int>(FCaches[slot].pages.size()); }
+  int CacheCapacity(int slot) const { return FCaches[slot].capacity; }
+
+  // Counters.
+  std::uint64_t PageReads() const { return FPageReads; }
+  std::uint64_t PageWrites() const { return FPageWrites; }
+
+ private:
+  struct TSlotCache {
+    std::vector<std::unique_ptr<TPage>> pages;  // sorted by position
+    int capacity = kInitialCacheCapacity;
+    TPage* recent[2] = {nullptr, nullptr};  // most recently used first
+  };
+
+  std::string TableName() const { return FileName(); }
+  void InitHeader();
+  void CheckHeaderShape();
+  TPage* FindCached(int slot, std::int32_t position);
+  void Touch(int slot, TPage* page);
+  // A page object for a new cache entry of `slot` (may write back or grow).
+  std::unique_ptr<TPage> TakeCacheSlot(int slot);
+  void InsertCached(int slot, std::unique_ptr<TPage> page);
+  void ToPool(std::unique_ptr<TPage> page);
+  void DropSlot(int slot);
+  void ReadPage(TPage& page);
+  bool AcceptsShortRead() const {
+    return (FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten();
+  }
+  std::vector<int> ActiveSlots(bool withSystemIndex) const;
+
+  TSimpleStorageHost FDefaultHost;
+  TStorageHost* FHost;
+  bool FEncrypted = false;
+  std::array<std::uint8_t, kIndexHeaderSize> FHeader{};
+  std::array<TSlotCache, kTreeSlots> FCaches;
+  std::vector<std::unique_ptr<TPage>> FPool;
+  std::vector<std::unique_ptr<TPage>> FDetached;  // dropped while pinned
+  std::vector<std::uint8_t> FReadBuffer;
+  std::vector<std::uint8_t> FWriteBuffer;
+  std::uint64_t FUseClock = 0;
+  std::uint64_t FPageReads = 0;
+  std::uint64_t FPageWrites = 0;
+};
+
+}  // namespace engine

@@ -1,0 +1,365 @@
+// TDataCursor: insert, modify, delete, copying records and record locks.
+//
+// Every change follows the table's edit bracket: WriteLock -> LockRecord ->
+// changes in the caches (record, index entries, system index, BLOB chains,
+// header counters) -> FlushTable (shared) or MarkChanged (exclusive) ->
+// UnlockRecord -> WriteUnlock. Duplicate keys are refused before anything is
+// changed, so a refused insert or modify leaves the table as it was.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/errors.h"
+#include "engine/storage/data_file_bytes.h"
+#include "engine/table/data_cursor.h"
+#include "engine/table/data_cursor_brackets.h"
+
+namespace engine {
+namespace {
+
+std::int32_t AutoIncOf(const std::vector<std::uint8_t>& record) {
+  std::int32_t v;
+  std::memcpy(&v, record.data() + kRecordAutoIncOffset, sizeof v);
+  return v;
+}
+void SetAutoInc(std::vector<std::uint8_t>& record, std::int32_t value) {
+  std::memcpy(record.data() + kRecordAutoIncOffset, &value, sizeof value);
+}
+
+// Gives up a record lock on a failure path, where the first error is the one
+// to report.
+void UnlockQuietly(TDataTable& table, std::int32_t n) {
+  try {
+    table.UnlockRecord(n);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+std::vector<int> TDataCursor::KeySlots() const {
+  std::vector<int> slots;
+  if (!Index().NoPrimaryKey()) slots.push_back(kPrimarySlot);
+  for (int s = 1; s <= Index().SecondaryCount(); ++s) slots.push_back(s);
+  return slots;
+}
+
+namespace {
+std::string IndexNameOf(TIndexFile& index, int slot) {
+  const std::string name = index.Descriptor(slot).Name();
+  return name.empty() ? std::string("Primary") : name;
+}
+}  // namespace
+
+// Shared cursors write their changes back at once (inside a transaction this
+// only marks them); an exclusive cursor marks them for the close.
+void TDataCursor::WriteBack() {
+  if (FOptions.exclusive) {
+    FTable->MarkChanged(true, true, true);
+  } else {
+    FTable->FlushTable(false, true, false, true, true);
+  }
+}
+
+void TDataCursor::AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record,
+                                      bool reposition) {
+  TakeCounters();
+  ComputeRange();
+  BitmapsAfterWrite(n, record);
+  if (!reposition) return;
+  if (BitmapMode()) {
+    if (Visible().Test(n)) {
+      FRecNo = n;
+      FBof = FEof = false;
+    }
+  } else {
+    const std::vector<std::uint8_t> key = LayoutOf(Slot()).BuildKey(record.data(), FRecordSize);
+    if (InRange(key.data())) {
+      FKey = key;
+      FRecNo = n;
+      FBof = FEof = false;
+    }
+  }
+  LoadCurrent();
+}
+
+void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
+  CheckOpen();
+  CheckRecordSize(record);
+  if (ReadOnly()) RaiseEngineError(kErrAccessDenied, FName);
+  TCursorWrite bracket(*this);
+  TDataFile& data = Data();
+  TIndexFile& index = Index();
+  const std::int32_t n = data.InsertPosition();
+  FTable->LockNewRecord(n);
+  try {
+    CheckValidity(record);
+    if (!AutoIncrementMode) {
+      const std::int32_t last = data.LastAutoIncrement();
+      SetAutoInc(record, last >= kCounterMax ? 1 : last + 1);
+    }
+    record[kRecordStatusOffset] = kRecordInUse;
+    const std::vector<int> slots = KeySlots();
+    std::vector<std::vector<std::uint8_t>> keys;
+    for (const int slot : slots) {
+      const TKeyLayout& layout = LayoutOf(slot);
+      keys.push_back(layout.BuildKey(record.data(), FRecordSize));
+      if (layout.Unique() && Tree(slot).Find(keys.back().data(), layout.KeyLength())) {
+        RaiseEngineError(kErrDuplicateKey, FName, {}, {}, IndexNameOf(index, slot));
+      }
+    }
+    // Allocate the record first: it may find a stale free chain and append.
+    TRecord* target = nullptr;
+    for (int attempt = 0; attempt < 4 && target == nullptr; ++attempt) {
+      target = data.AllocateRecord(this);
+    }
+    if (target == nullptr) RaiseEngineError(kErrRecordBufferCorrupt, FName);
+    const std::int32_t got = target->Number();
+    const bool reused = target->Data()[kRecordStatusOffset] == kRecordDeleted;
+    std::vector<std::uint8_t> oldSystemKey;
+    if (reused) {
+      TRecordBuffer old(target->Data(), target->Data() + FRecordSize);
+      oldSystemKey = LayoutOf(kSystemSlot).BuildKey(old.data(), FRecordSize);
+    }
+    try {
+      if (got != n) {
+        // Another record than the one locked (a broken free chain was dropped).
+        FTable->LockRecord(got);
+      }
+      for (std::size_t i = 0; i < slots.size(); ++i) Tree(slots[i]).Insert(keys[i].data(), got);
+      TIndexTree system = Tree(kSystemSlot);
+      if (reused) system.Delete(oldSystemKey.data(), got);
+      if (AutoIncrementMode) {
+        data.SetLastAutoIncrement(std::max(data.LastAutoIncrement(), AutoIncOf(record)));
+      } else {
+        data.NextAutoIncrement();
+      }
+      system.Insert(LayoutOf(kSystemSlot).BuildKey(record.data(), FRecordSize).data(), got);
+      index.IncRecordCount();
+      if (FTable->HasBlobs()) {
+        FBlobs.Store(this, data, FTable->BlobFile(), FFields, record.data(), FRecordSize);
+      }
+      std::memcpy(target->Data(), record.data(), FRecordSize);
+      bytes::PutI32(target->Data() + kRecordLinkOffset, got);
+      data.MarkRecordChanged(target);
+      data.ReleaseRecord(target);
+      target = nullptr;
+    } catch (...) {
+      if (target != nullptr) data.ReleaseRecord(target);
+      if (got != n) FTable->UnlockRecord(got);
+      throw;
+    }
+    WriteBack();
+    if (got != n) FTable->UnlockRecord(got);
+    AfterInsertOrModify(got, record, reposition);
+  } catch (...) {
+    UnlockQuietly(*FTable, n);
+    throw;
+  }
+  FTable->UnlockRecord(n);
+}
+
+void TDataCursor::Modify(TRecordBuffer& record, bool unlock, bool reposition) {
+  CheckOpen();
+  CheckRecordSize(record);
+  if (ReadOnly()) RaiseEngineError(kErrAccessDenied, FName);
+  TCursorWrite bracket(*this);
+  if (FBof || FEof) RaiseEngineError(kErrNoCurrentRecord, FName);
+  const std::int32_t n = FRecNo;
+  TDataFile& data = Data();
+  const bool lockedHere = !FTable->RecordLockedByCursor(n);
+  if (lockedHere) FTable->LockRecord(n);
+  try {
+    TRecordBuffer old;
+    FetchRecord(n, old);
+    if (old[kRecordStatusOffset] != kRecordInUse) RaiseEngineError(kErrRecordChanged, FName);
+    CheckValidity(record);
+    if (AutoIncrementMode) {
+      data.SetLastAutoIncrement(std::max(data.LastAutoIncrement(), AutoIncOf(record)));
+    } else {
+      SetAutoInc(record, AutoIncOf(old));
+    }
+    record[kRecordStatusOffset] = kRecordInUse;
+    std::vector<int> slots = KeySlots();
+    if (AutoIncrementMode) slots.push_back(kSystemSlot);
+    std::vector<std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>>> changes;
+    std::vector<int> changedSlots;
+    for (const int slot : slots) {
+      const TKeyLayout& layout = LayoutOf(slot);
+      auto before = layout.BuildKey(old.data(), FRecordSize);
+      auto after = layout.BuildKey(record.data(), FRecordSize);
+      if (layout.Compare(before.data(), after.data()) == 0 && before == after) continue;
+      if (layout.Unique() && Tree(slot).Find(after.data(), layout.KeyLength())) {
+        RaiseEngineError(kErrDuplicateKey, FName, {}, {}, IndexNameOf(Index(), slot));
+      }
+      changes.emplace_back(std::move(before), std::move(after));
+      changedSlots.push_back(slot);
+    }
+    for (std::size_t i = 0; i < changedSlots.size(); ++i) {
+      TIndexTree tree = Tree(changedSlots[i]);
+      if (!tree.Delete(changes[i].first.data(), n)) RaiseEngineError(kErrIndexPageCorrupt, FName);
+      tree.Insert(changes[i].second.data(), n);
+    }
+    if (FTable->HasBlobs()) {
+      FBlobs.Store(this, data, FTable->BlobFile(), FFields, record.data(), FRecordSize);
+    }
+    TRecord* target = nullptr;
+    for (int attempt = 0; attempt < 4 && target == nullptr; ++attempt) {
+      target = data.GetRecord(this, n, kReadForward, false);
+    }
+    if (target == nullptr) RaiseEngineError(kErrRecordBufferCorrupt, FName);
+    std::memcpy(target->Data(), record.data(), FRecordSize);
+    bytes::PutI32(target->Data() + kRecordLinkOffset, n);
+    data.MarkRecordChanged(target);
+    data.ReleaseRecord(target);
+    WriteBack();
+    AfterInsertOrModify(n, record, reposition);
+    if (!reposition) {
+      FRecNo = n;
+      LoadCurrent();
+    }
+  } catch (...) {
+    if (lockedHere) UnlockQuietly(*FTable, n);
+    throw;
+  }
+  if (unlock || lockedHere) FTable->UnlockRecord(n);
+}
+
+void TDataCursor::Delete(const TRecordBuffer& callerCopy, bool reposition) {
+  CheckOpen();
+  if (ReadOnly()) RaiseEngineError(kErrAccessDenied, FName);
+  TCursorWrite bracket(*this);
+  if (FBof || FEof) RaiseEngineError(kErrNoCurrentRecord, FName);
+  const std::int32_t n = FRecNo;
+  TDataFile& data = Data();
+  TRecordBuffer current;
+  FetchRecord(n, current);
+  if (current[kRecordStatusOffset] != kRecordInUse) RaiseEngineError(kErrRecordChanged, FName);
+  if (!FOptions.exclusive) {
+    CheckRecordSize(callerCopy);
+    // Slots of open BLOBs hold handles in the caller's copy; compare the rest.
+    TRecordBuffer copy = callerCopy;
+    for (const TFieldDefinition& f : FFields) {
+      if (f.Type() != kFieldBlob || !f.HasSlot()) continue;
+      const std::size_t at = f.Offset() + 1u;
+      if (at + 8 <= FRecordSize && bytes::GetI32(copy.data() + at) < 0)
+        std::memcpy(copy.data() + at, current.data() + at, 8);
+    }
+    bytes::PutI32(copy.data() + kRecordLinkOffset, n);
+    if (copy != current) RaiseEngineError(kErrRecordChanged, FName);
+  }
+  const bool lockedHere = !FTable->RecordLockedByCursor(n);
+  if (lockedHere) FTable->LockRecord(n);
+  try {
+    for (const int slot : KeySlots()) {
+      const auto key = LayoutOf(slot).BuildKey(current.data(), FRecordSize);
+      if (!Tree(slot).Delete(key.data(), n)) RaiseEngineError(kErrIndexPageCorrupt, FName);
+    }
+    TIndexTree system = Tree(kSystemSlot);
+    auto liveKey = LayoutOf(kSystemSlot).BuildKey(current.data(), FRecordSize);
+    system.Delete(liveKey.data(), n);
+    TRecordBuffer gone = current;
+    gone[kRecordStatusOffset] = kRecordDeleted;
+    system.Insert(LayoutOf(kSystemSlot).BuildKey(gone.data(), FRecordSize).data(), n);
+    Index().DecRecordCount();
+    TRecord* target = nullptr;
+    for (int attempt = 0; attempt < 4 && target == nullptr; ++attempt) {
+      target = data.GetRecord(this, n, kReadForward, false);
+    }
+    if (target == nullptr) RaiseEngineError(kErrRecordBufferCorrupt, FName);
+    if (FTable->HasBlobs()) {
+      for (const TFieldDefinition& f : FFields) {
+        if (f.Type() != kFieldBlob || !f.HasSlot()) continue;
+        std::uint8_t* slot = target->Data() + f.Offset();
+        std::int32_t first = bytes::GetI32(slot + 1);
+        const std::int32_t id = bytes::GetI32(slot + 5);
+        if (first > 0) {
+          FTable->BlobFile().FreeChain(this, false, false, n, id, first);
+          bytes::PutI32(slot + 1, 0);
+        }
+      }
+    }
+    data.FreeRecord(target);
+    data.MarkRecordChanged(target);
+    data.ReleaseRecord(target);
+    WriteBack();
+  } catch (...) {
+    if (lockedHere) UnlockQuietly(*FTable, n);
+    throw;
+  }
+  TakeCounters();
+  ComputeRange();
+  BitmapsAfterDelete(n);
+  FTable->UnlockRecord(n);
+  // The cursor stands where the record was: the next fetch delivers the
+  // record after it.
+  if (reposition || true) {
+    std::fill(FRecord.begin(), FRecord.end(), 0);
+    if (ViewCount() == 0) {
+      First();
+    } else if (BitmapMode()) {
+      const std::uint32_t prior = Visible().FindPrior(n);
+      if (prior == 0) {
+        First();
+      } else {
+        FRecNo = static_cast<std::int32_t>(prior);
+        LoadCurrent();
+      }
+    } else {
+      TIndexTree tree = Tree(Slot());
+      TIndexPosition at;
+      if (!tree.SeekAtMost(FKey.data(), KeyLength(), at)) {
+        First();
+      } else {
+        std::vector<std::uint8_t> key(static_cast<std::size_t>(KeyLength()));
+        std::int32_t rn = 0;
+        tree.ReadEntry(at, key.data(), &rn);
+        if (!InRange(key.data())) {
+          First();
+        } else {
+          FKey = key;
+          FRecNo = rn;
+          LoadCurrent();
+        }
+      }
+    }
+  }
+}
+
+TDataCursor::TRecordBuffer TDataCursor::CopyRecord() {
+  CheckOpen();
+  TCursorRead bracket(*this);
+  if (FBof || FEof) RaiseEngineError(kErrNoCurrentRecord, FName);
+  LoadCurrent();
+  TRecordBuffer copy(FRecordSize, 0);
+  TRecordBuffer source = FRecord;
+  for (std::uint32_t i = 1; i <= FieldCount(); ++i) {
+    const TFieldDefinition& f = FFields[i - 1];
+    if (!f.HasSlot() || IsNull(source, i)) continue;
+    if (f.Type() == kFieldBlob) {
+      const std::vector<std::uint8_t> content = GetBlob(source, i);
+      PutBlob(copy, i, content.data(), content.size());
+    } else {
+      const std::size_t at = f.Offset();
+      std::memcpy(copy.data() + at, source.data() + at, f.StorageSize() + 1u);
+    }
+  }
+  return copy;
+}
+
+void TDataCursor::LockRecord(std::int32_t n) {
+  CheckOpen();
+  if (n == 0) {
+    if (FBof || FEof) RaiseEngineError(kErrNoCurrentRecord, FName);
+    n = FRecNo;
+  }
+  const bool changed = FTable->LockRecord(n);
+  if (changed | CountersChanged()) Resync();
+}
+
+void TDataCursor::UnlockRecord(std::int32_t n) {
+  CheckOpen();
+  if (n == 0) n = FRecNo;
+  FTable->UnlockRecord(n);
+}
+
+}  // namespace engine

@@ -1,0 +1,318 @@
+// TDataTable: opening, creating, closing, renaming, deleting, emptying and
+// backing up the table set (see data_table.h). Locks, change detection,
+// write-back and transactions are in table_locks.cpp.
+#include "engine/table/data_table.h"
+
+#include "engine/errors.h"
+#include "engine/files/file_list.h"
+#include "engine/files/lock_map.h"
+#include "engine/table/data_directory.h"
+#include "engine/table/data_session.h"
+
+namespace engine {
+
+TDataTable::TDataTable(TDataDirectory* directory, const std::string& name, bool inMemory)
+    : FDirectory(directory),
+      FName(TableFileName("", name, kDataFileExt)),
+      FInMemory(inMemory),
+      FOsLocks(kInitialLockBitmapRecords),
+      FCursorLocks(kInitialLockBitmapRecords),
+      FDeferredLocks(kInitialLockBitmapRecords),
+      FDataFile(std::make_unique<TDataFile>(this, this)),
+      FIndexFile(std::make_unique<TIndexFile>(this, this)),
+      FBlobFile(std::make_unique<TBlobFile>(this, this)) {}
+
+TDataTable::~TDataTable() {
+  // Nothing is written: a transaction still running is forgotten, and the
+  // locks go with the handles.
+  ReleaseAllLocks();
+  FInTransaction = false;
+  CloseFiles();
+}
+
+TDataSession* TDataTable::Session() const noexcept {
+  return FDirectory != nullptr ? FDirectory->Session() : nullptr;
+}
+
+bool TDataTable::HasBlobs() const {
+  return FBlobFile->IsOpen() && FDataFile->IsOpen() && FDataFile->BlobFieldCount() > 0;
+}
+
+bool TDataTable::StrictChangeDetection() const {
+  const TDataSession* s = Session();
+  return s != nullptr && s->StrictChangeDetection;
+}
+
+bool TDataTable::ForceBufferFlush() const {
+  const TDataSession* s = Session();
+  return s != nullptr && s->ForceBufferFlush;
+}
+
+std::string TDataTable::TempDirectory() const {
+  const TDataSession* s = Session();
+  return s != nullptr ? s->TempDirectory() : std::string();
+}
+
+void TDataTable::SetOptions(const TTableOptions& options) {
+  if (FOpenCount > 0) return;
+  FExclusive = options.exclusive;
+  FReadOnly = options.readOnly;
+  FTemporary = options.temporary;
+}
+
+TTableSetNames TDataTable::FileNames() const {
+  const bool asGiven = FInMemory || HasPathChars(FName) || FDirectory == nullptr;
+  return TableSetNames(asGiven ? std::string() : FDirectory->Path(), FName);
+}
+
+void TDataTable::PrepareHandlers() {
+  const TTableSetNames names = FileNames();
+  TFileHandler* handlers[] = {FDataFile.get(), FIndexFile.get(), FBlobFile.get()};
+  const std::string* fileNames[] = {&names.data, &names.index, &names.blob};
+  for (int i = 0; i < 3; ++i) {
+    handlers[i]->Close();
+    handlers[i]->SetFileName(*fileNames[i]);
+    handlers[i]->SetInMemory(FInMemory);
+    handlers[i]->SetExclusive(FExclusive);
+    handlers[i]->SetReadOnly(FReadOnly);
+    handlers[i]->SetTemporary(FTemporary);
+  }
+}
+
+void TDataTable::OpenFiles() {
+  PrepareHandlers();
+  FNeedsRepair = false;
+  FHasWritten = false;
+  try {
+    FDataFile->Open();
+    FIndexFile->SetEncrypted(FDataFile->Encrypted());
+    if (!FIndexFile->Exists()) {
+      // A lost index file is made again, empty; the first cursor rebuilds
+      // the records' system index and the table goes without its keys.
+      FIndexFile->CreateNew();
+      FIndexFile->WriteHeader(true, true);
+      FIndexFile->Close();
+      FNeedsRepair = true;
+    }
+    FIndexFile->Open();
+    if (FDataFile->BlobFieldCount() > 0) {
+      FBlobFile->SetBlockSize(FDataFile->BlobBlockSize());
+      FBlobFile->SetEncrypted(FDataFile->Encrypted());
+      FBlobFile->Open();
+    }
+  } catch (...) {
+    CloseFiles();
+    throw;
+  }
+  FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());
+  FReadOnlyAttrFound = FDataFile->ReadOnlyAttrFound() || FIndexFile->ReadOnlyAttrFound() ||
+                       FBlobFile->ReadOnlyAttrFound();
+  if (FReadOnlyAttrFound) FReadOnly = true;
+  FOpen = true;
+}
+
+void TDataTable::CloseFiles() noexcept {
+  FIndexFile->Close();
+  FBlobFile->Close();
+  FDataFile->Close();
+  FOpen = false;
+  FHasWritten = false;
+}
+
+void TDataTable::OpenTable() {
+  if (FOpenCount == 0 && !FOpen) OpenFiles();
+  ++FOpenCount;
+}
+
+void TDataTable::CloseTable(bool withDiscard) {
+  if (FOpenCount > 0) --FOpenCount;
+  if (FOpenCount > 0 || FInTransaction || !FOpen) return;
+  std::exception_ptr failure;
+  if (FExclusive && !FReadOnly) {
+    try {
+      if (withDiscard && FTemporary) {
+        DiscardCaches(true, false);
+      } else {
+        FlushTable(true, false, false, false, false);
+      }
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  ReleaseAllLocks();
+  CloseFiles();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::CreateTableFiles(const TTableCreateSpec& plan) {
+  PrepareHandlers();
+  try {
+    FDataFile->CreateDataFile(plan.data);
+    FDataFile->WriteHeader(true, false);
+    FDataFile->WriteDefinitions();
+    FIndexFile->SetEncrypted(plan.data.encrypted);
+    FIndexFile->CreateNew();
+    const TFieldDefinitions& fields = plan.data.fields;
+    if (plan.indexes.empty()) {
+      FIndexFile->DefinePrimaryIndex(TIndexDefinition{}, fields);
+    } else {
+      FIndexFile->DefinePrimaryIndex(plan.indexes.front(), fields);
+      for (std::size_t i = 1; i < plan.indexes.size(); ++i) {
+        FIndexFile->AddSecondaryIndex(plan.indexes[i], fields);
+      }
+    }
+    FIndexFile->WriteHeader(true, false);
+    if (FDataFile->BlobFieldCount() > 0) {
+      FBlobFile->SetBlockSize(plan.data.blobBlockSize);
+      FBlobFile->SetEncrypted(plan.data.encrypted);
+      FBlobFile->CreateNew();
+      FBlobFile->WriteHeader(true, false);
+    }
+  } catch (...) {
+    CloseFiles();
+    // A half-made table set is not left behind.
+    for (TFileHandler* h :
+         {static_cast<TFileHandler*>(FDataFile.get()), static_cast<TFileHandler*>(FIndexFile.get()),
+          static_cast<TFileHandler*>(FBlobFile.get())}) {
+      try {
+        if (h->Exists()) h->Delete();
+      } catch (const EDatabaseError&) {
+      }
+    }
+    throw;
+  }
+  CloseFiles();
+}
+
+void TDataTable::CreateTableFiles(bool withBlobFile) {
+  PrepareHandlers();
+  TTableCreateSpec plan;
+  CreateTableFiles(plan);
+  if (withBlobFile) {
+    PrepareHandlers();
+    FBlobFile->CreateNew();
+    FBlobFile->WriteHeader(true, false);
+    CloseFiles();
+  }
+}
+
+void TDataTable::DeleteTableFiles() {
+  PrepareHandlers();
+  FDataFile->Delete();
+  FIndexFile->Delete();
+  if (FBlobFile->Exists()) FBlobFile->Delete();
+}
+
+void TDataTable::RenameTableFiles(const std::string& newName, bool backup) {
+  PrepareHandlers();
+  // A table is its data file: without it there is nothing to rename.
+  if (!FDataFile->Exists()) RaiseEngineError(kErrInvalidPath, FDataFile->FileName());
+  const bool fullPath = FInMemory || HasPathChars(newName) || FDirectory == nullptr;
+  const TTableSetNames targets =
+      TableSetNames(fullPath ? std::string() : FDirectory->Path(), newName, backup);
+  TFileList& list = TFileList::Instance();
+  TFileHandler* handlers[] = {FDataFile.get(), FIndexFile.get(), FBlobFile.get()};
+  const std::string* targetNames[] = {&targets.data, &targets.index, &targets.blob};
+  bool present[3] = {};
+  std::string originals[3];
+  for (int i = 0; i < 3; ++i) {
+    present[i] = handlers[i]->Exists();
+    originals[i] = handlers[i]->FileName();
+  }
+  // Every file must be able to move before the first one does, so that a
+  // refused rename leaves both sets whole. A plain rename never replaces a
+  // file of the target name (another table's, or a stray one that would
+  // join the renamed set); backups replace the older backup.
+  for (int i = 0; i < 3; ++i) {
+    const std::string& target = *targetNames[i];
+    if (SameText(originals[i], target) || !list.HasFile(target, FInMemory)) continue;
+    if (!backup && present[i]) RaiseEngineError(kErrTableExists, target);
+  }
+  if (backup) {
+    for (int i = 0; i < 3; ++i) {
+      const std::string& target = *targetNames[i];
+      if (!present[i] || SameText(originals[i], target) || !list.HasFile(target, FInMemory))
+        continue;
+      const std::int32_t removed = list.RemoveFile(target, FInMemory);
+      if (removed < 0) RaiseEngineError(-removed, target);
+    }
+  }
+  // Moved files go back when a later one cannot move (in use elsewhere).
+  int moved = 0;
+  try {
+    for (; moved < 3; ++moved) {
+      if (present[moved]) handlers[moved]->Rename(*targetNames[moved]);
+    }
+  } catch (...) {
+    for (int i = moved - 1; i >= 0; --i) {
+      if (!present[i]) continue;
+      try {
+        handlers[i]->Rename(originals[i]);
+      } catch (const EDatabaseError&) {
+        // The first error is the one reported.
+      }
+    }
+    throw;
+  }
+  if (!backup) FName = TableFileName("", ExtractFileName(newName), kDataFileExt);
+}
+
+void TDataTable::EmptyTable() {
+  if (FReadOnly) RaiseEngineError(kErrAccessDenied, FName);
+  FDataFile->DropCache();
+  FDataFile->Empty();
+  FIndexFile->DropCache(true);
+  FIndexFile->Empty();
+  if (HasBlobs()) {
+    FBlobFile->DropCache();
+    FBlobFile->Empty();
+  }
+  // The files are already cut, and that cannot wait for a commit nor be
+  // rolled back: the headers that describe them are written at once, also
+  // inside a transaction (a rollback reloads them and so finds the empty
+  // table rather than the old headers over cut files).
+  const bool inTransaction = FInTransaction;
+  FInTransaction = false;
+  try {
+    FlushTable(true, true, false, true, true);
+  } catch (...) {
+    FInTransaction = inTransaction;
+    throw;
+  }
+  FInTransaction = inTransaction;
+}
+
+void TDataTable::BackupIndex() {
+  FlushTable(false, false, false, false, false);
+  const std::string backup = ChangeFileExt(FIndexFile->FileName(), kIndexBackupExt);
+  TFileList& list = TFileList::Instance();
+  if (list.HasFile(backup, FInMemory)) {
+    const std::int32_t removed = list.RemoveFile(backup, FInMemory);
+    if (removed < 0) RaiseEngineError(-removed, backup);
+  }
+  FIndexFile->CopyTo(backup);
+}
+
+void TDataTable::RestoreIndex(bool skipCopy, bool deleteBackup) {
+  const std::string backup = ChangeFileExt(FIndexFile->FileName(), kIndexBackupExt);
+  if (!skipCopy) {
+    // The copy comes first: without a backup it fails before anything of the
+    // index (its cached pages included) is given up.
+    FIndexFile->CopyFrom(backup);
+    FIndexFile->DropCache(true);
+    FIndexFile->ReadHeader();
+    FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());
+  }
+  if (deleteBackup) {
+    const std::int32_t removed = TFileList::Instance().RemoveFile(backup, FInMemory);
+    if (removed < 0) RaiseEngineError(-removed, backup);
+  }
+}
+
+void TDataTable::ChangeCounters(std::int32_t counters[3]) const {
+  counters[0] = FDataFile->IsOpen() ? FDataFile->ChangeCounter() : 0;
+  counters[1] = FIndexFile->IsOpen() ? FIndexFile->ChangeCounter() : 0;
+  counters[2] = FBlobFile->IsOpen() ? FBlobFile->ChangeCounter() : 0;
+}
+
+}  // namespace engine

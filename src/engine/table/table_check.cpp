@@ -1,0 +1,102 @@
+// The table-set checker (see table_check.h).
+#include "engine/table/table_check.h"
+
+#include "engine/errors.h"
+#include "engine/files/table_names.h"
+#include "engine/storage/blob_file.h"
+#include "engine/storage/data_file.h"
+#include "engine/storage/index_check.h"
+#include "engine/storage/index_file.h"
+#include "engine/table/data_table_values.h"
+
+namespace engine {
+
+std::string TTableCheckReport::Describe() const {
+  std::string text;
+  for (const std::string& line : findings) text += line + "\n";
+  return text;
+}
+
+TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) {
+  TTableCheckReport report;
+  const std::string dir(ExtractFilePath(dataFileName));
+  const TTableSetNames names =
+      TableSetNames(dir, TableFileName("", ExtractFileName(dataFileName), kDataFileExt));
+  for (const TCheckFinding& f :
+       DiagnoseTableFiles(names.data, names.blob, inMemory, &ValueTextCheckFor)) {
+    report.findings.push_back(f.text);
+  }
+
+  // Read-only look: the host reports no transaction and nothing written.
+  TSimpleStorageHost host;
+  host.exclusive = false;
+  TDataFile data(nullptr, &host);
+  data.SetFileName(names.data);
+  data.SetInMemory(inMemory);
+  data.SetReadOnly(true);
+  try {
+    data.Open();
+  } catch (const EZORVADEngineError&) {
+    return report;  // already reported by the data file's diagnosis
+  }
+  report.recordSlots = data.RecordCount();
+  try {
+    for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
+      TRecord* r = data.GetRecord(nullptr, n, kReadForward, true);
+      if (r == nullptr) continue;
+      if (r->Data()[kRecordStatusOffset] == kRecordInUse) ++report.liveRecords;
+      data.ReleaseRecord(r);
+    }
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.data + ": records: " + e.Message());
+  }
+
+  TIndexFile index(nullptr, &host);
+  index.SetFileName(names.index);
+  index.SetInMemory(inMemory);
+  index.SetReadOnly(true);
+  index.SetEncrypted(data.Encrypted());
+  try {
+    index.Open();
+    CheckIndexFileOnOpen(index, data.Definitions());
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.index + ": " + e.Message());
+    return report;
+  }
+  TIndexCheckOptions options;
+  options.languageId = static_cast<std::uint16_t>(data.LanguageId());
+  options.sortId = static_cast<std::uint16_t>(data.SortId());
+  try {
+    const TIndexCheckReport trees = CheckIndexTrees(index, data.Definitions(), options);
+    for (const TIndexProblem& p : trees.problems) {
+      report.findings.push_back(names.index + ": index " + std::to_string(p.slot) +
+                                (p.page != 0 ? ", page " + std::to_string(p.page) : "") + ": " +
+                                p.text);
+    }
+    for (const TIndexTreeStats& t : trees.trees) {
+      report.notes.push_back("index " + std::to_string(t.slot) + ": " + std::to_string(t.keys) +
+                             " keys, " + std::to_string(t.pages) + " pages, depth " +
+                             std::to_string(t.depth));
+      const bool system = t.slot == kSystemSlot;
+      const bool keyless = t.slot == kPrimarySlot && index.NoPrimaryKey();
+      if (keyless) continue;
+      const std::int64_t expected = system ? report.recordSlots : report.liveRecords;
+      if (t.keys != expected) {
+        report.findings.push_back(names.index + ": index " + std::to_string(t.slot) + " holds " +
+                                  std::to_string(t.keys) + " keys, the data file " +
+                                  std::to_string(expected) +
+                                  (system ? " record slots" : " records in use"));
+      }
+    }
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.index + ": " + e.Message());
+  }
+  if (index.RecordCount() != report.liveRecords) {
+    report.findings.push_back(
+        names.index + ": header counts " + std::to_string(index.RecordCount()) +
+        " records in use, the data file " + std::to_string(report.liveRecords));
+  }
+  return report;
+}
+
+}  // namespace engine
