@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -183,6 +184,17 @@ class EZORVADEngineError : public EDatabaseError {
 [[noreturn]] void RaiseEngineError(int code, std::string_view tableName = {},
                                    std::string_view fieldName = {}, std::string_view message = {},
                                    std::string_view indexName = {});
+// Runs `body`; an allocation in it that the process cannot get (the standard
+// library's std::bad_alloc, for a buffer of a large BLOB) is raised as the
+// engine's out-of-memory error 11016 naming `tableName`.
+template <typename F>
+decltype(auto) WithinMemory(std::string_view tableName, F&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    RaiseEngineError(kErrOutOfMemory, tableName);
+  }
+}
 // Raises EZORVADEngineError for `code` with whatever the last error left in
 // the context.
 [[noreturn]] void RaiseErrorCode(int code);

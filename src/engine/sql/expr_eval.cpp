@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "engine/sql/expr_error.h"
@@ -15,6 +16,9 @@ namespace engine {
 namespace {
 
 constexpr int kMaxRoundPlaces = 32;
+// Milliseconds added to a TIME are taken modulo a day; beyond this shift the
+// sum could leave 64 bits, and the result is NULL.
+constexpr std::int64_t kMaxTimeShift = std::int64_t{1} << 53;
 
 std::int32_t Wrap32(std::int64_t v) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
@@ -34,19 +38,51 @@ bool ValidStamp(double stamp) {
          stamp < (static_cast<double>(MaxDayNumber()) + 1) * static_cast<double>(kMsPerDay);
 }
 
-// The result of an integer-typed node, wrapped into its type.
+// Integer arithmetic never wraps. A result whose exact value lies outside the
+// range of the node's type (INTEGER 2147483647 + 1, WORD 0 - 2, ABS of
+// -2147483648) is given as a FLOAT holding that value, exact up to 2^53 and
+// the nearest double beyond (products of two large values); comparisons and
+// further arithmetic then work on the true value.
+void SetWideResult(TExpToken& result, double v) {
+  result.SetType(kFieldFloat, 0, kSize64, 0);
+  result.SetDouble(v);
+}
+
 void SetIntegerResult(TExpToken& result, std::int64_t v) {
   switch (result.dataType) {
     case kFieldInt16:
-      result.SetInt16(static_cast<std::int16_t>(static_cast<std::uint16_t>(v)));
-      break;
+      if (v < std::numeric_limits<std::int16_t>::min() ||
+          v > std::numeric_limits<std::int16_t>::max())
+        break;
+      result.SetInt16(static_cast<std::int16_t>(v));
+      return;
     case kFieldUInt16:
+      if (v < 0 || v > std::numeric_limits<std::uint16_t>::max()) break;
       result.SetUInt16(static_cast<std::uint16_t>(v));
-      break;
+      return;
     default:
-      result.SetInt32(Wrap32(v));
-      break;
+      if (v < std::numeric_limits<std::int32_t>::min() ||
+          v > std::numeric_limits<std::int32_t>::max())
+        break;
+      result.SetInt32(static_cast<std::int32_t>(v));
+      return;
   }
+  SetWideResult(result, static_cast<double>(v));
+}
+
+// The integer a number node holds: the integer types, and a FLOAT that an
+// integer result widened into (integral and within 64 bits).
+bool WholeNumber(const TExpToken& node, std::int64_t& v) {
+  if (IsIntegerType(node.dataType)) {
+    v = IntegerValue(node);
+    return true;
+  }
+  if (node.dataType != kFieldFloat) return false;
+  const double d = node.AsDouble();
+  constexpr double kInt64Bound = 9223372036854775808.0;  // 2^63
+  if (!(d >= -kInt64Bound && d < kInt64Bound) || std::trunc(d) != d) return false;
+  v = static_cast<std::int64_t>(d);
+  return true;
 }
 
 void SetNumberResult(TExpToken& result, double v) {
@@ -64,10 +100,13 @@ void SetNumberResult(TExpToken& result, double v) {
       result.SetNull();
     }
   } else {
-    std::int64_t i = 0;
     const double r = std::round(v);
-    if (r >= -9.2e18 && r <= 9.2e18) i = static_cast<std::int64_t>(r);
-    SetIntegerResult(result, i);
+    constexpr double kInt64Bound = 9223372036854775808.0;  // 2^63
+    if (r >= -kInt64Bound && r < kInt64Bound) {
+      SetIntegerResult(result, static_cast<std::int64_t>(r));
+    } else {
+      SetWideResult(result, r);
+    }
   }
 }
 
@@ -213,8 +252,8 @@ ExpTree Evaluator::Unary(const TExpToken& node) {
     return result;
   }
   switch (operand->dataType) {
-    case kFieldFloat:
-      result->SetDouble(-operand->AsDouble());
+    case kFieldFloat:  // also an integer that was widened
+      SetWideResult(*result, -operand->AsDouble());
       break;
     case kFieldBcd:
       SetNumberResult(*result, -DecodeBcd(operand->AsInt64()));
@@ -285,8 +324,10 @@ ExpTree Evaluator::Arithmetic(const TExpToken& node, const TExpToken& l, const T
   switch (type) {
     case kFieldDate: {
       const std::int64_t day = lt == kFieldDate ? l.AsInt32() : r.AsInt32();
-      const std::int64_t n = lt == kFieldDate ? IntegerValue(r) : IntegerValue(l);
-      const std::int64_t v = subtract ? day - n : day + n;
+      std::int64_t n = 0;
+      const bool shift =
+          WholeNumber(lt == kFieldDate ? r : l, n) && n >= -MaxDayNumber() && n <= MaxDayNumber();
+      const std::int64_t v = shift ? (subtract ? day - n : day + n) : 0;
       if (ValidDay(v)) {
         result->SetInt32(static_cast<std::int32_t>(v));
       } else {
@@ -296,14 +337,17 @@ ExpTree Evaluator::Arithmetic(const TExpToken& node, const TExpToken& l, const T
     }
     case kFieldTime: {
       const std::int64_t ms = lt == kFieldTime ? l.AsInt32() : r.AsInt32();
-      const std::int64_t n = lt == kFieldTime ? IntegerValue(r) : IntegerValue(l);
+      std::int64_t n = 0;
+      if (!WholeNumber(lt == kFieldTime ? r : l, n) || n > kMaxTimeShift || n < -kMaxTimeShift) {
+        result->SetNull();
+        return result;
+      }
       result->SetInt32(WrapTime(subtract ? ms - n : ms + n));
       return result;
     }
     case kFieldTimestamp: {
       const double stamp = lt == kFieldTimestamp ? l.AsDouble() : r.AsDouble();
-      const double days =
-          static_cast<double>(lt == kFieldTimestamp ? IntegerValue(r) : IntegerValue(l));
+      const double days = NumberAsDouble(lt == kFieldTimestamp ? r : l);
       const double v = stamp + (subtract ? -days : days) * static_cast<double>(kMsPerDay);
       if (ValidStamp(v)) {
         result->SetDouble(v);
@@ -338,10 +382,17 @@ ExpTree Evaluator::Arithmetic(const TExpToken& node, const TExpToken& l, const T
       return result;
     }
   }
-  if (IsIntegerType(type)) {
-    const std::int64_t a = IntegerValue(l), b = IntegerValue(r);
-    SetIntegerResult(*result, add ? a + b : subtract ? a - b : a * b);
-    return result;
+  std::int64_t x = 0, y = 0;
+  if (IsIntegerType(type) && node.code != kOpDivide && WholeNumber(l, x) && WholeNumber(r, y)) {
+    std::int64_t v = 0;
+    const bool overflow = add        ? __builtin_add_overflow(x, y, &v)
+                          : subtract ? __builtin_sub_overflow(x, y, &v)
+                                     : __builtin_mul_overflow(x, y, &v);
+    if (!overflow) {
+      SetIntegerResult(*result, v);
+      return result;
+    }
+    // Past 64 bits: on in floating point below.
   }
   const double a = NumberAsDouble(l), b = NumberAsDouble(r);
   double v;
@@ -609,8 +660,8 @@ ExpTree Evaluator::Function(const TExpToken& node) {
     }
     case kFnAbs:
       switch (x->dataType) {
-        case kFieldFloat:
-          result->SetDouble(std::fabs(x->AsDouble()));
+        case kFieldFloat:  // also an integer that was widened
+          SetWideResult(*result, std::fabs(x->AsDouble()));
           break;
         case kFieldBcd:
           SetNumberResult(*result, std::fabs(DecodeBcd(x->AsInt64())));

@@ -11,7 +11,11 @@
 //  - Arithmetic with a NULL operand is NULL, except string concatenation,
 //    which reads NULL as empty (two NULLs give NULL); division by zero is
 //    NULL; a DATE or TIMESTAMP result outside the years 1..9999 is NULL.
-//    INTEGER, SMALLINT and WORD results wrap around on overflow; TIME
+//    INTEGER, SMALLINT and WORD results never wrap: a sum, difference,
+//    product, sign or ABS whose exact value lies outside its type comes back
+//    as a FLOAT holding that value (exact up to 2^53), so 2147483647 + 1 > 0
+//    and a WORD 0 - 2 is -2; callers that store such a result into a column
+//    of the integer type convert it and find it does not fit. TIME
 //    arithmetic wraps around midnight. DATE - DATE and TIMESTAMP - DATE count
 //    days; TIME - TIME and TIMESTAMP - TIME count milliseconds (of the time of
 //    day); TIMESTAMP - TIMESTAMP is a FLOAT number of days.

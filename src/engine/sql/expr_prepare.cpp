@@ -29,6 +29,10 @@ class Preparer {
  private:
   TExpToken* PrepareStringComparison(const TExpToken& source, TExpToken* parent);
   TExpToken* ConvertedConstant(const TExpToken& constant, const TExpToken& left, TExpToken* parent);
+  // The constants of an IN list (linked by `next`) or one BETWEEN bound,
+  // each converted as the right operand of a comparison.
+  TExpToken* ConvertedList(const TExpToken& first, const TExpToken& left, TExpToken* parent,
+                           bool wholeList);
 
   const PrepareOptions& options_;
 };
@@ -46,13 +50,23 @@ TExpToken* Preparer::Copy(const TExpToken& source, TExpToken* parent) {
   *node = source;
   node->parent = parent;
   node->left = node->right = node->third = node->next = nullptr;
+  const bool list = source.tokenClass == kClassExtended && source.left != nullptr &&
+                    (source.code == kOpInList || source.code == kOpNotInList);
+  const bool range = source.tokenClass == kClassExtended && source.left != nullptr &&
+                     (source.code == kOpBetween || source.code == kOpNotBetween);
   if (source.left) node->left = Copy(*source.left, node.get());
   if (comparison && IsSignedConstant(source.right)) {
     node->right = ConvertedConstant(*source.right, *source.left, node.get());
+  } else if ((list || range) && source.right) {
+    node->right = ConvertedList(*source.right, *source.left, node.get(), list);
   } else if (source.right) {
     node->right = Copy(*source.right, node.get());
   }
-  if (source.third) node->third = Copy(*source.third, node.get());
+  if (range && source.third) {
+    node->third = ConvertedList(*source.third, *source.left, node.get(), false);
+  } else if (source.third) {
+    node->third = Copy(*source.third, node.get());
+  }
   if (source.next) node->next = Copy(*source.next, parent);
   return node.release();
 }
@@ -72,8 +86,10 @@ TExpToken* Preparer::PrepareStringComparison(const TExpToken& source, TExpToken*
   if (options_.partialCompare && !constant.isNull && !text.empty() && text.back() == '*') {
     const std::string stem(text.substr(0, text.size() - 1));
     node->partialLength = static_cast<int>(stem.size());
+    // A lone '*' leaves the empty string (not NULL), compared over its whole
+    // length: no stored string is empty, so = matches nothing and <> every row.
     constant.SetString(stem);
-    constant.isNull = stem.empty();
+    constant.isNull = false;
   }
   if (source.next) node->next = Copy(*source.next, parent);
   return node.release();
@@ -114,6 +130,25 @@ TExpToken* Preparer::ConvertedConstant(const TExpToken& constant, const TExpToke
     equal->left = equal->right = nullptr;
   }
   return exact ? converted.release() : value.release();
+}
+
+TExpToken* Preparer::ConvertedList(const TExpToken& first, const TExpToken& left, TExpToken* parent,
+                                   bool wholeList) {
+  for (const TExpToken* item = &first; item != nullptr; item = wholeList ? item->next : nullptr) {
+    if (!IsSignedConstant(item)) return Copy(first, parent);  // copied as written
+  }
+  ExpTree head;
+  TExpToken* last = nullptr;
+  for (const TExpToken* item = &first; item != nullptr; item = wholeList ? item->next : nullptr) {
+    TExpToken* converted = ConvertedConstant(*item, left, parent);
+    if (last == nullptr) {
+      head.reset(converted);
+    } else {
+      last->next = converted;
+    }
+    last = converted;
+  }
+  return head.release();
 }
 
 }  // namespace

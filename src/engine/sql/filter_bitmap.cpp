@@ -139,9 +139,9 @@ int TFilterBitmapBuilder::ComparisonLevel(const TExpToken& node) const {
     case kOpGreaterEqual:
       return node.tokenClass == kClassBinary && fitsNotNull(node.right) ? kLevelFull : kLevelNone;
     case kOpInList:
-    case kOpNotInList:
+    case kOpNotInList:  // a NULL in the list stands for the NULL keys
       for (const TExpToken* item = node.right; item != nullptr; item = item->next)
-        if (!fitsNotNull(item)) return kLevelNone;
+        if (!ConstantFits(*column, *item)) return kLevelNone;
       return node.right != nullptr ? kLevelFull : kLevelNone;
     case kOpBetween:
     case kOpNotBetween:

@@ -6,7 +6,9 @@
 // Index use. A comparison of a column with a constant is answered from an
 // ascending index whose first key field is that column (for a string column
 // with the comparison's case sensitivity; for other columns any), when the
-// constant has the column's type. UPPER(column) is answered from a
+// constant has the column's type (preparing converts the constants of
+// comparisons, IN lists and BETWEEN bounds to it whenever that keeps their
+// value; an IN list may hold NULL, which finds the NULL keys). UPPER(column) is answered from a
 // case-insensitive index (for =, <>, IN and NOT IN with upper-case constants,
 // or in a case-insensitive comparison). The constant is put into a scratch record
 // and the index's own key builder encodes it, so the key bytes follow the

@@ -142,6 +142,7 @@ void TKeyLayout::Init() {
   FKeyLength = static_cast<int>(FRoles.size());
   FCharMap = TLanguageCharMapsList::Instance().GetMap(UsesCollation() ? FLanguageId : 0,
                                                       UsesCollation() ? FSortId : 0);
+  InitReversed();
 }
 
 TKeyLayout TKeyLayout::SystemIndex() {
@@ -222,7 +223,9 @@ void TKeyLayout::BuildKey(const std::uint8_t* record, std::size_t recordSize,
       if (out[0] != 0) EncodeKeyValue(field.type, field.storageSize, slot + 1, out + 1, upperLcid);
     }
     // Byte order: a descending field is stored inverted (its null flag too;
-    // for a string every byte but the terminator).
+    // for a string every byte but the terminator). In a descending index the
+    // whole comparison is reversed instead, which already makes the field
+    // descending; inverting it as well would make it ascending again.
     if (FLanguageId == 0 && field.descending && !FDescending) {
       std::size_t inverted = 1u + field.storageSize;
       if (field.type == kFieldString && field.storageSize > 0) --inverted;
@@ -270,34 +273,52 @@ int TKeyLayout::Compare(const std::uint8_t* a, const std::uint8_t* b, int length
     } else {
       order = CompareBytes(a + at, b + at, std::min(fieldLength, length - at));
     }
-    if (order != 0) return (FDescending != field.descending) ? -order : order;
+    // Reversed when the index or the field is descending, as the bytewise
+    // order of language 0 does (see BuildKey).
+    if (order != 0) return (FDescending || field.descending) ? -order : order;
     at += fieldLength;
   }
   const int order = CompareBytes(a + at, b + at, length - at);
   return FDescending ? -order : order;
 }
 
+void TKeyLayout::InitReversed() {
+  FReversed.assign(static_cast<std::size_t>(FKeyLength), FDescending);
+  if (!UsesCollation()) return;  // bytewise: descending fields are stored inverted
+  std::size_t at = 0;
+  for (const TKeyField& field : FFields) {
+    const std::size_t end = std::min(FReversed.size(), at + 1u + field.storageSize);
+    for (; at < end; ++at) FReversed[at] = FDescending || field.descending;
+  }
+}
+
 void TKeyLayout::CompleteKey(std::uint8_t* key, int from, bool high) const {
   const bool collated = UsesCollation();
   for (int i = std::max(from, 0); i < FKeyLength; ++i) {
     const TKeyByteRole role = FRoles[static_cast<std::size_t>(i)];
+    // The byte's largest value is the highest in index order unless the byte
+    // compares in reverse (a descending index or field).
+    const bool largest = high != static_cast<bool>(FReversed[static_cast<std::size_t>(i)]);
     if (!collated) {
-      key[i] = high ? 0xFF : 0x00;
+      key[i] = largest ? 0xFF : 0x00;
     } else if (role == TKeyByteRole::NullFlag) {
-      key[i] = high ? 1 : 0;
+      key[i] = largest ? 1 : 0;
     } else if (role == TKeyByteRole::StringValue) {
-      key[i] = high ? FCharMap->Largest() : FCharMap->Smallest();
+      key[i] = largest ? FCharMap->Largest() : FCharMap->Smallest();
     } else {
-      key[i] = high ? 0xFF : 0x00;
+      key[i] = largest ? 0xFF : 0x00;
     }
   }
 }
 
-bool TKeyLayout::StepByte(std::uint8_t* key, int length, bool up) const {
+bool TKeyLayout::StepByte(std::uint8_t* key, int length, bool forward) const {
   length = std::min(length, FKeyLength);
   const bool collated = UsesCollation();
   std::vector<std::uint8_t> saved(key, key + std::max(length, 0));
   for (int i = length - 1; i >= 0; --i) {
+    // A step forward in index order raises the byte's value unless the byte
+    // compares in reverse.
+    const bool up = forward != static_cast<bool>(FReversed[static_cast<std::size_t>(i)]);
     const bool viaMap =
         collated && FRoles[static_cast<std::size_t>(i)] == TKeyByteRole::StringValue;
     std::uint8_t stepped = 0;

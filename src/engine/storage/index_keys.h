@@ -32,7 +32,14 @@
 // the locale comparison (string sort, non-spacing marks ignored); any other
 // field compares bytewise; a field's result is reversed when the index or the
 // field is descending. Bytes after the last field (the suffix) compare bytewise,
-// reversed for a descending index.
+// reversed for a descending index. Both ways a field runs descending when the
+// index or the field is descending (both together do not cancel out).
+//
+// Bounds. Lowest, highest, completion and stepping work in index order: in a
+// byte that compares in reverse (every byte of a descending index; under a
+// locale, the bytes of a descending field) the lowest key holds the largest
+// value. Example: the lowest key of a descending INTEGER index under language
+// 0 is FF FF FF FF FF, and its highest 00 00 00 00 00.
 //
 // Invariants: a key is exactly KeyLength() bytes; Compare is a total order
 // consistent with the B-tree's order; building never reads outside the record.
@@ -106,18 +113,20 @@ class TKeyLayout {
   void HighestKey(std::uint8_t* key) const { CompleteKey(key, 0, true); }
   void CompleteKey(std::uint8_t* key, int from, bool high) const;
   // Steps the key's byte `length - 1` to the next (previous) character or
-  // value, carrying into earlier bytes. False when no larger (smaller) key of
-  // that length exists; the key is then unchanged.
+  // value in index order, carrying into earlier bytes. False when no later
+  // (earlier) key of that length exists; the key is then unchanged.
   bool Successor(std::uint8_t* key, int length) const;
   bool Predecessor(std::uint8_t* key, int length) const;
 
  private:
   void Init();
   bool UsesCollation() const { return FLanguageId != 0 && !FSystem; }
-  bool StepByte(std::uint8_t* key, int length, bool up) const;
+  bool StepByte(std::uint8_t* key, int length, bool forward) const;
+  void InitReversed();
 
   std::vector<TKeyField> FFields;
   std::vector<TKeyByteRole> FRoles;
+  std::vector<bool> FReversed;  // per key byte: compares in reverse (index order)
   int FKeyLength = 0;
   bool FUnique = true;
   bool FDescending = false;

@@ -133,7 +133,7 @@ int TBlobBufferSet::Load(TDataCursor* cursor, TBlobFile& file, TBlobBuffer& buff
       if (block->total < 0 || block->total > blocks * dataSize)
         RaiseEngineError(kErrBlobBufferCorrupt, table);
       const std::size_t length = static_cast<std::size_t>(block->total);
-      buffer.content.assign(length, 0);
+      WithinMemory(table, [&] { buffer.content.assign(length, 0); });
       std::size_t copied = 0;
       std::unordered_set<std::int32_t> walked{block->key};
       bool dropped = false;
@@ -190,11 +190,12 @@ int TBlobBufferSet::Write(const TFieldDefinitions& fields, std::uint32_t field,
     return AnswerCode([&] { RaiseEngineError(kErrInvalidBlobLength, tableName_); });
   if (end > buffer->content.size() && offset == buffer->content.size()) {
     // Appending (the usual way a BLOB is filled): copy in without zero-filling first.
-    buffer->content.insert(buffer->content.end(), source, source + count);
+    WithinMemory(tableName_,
+                 [&] { buffer->content.insert(buffer->content.end(), source, source + count); });
     buffer->modified = true;
   } else {
     if (end > buffer->content.size()) {
-      buffer->content.resize(end, 0);
+      WithinMemory(tableName_, [&] { buffer->content.resize(end, 0); });
       buffer->modified = true;
     }
     if (count != 0) std::memcpy(buffer->content.data() + offset, source, count);
@@ -210,7 +211,7 @@ int TBlobBufferSet::Truncate(const TFieldDefinitions& fields, std::uint32_t fiel
   if (length > kMaxBlobLength)
     return AnswerCode([&] { RaiseEngineError(kErrInvalidBlobLength, tableName_); });
   if (length != buffer->content.size()) {
-    buffer->content.resize(length, 0);
+    WithinMemory(tableName_, [&] { buffer->content.resize(length, 0); });
     buffer->modified = true;
   }
   return 0;

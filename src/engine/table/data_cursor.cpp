@@ -84,6 +84,7 @@ void TDataCursor::Open() {
     if (FOptions.maintenance) return;
     if (FTable->NeedsRepair()) Rebuild();
     FIndex = (FOptions.naturalOrder || Index().NoPrimaryKey()) ? kNaturalOrder : kPrimarySlot;
+    ResetRange();
     FKey.assign(static_cast<std::size_t>(std::max(KeyLength(), 1)), 0);
     TakeCounters();
     ComputeRange();
@@ -288,6 +289,13 @@ void TDataCursor::ResetRange() {
   FRangeActive = false;
   FRangeStart.assign(kMaxKeyLength, 0x00);
   FRangeEnd.assign(kMaxKeyLength, 0xFF);
+  // The ends of the whole index in its own order: in a descending index the
+  // all-zero key comes last, not first.
+  if (FOpen && FTable != nullptr && !FLayouts.empty() && !NaturalOrder()) {
+    const TKeyLayout& layout = LayoutOf(Slot());
+    layout.LowestKey(FRangeStart.data());
+    layout.HighestKey(FRangeEnd.data());
+  }
   FRangeFirst = 1;
   FRangeLast = FOpen && FTable != nullptr ? Index().RecordCount() : 0;
 }
@@ -772,6 +780,12 @@ int TDataCursor::ReadCurrent(TRecordBuffer* record, bool lock, const TRecordBuff
     return code;
   }
   LoadCurrent();
+  if (FRecord[kRecordStatusOffset] != kRecordInUse) {
+    // Where a record was deleted without repositioning: nothing is current.
+    std::fill(FRecord.begin(), FRecord.end(), 0);
+    if (record != nullptr) record->assign(FRecordSize, 0);
+    return kErrNoCurrentRecord;
+  }
   if (record != nullptr) *record = FRecord;
   return kNavOk;
 }

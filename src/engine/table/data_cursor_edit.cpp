@@ -290,36 +290,36 @@ void TDataCursor::Delete(const TRecordBuffer& callerCopy, bool reposition) {
   ComputeRange();
   BitmapsAfterDelete(n);
   FTable->UnlockRecord(n);
-  // The cursor stands where the record was: the next fetch delivers the
-  // record after it.
-  if (reposition || true) {
-    std::fill(FRecord.begin(), FRecord.end(), 0);
-    if (ViewCount() == 0) {
-      First();
-    } else if (BitmapMode()) {
-      const std::uint32_t prior = Visible().FindPrior(n);
-      if (prior == 0) {
-        First();
-      } else {
-        FRecNo = static_cast<std::int32_t>(prior);
-        LoadCurrent();
-      }
+  std::fill(FRecord.begin(), FRecord.end(), 0);
+  if (!reposition) {
+    // The cursor stays where the record was, on nothing: reading the current
+    // record answers that there is none, and the next and prior fetches
+    // deliver its neighbours (the key and record number still order it).
+    return;
+  }
+  // The record after the deleted one becomes current; after the last one the
+  // cursor stands at the end.
+  if (ViewCount() == 0) {
+    First();
+  } else if (BitmapMode()) {
+    const std::uint32_t next = Visible().FindNext(n);
+    if (next == 0) {
+      Last();
     } else {
-      TIndexTree tree = Tree(Slot());
-      TIndexPosition at;
-      if (!tree.SeekAtMost(FKey.data(), KeyLength(), at)) {
-        First();
+      FRecNo = static_cast<std::int32_t>(next);
+      LoadCurrent();
+    }
+  } else {
+    TIndexTree tree = Tree(Slot());
+    TIndexPosition at;
+    if (!tree.SeekAtLeast(FKey.data(), KeyLength(), at)) {
+      Last();
+    } else {
+      SetCurrentFromIndex(tree, at);
+      if (InRange(FKey.data())) {
+        LoadCurrent();
       } else {
-        std::vector<std::uint8_t> key(static_cast<std::size_t>(KeyLength()));
-        std::int32_t rn = 0;
-        tree.ReadEntry(at, key.data(), &rn);
-        if (!InRange(key.data())) {
-          First();
-        } else {
-          FKey = key;
-          FRecNo = rn;
-          LoadCurrent();
-        }
+        Last();
       }
     }
   }

@@ -232,7 +232,8 @@ std::vector<std::uint8_t> TDataCursor::GetBlob(TRecordBuffer& record, std::uint3
   if (code != 0) RaiseEngineError(code, FName, FFields.at(field - 1).Name());
   std::uint32_t size = 0;
   FBlobs.Size(FFields, field, record.data(), FRecordSize, size);
-  std::vector<std::uint8_t> content(size);
+  std::vector<std::uint8_t> content;
+  WithinMemory(FName, [&] { content.resize(size); });
   std::uint32_t done = 0;
   code = FBlobs.Read(FFields, field, record.data(), FRecordSize, 0, size, content.data(), done);
   const int closed = FBlobs.Close(FFields, field, record.data(), FRecordSize);

@@ -8,11 +8,28 @@
 namespace engine {
 namespace {
 
+// Case under language 0 is mapped as English (United States) maps it, the
+// mapping the keys of a case-insensitive index are built with.
+constexpr platform::Lcid kLanguageZeroCaseLocale = platform::MakeLcid(platform::kLangEnglishUsa, 0);
+
 unsigned char FoldUpper(unsigned char c) {
   return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
+bool IsAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 int CompareBytes(std::string_view a, std::string_view b, bool caseInsensitive) {
+  if (caseInsensitive && (!IsAscii(a) || !IsAscii(b))) {
+    // Letters beyond ASCII: both sides through the locale's upper-case mapping.
+    const std::string upperA =
+        platform::LCMapStringA(kLanguageZeroCaseLocale, platform::kLcmapUppercase, a);
+    const std::string upperB =
+        platform::LCMapStringA(kLanguageZeroCaseLocale, platform::kLcmapUppercase, b);
+    return CompareBytes(upperA, upperB, false);
+  }
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
     unsigned char x = static_cast<unsigned char>(a[i]);
@@ -43,26 +60,16 @@ bool Collation::CharsEqual(char a, char b) const {
   return Compare(std::string_view(&a, 1), std::string_view(&b, 1)) == 0;
 }
 
+platform::Lcid Collation::CaseLocale() const {
+  return languageId == 0 ? kLanguageZeroCaseLocale : platform::MakeLcid(languageId, sortId);
+}
+
 std::string Collation::Upper(std::string_view s) const {
-  if (languageId == 0) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(FoldUpper(static_cast<unsigned char>(c)));
-    return out;
-  }
-  return platform::LCMapStringA(platform::MakeLcid(languageId, sortId), platform::kLcmapUppercase,
-                                s);
+  return platform::LCMapStringA(CaseLocale(), platform::kLcmapUppercase, s);
 }
 
 std::string Collation::Lower(std::string_view s) const {
-  if (languageId == 0) {
-    std::string out(s);
-    for (char& c : out) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-  }
-  return platform::LCMapStringA(platform::MakeLcid(languageId, sortId), platform::kLcmapLowercase,
-                                s);
+  return platform::LCMapStringA(CaseLocale(), platform::kLcmapLowercase, s);
 }
 
 }  // namespace engine

@@ -180,6 +180,41 @@ TEST_F(KeyBuildTest, LocaleComparisonFieldByField) {
   EXPECT_EQ(KeyOf(germanDesc, "a")[1], 'a');  // not inverted
 }
 
+// A field runs descending when its index or the field itself is descending,
+// both together included, in the bytewise order of language 0 and under a
+// locale alike.
+TEST_F(KeyBuildTest, DescendingIndexAndFieldAgreeBytewiseAndUnderALocale) {
+  const struct {
+    bool index, field;
+    int aBeforeB;  // sign of Compare("a", "b")
+  } cases[] = {{false, false, -1}, {false, true, 1}, {true, false, 1}, {true, true, 1}};
+  for (const auto& k : cases) {
+    for (std::uint16_t language : {std::uint16_t{0}, std::uint16_t{0x0409}}) {
+      SCOPED_TRACE(std::to_string(k.index) + std::to_string(k.field) + " language " +
+                   std::to_string(language));
+      const TKeyLayout layout(KeyFields(k.field), true, k.index, false, language, 0);
+      const int order = layout.Compare(KeyOf(layout, "a").data(), KeyOf(layout, "b").data());
+      EXPECT_EQ(order > 0 ? 1 : (order < 0 ? -1 : 0), k.aBeforeB);
+      // The bounds are the ends in that order.
+      Bytes low(static_cast<std::size_t>(layout.KeyLength()));
+      Bytes high(low.size());
+      layout.LowestKey(low.data());
+      layout.HighestKey(high.data());
+      for (const char* name : {"a", "b", "zz"}) {
+        EXPECT_LT(layout.Compare(low.data(), KeyOf(layout, name).data()), 0) << name;
+        EXPECT_GT(layout.Compare(high.data(), KeyOf(layout, name).data()), 0) << name;
+      }
+      // A key completed from its null flag covers every non-NULL name.
+      Bytes from = KeyOf(layout, "a");
+      Bytes to = from;
+      layout.CompleteKey(from.data(), 1, false);
+      layout.CompleteKey(to.data(), 1, true);
+      EXPECT_LE(layout.Compare(from.data(), KeyOf(layout, "zz").data()), 0);
+      EXPECT_GE(layout.Compare(to.data(), KeyOf(layout, "zz").data()), 0);
+    }
+  }
+}
+
 TEST_F(KeyBuildTest, BoundsSuccessorAndPredecessor) {
   const TKeyLayout plain(KeyFields(false), false, false, false, 0, 0);
   Bytes low(plain.KeyLength()), high(plain.KeyLength());
