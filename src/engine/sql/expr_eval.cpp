@@ -19,6 +19,8 @@ constexpr int kMaxRoundPlaces = 32;
 // Milliseconds added to a TIME are taken modulo a day; beyond this shift the
 // sum could leave 64 bits, and the result is NULL.
 constexpr std::int64_t kMaxTimeShift = std::int64_t{1} << 53;
+// 2^63: doubles below it in magnitude convert to 64-bit integers.
+constexpr double kInt64Bound = 9223372036854775808.0;
 
 std::int32_t Wrap32(std::int64_t v) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
@@ -79,7 +81,6 @@ bool WholeNumber(const TExpToken& node, std::int64_t& v) {
   }
   if (node.dataType != kFieldFloat) return false;
   const double d = node.AsDouble();
-  constexpr double kInt64Bound = 9223372036854775808.0;  // 2^63
   if (!(d >= -kInt64Bound && d < kInt64Bound) || std::trunc(d) != d) return false;
   v = static_cast<std::int64_t>(d);
   return true;
@@ -101,7 +102,6 @@ void SetNumberResult(TExpToken& result, double v) {
     }
   } else {
     const double r = std::round(v);
-    constexpr double kInt64Bound = 9223372036854775808.0;  // 2^63
     if (r >= -kInt64Bound && r < kInt64Bound) {
       SetIntegerResult(result, static_cast<std::int64_t>(r));
     } else {

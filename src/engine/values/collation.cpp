@@ -65,10 +65,22 @@ platform::Lcid Collation::CaseLocale() const {
 }
 
 std::string Collation::Upper(std::string_view s) const {
+  if (languageId == 0 && IsAscii(s)) {  // what the locale does to ASCII, without it
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(FoldUpper(static_cast<unsigned char>(c)));
+    return out;
+  }
   return platform::LCMapStringA(CaseLocale(), platform::kLcmapUppercase, s);
 }
 
 std::string Collation::Lower(std::string_view s) const {
+  if (languageId == 0 && IsAscii(s)) {
+    std::string out(s);
+    for (char& c : out) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+  }
   return platform::LCMapStringA(CaseLocale(), platform::kLcmapLowercase, s);
 }
 
