@@ -120,7 +120,15 @@ void TDataTable::CloseFiles() noexcept {
 }
 
 void TDataTable::OpenTable() {
-  if (FOpenCount == 0 && !FOpen) OpenFiles();
+  if (FOpenCount == 0 && !FOpen) {
+    OpenFiles();
+    try {
+      RecoverAtOpen();  // a commit cut short by a crash is rolled back first
+    } catch (...) {
+      CloseFiles();
+      throw;
+    }
+  }
   ++FOpenCount;
 }
 

@@ -183,6 +183,19 @@ class TDataTable : public TStorageHost {
   bool TakeReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
   bool ReleaseReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
   bool LocksSkipped() const { return FExclusive || FReadOnlyAttrFound; }
+  // ---- Journal (table_journal.cpp) ----
+  bool Journaled() const;
+  std::string JournalName() const;
+  bool HotJournalPresent() const;
+  bool TakeWriteRanges();
+  void ReleaseWriteRanges() noexcept;
+  bool RollBackHotJournal();
+  bool RecoverHotJournal(bool holdsRanges);
+  void RecoverUnderReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
+  void RecoverAtOpen();
+  void WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
+                    bool forceIndexHeader);
+  void JournaledWriteBack(bool trim, bool forceHeader, bool forceBlobHeader, bool forceIndexHeader);
 
   TDataDirectory* FDirectory;
   std::string FName;

@@ -1,0 +1,301 @@
+// TCommitJournal: the rollback journal of a table set's write-back (the
+// steps, the recovery rule and the byte layout are in commit_journal.h).
+#include "engine/files/commit_journal.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/errors.h"
+#include "engine/files/file_handler.h"
+#include "engine/files/file_list.h"
+#include "engine/files/table_names.h"
+
+namespace engine {
+namespace {
+
+constexpr char kJournalMagic[8] = {'O', 'R', 'V', 'J', 'N', 'L', '0', '1'};
+constexpr char kTrailerMagic[4] = {'J', 'E', 'N', 'D'};
+constexpr std::size_t kHeaderSize = 40;     // magic, file count, reserved, 3 lengths
+constexpr std::size_t kEntryHeadSize = 16;  // file number, reserved, offset, length
+constexpr std::size_t kTrailerSize = 16;    // magic, entry count, CRC-32, reserved
+constexpr std::size_t kLengthsOffset = 16;  // the three original lengths in the header
+constexpr std::int64_t kNoFile = -1;        // original length of a file the set lacks
+constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;  // what one read can take
+
+// CRC-32 with the reflected polynomial 0xEDB88320, table-driven.
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void Put64(std::vector<std::uint8_t>& out, std::int64_t value) {
+  const auto v = static_cast<std::uint64_t>(value);
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+std::int64_t Get64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return static_cast<std::int64_t>(v);
+}
+
+// One saved region, pointing into a checked journal image.
+struct TSavedRegion {
+  int file;
+  std::int64_t offset;
+  const std::uint8_t* bytes;
+  std::uint32_t length;
+};
+
+// A journal image that checked: the original lengths and the saved regions.
+struct TParsedJournal {
+  std::array<std::int64_t, kJournalFiles> lengths{};
+  std::vector<TSavedRegion> regions;
+};
+
+// Checks every field of `image` against its bounds; false for a journal cut
+// short or damaged.
+bool ParseJournal(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
+  if (image.size() < kHeaderSize + kTrailerSize) return false;
+  const std::uint8_t* p = image.data();
+  if (std::memcmp(p, kJournalMagic, sizeof kJournalMagic) != 0) return false;
+  if (Get32(p + 8) != kJournalFiles) return false;
+  const std::size_t body = image.size() - kTrailerSize;
+  const std::uint8_t* trailer = p + body;
+  if (std::memcmp(trailer, kTrailerMagic, sizeof kTrailerMagic) != 0) return false;
+  if (Get32(trailer + 8) != Crc32(p, body)) return false;
+  for (int f = 0; f < kJournalFiles; ++f) {
+    parsed.lengths[f] = Get64(p + kLengthsOffset + 8 * f);
+    if (parsed.lengths[f] < kNoFile) return false;
+  }
+  std::size_t at = kHeaderSize;
+  while (at < body) {
+    if (body - at < kEntryHeadSize) return false;
+    const int file = p[at];
+    const std::int64_t offset = Get64(p + at + 4);
+    const std::uint32_t length = Get32(p + at + 12);
+    at += kEntryHeadSize;
+    if (file >= kJournalFiles || offset < 0 || length == 0 || body - at < length) return false;
+    if (parsed.lengths[file] == kNoFile || offset + length > parsed.lengths[file]) return false;
+    parsed.regions.push_back({file, offset, p + at, length});
+    at += length;
+  }
+  return parsed.regions.size() == Get32(trailer + 4);
+}
+
+// Writes the saved regions back and cuts every file to its original length,
+// then flushes the files.
+void RollBack(const TParsedJournal& journal, const TJournalFiles& files) {
+  for (const TSavedRegion& r : journal.regions) {
+    TFileHandler* h = files[static_cast<std::size_t>(r.file)];
+    if (h == nullptr || !h->IsOpen()) continue;
+    TFileAccess access(*h);
+    h->Seek(r.offset, kSeekFromStart);
+    h->Write(r.bytes, static_cast<std::int32_t>(r.length));
+  }
+  for (int f = 0; f < kJournalFiles; ++f) {
+    TFileHandler* h = files[static_cast<std::size_t>(f)];
+    if (h == nullptr || !h->IsOpen() || journal.lengths[f] == kNoFile) continue;
+    if (h->GetSize() > journal.lengths[f]) {
+      TFileAccess access(*h);
+      h->Seek(journal.lengths[f], kSeekFromStart);
+      h->Write(nullptr, 0);
+    }
+    h->Flush();
+  }
+}
+
+void RemoveJournalFile(const std::string& name, bool inMemory) {
+  const std::int32_t removed = TFileList::Instance().RemoveFile(name, inMemory);
+  if (removed < 0) RaiseEngineError(-removed, name);
+}
+
+}  // namespace
+
+TCommitJournal::TCommitJournal(std::string journalName, const TJournalFiles& files, bool inMemory)
+    : FName(std::move(journalName)), FFiles(files), FInMemory(inMemory) {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    TFileHandler* h = FFiles[static_cast<std::size_t>(f)];
+    if (h == nullptr || !h->IsOpen()) {
+      FFiles[static_cast<std::size_t>(f)] = nullptr;
+      continue;
+    }
+    FPending[static_cast<std::size_t>(f)] = std::make_unique<TPendingWrites>(h->GetSize());
+    h->SetPendingWrites(FPending[static_cast<std::size_t>(f)].get());
+  }
+  FRecording = true;
+}
+
+TCommitJournal::~TCommitJournal() {
+  StopRecording();
+}
+
+void TCommitJournal::StopRecording() noexcept {
+  if (!FRecording) return;
+  for (TFileHandler* h : FFiles) {
+    if (h != nullptr) h->SetPendingWrites(nullptr);
+  }
+  FRecording = false;
+}
+
+std::string TCommitJournal::JournalName(const std::string& dataFileName) {
+  return ChangeFileExt(dataFileName, kJournalFileExt);
+}
+
+bool TCommitJournal::Exists(const std::string& journalName, bool inMemory) {
+  return TFileList::Instance().HasFile(journalName, inMemory);
+}
+
+std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
+  std::vector<std::uint8_t> image(kJournalMagic, kJournalMagic + sizeof kJournalMagic);
+  Put32(image, kJournalFiles);
+  Put32(image, 0);
+  for (const auto& pending : FPending) Put64(image, pending ? pending->OriginalSize() : kNoFile);
+  std::uint32_t entries = 0;
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (!pending) continue;
+    TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
+    for (const TPendingWrites::Region& r : pending->TouchedRegions()) {
+      // Regions are split so that each length fits the entry's 32 bits and
+      // one read.
+      constexpr std::int64_t kMaxRegion = std::int64_t{1} << 30;
+      for (std::int64_t done = 0; done < r.length; done += kMaxRegion) {
+        const auto length = static_cast<std::uint32_t>(std::min(kMaxRegion, r.length - done));
+        image.push_back(static_cast<std::uint8_t>(f));
+        image.insert(image.end(), 3, 0);
+        Put64(image, r.first + done);
+        Put32(image, length);
+        const std::size_t at = image.size();
+        image.resize(at + length);
+        TFileAccess access(h);
+        h.Seek(r.first + done, kSeekFromStart);
+        h.Read(image.data() + at, static_cast<std::int32_t>(length));
+        ++entries;
+      }
+    }
+  }
+  const std::uint32_t crc = Crc32(image.data(), image.size());
+  image.insert(image.end(), kTrailerMagic, kTrailerMagic + sizeof kTrailerMagic);
+  Put32(image, entries);
+  Put32(image, crc);
+  Put32(image, 0);
+  return image;
+}
+
+void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
+  TFileHandler journal(nullptr);
+  journal.SetFileName(FName);
+  journal.SetInMemory(FInMemory);
+  try {
+    journal.CreateNew();
+    for (std::size_t done = 0; done < image.size();) {
+      const std::size_t chunk = std::min<std::size_t>(image.size() - done, 1u << 30);
+      journal.Write(image.data() + done, static_cast<std::int32_t>(chunk));
+      done += chunk;
+    }
+    journal.Flush();
+    journal.Close();
+  } catch (...) {
+    // No table file was touched: a journal cut short goes away.
+    journal.Close();
+    try {
+      RemoveJournalFile(FName, FInMemory);
+    } catch (const EDatabaseError&) {
+      // A leftover partial journal fails its check and is deleted by the
+      // next recovery; a whole one only puts back the unchanged bytes.
+    }
+    throw;
+  }
+}
+
+void TCommitJournal::Apply() {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (!pending || pending->Empty()) continue;
+    TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
+    for (const TPendingWrites::Operation& op : pending->Operations()) {
+      TFileAccess access(h);
+      h.Seek(op.offset, kSeekFromStart);
+      if (op.cut) {
+        h.Write(nullptr, 0);
+      } else {
+        h.Write(op.bytes.data(), static_cast<std::int32_t>(op.bytes.size()));
+      }
+    }
+  }
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (pending && !pending->Empty()) FFiles[static_cast<std::size_t>(f)]->Flush();
+  }
+}
+
+void TCommitJournal::Commit() {
+  StopRecording();
+  bool anything = false;
+  for (const auto& pending : FPending) anything = anything || (pending && !pending->Empty());
+  if (!anything) return;
+  const std::vector<std::uint8_t> image = BuildJournal();
+  WriteJournal(image);
+  try {
+    Apply();
+  } catch (...) {
+    try {
+      TParsedJournal parsed;
+      if (ParseJournal(image, parsed)) RollBack(parsed, FFiles);
+      RemoveJournalFile(FName, FInMemory);
+    } catch (const EDatabaseError&) {
+      // The journal stays: the next user of the table rolls back from it.
+    }
+    throw;
+  }
+  RemoveJournalFile(FName, FInMemory);
+}
+
+bool TCommitJournal::Recover(const std::string& journalName, const TJournalFiles& files,
+                             bool inMemory) {
+  if (!Exists(journalName, inMemory)) return false;
+  std::vector<std::uint8_t> image;
+  {
+    TFileHandler journal(nullptr);
+    journal.SetFileName(journalName);
+    journal.SetInMemory(inMemory);
+    journal.Open();
+    const std::int64_t size = journal.GetSize();
+    // Too large for one read: left in place rather than taken for a cut one.
+    if (size >= kMaxJournalSize) RaiseEngineError(kErrReadFailed, journalName);
+    if (size > 0) {
+      image.resize(static_cast<std::size_t>(size));
+      TFileAccess access(journal);
+      journal.Seek(0, kSeekFromStart);
+      const std::int32_t got =
+          journal.Read(image.data(), static_cast<std::int32_t>(image.size()), true);
+      image.resize(static_cast<std::size_t>(std::max(got, std::int32_t{0})));
+    }
+    journal.Close();
+  }
+  TParsedJournal parsed;
+  // A journal that does not check was cut short before any table file was
+  // touched: there is nothing to put back.
+  if (ParseJournal(image, parsed)) RollBack(parsed, files);
+  RemoveJournalFile(journalName, inMemory);
+  return true;
+}
+
+}  // namespace engine

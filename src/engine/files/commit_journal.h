@@ -1,0 +1,129 @@
+// TCommitJournal: makes one write-back of a table set atomic. After a crash
+// or a power cut at any instant, the next user of the table finds the three
+// files exactly as they were before the write-back or exactly as after it.
+//
+// How a journaled write-back runs
+// -------------------------------
+//  1. Record. Each open file of the set records its writes and cuts in memory
+//     (pending_writes.h); the write-back code runs unchanged over them and
+//     nothing reaches the files.
+//  2. Journal. The rollback journal N.JNL (beside N.DAT, same name, extension
+//     ".JNL") is created with the original length of each file and the
+//     original bytes of every region the recorded operations overwrite or
+//     cut off; bytes appended past a file's original end are not copied, the
+//     original length is enough to cut them off again. The journal is written
+//     in one piece and flushed; its first flush also makes its directory
+//     entry durable. Until this flush has returned no table file is touched.
+//  3. Apply. The recorded operations are replayed on the files in their
+//     order, and every changed file is flushed.
+//  4. Finish. The journal is deleted (the deletion is made durable). This is
+//     the instant the write-back takes effect for a later opener.
+//
+// A failure in step 1 or 2 leaves the files untouched (a partial journal is
+// deleted). A failure in step 3 puts the original bytes back at once from the
+// journal still in memory and cuts the files to their original lengths; when
+// even that fails the journal stays on disk for the next opener.
+//
+// Hot journal and recovery
+// ------------------------
+// A journal exists only while a write-back runs under the table's write lock
+// (the index file's write range and, with BLOBs, the BLOB file's), or after
+// its writer died. So whoever holds a reader slot or the write range and
+// still sees a journal has found a hot journal: it takes the write ranges,
+// and Recover() rolls the files back. A journal that does not check (short,
+// wrong magic, wrong checksum) was cut short in step 2, before any table file
+// was touched, and is only deleted. Recovery is idempotent: a crash during
+// recovery is mended by the next recovery.
+//
+// Journal format (little-endian throughout)
+// -----------------------------------------
+// Header, 40 bytes:
+//   offset size  meaning
+//        0    8  magic "ORVJNL01"
+//        8    4  number of files described: 3 (0 data, 1 index, 2 BLOB)
+//       12    4  reserved, 0
+//       16    8  original length of the data file
+//       24    8  original length of the index file
+//       32    8  original length of the BLOB file, -1 when the set has none
+// Then one entry per saved region, in any order:
+//        0    1  file number (0, 1 or 2)
+//        1    3  reserved, 0
+//        4    8  offset of the region in that file
+//       12    4  length n of the region, 1 or more
+//       16    n  the region's original bytes
+// Trailer, 16 bytes:
+//        0    4  magic "JEND"
+//        4    4  number of entries
+//        8    4  CRC-32 (polynomial 0xEDB88320) of every byte before the trailer
+//       12    4  reserved, 0
+//
+// Worked example: a commit of one new row to a table without BLOBs, whose
+// data file is 1000 bytes and index file 12288 bytes long, rewrites the
+// 127-byte data header at 0, appends the record at 1000, and rewrites the
+// 4096-byte index header at 0 and the index page at 4096. The journal holds
+// the header (lengths 1000, 12288, -1), the entries (0, 0, 127, the old data
+// header), (1, 0, 4096, the old index header) and (1, 4096, 4096, the old
+// page), and the trailer: 40 + 143 + 4112 + 4112 + 16 = 8423 bytes. The
+// appended record is not in it: rolling back cuts the data file to 1000.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/files/pending_writes.h"
+
+namespace engine {
+
+class TFileHandler;
+
+// Number of files a journal describes and the file numbers used in it.
+inline constexpr int kJournalFiles = 3;
+inline constexpr int kJournalDataFile = 0;
+inline constexpr int kJournalIndexFile = 1;
+inline constexpr int kJournalBlobFile = 2;
+inline constexpr char kJournalFileExt[] = ".JNL";
+
+// The three files of a set in journal file order; a null entry: no such file.
+using TJournalFiles = std::array<TFileHandler*, kJournalFiles>;
+
+class TCommitJournal {
+ public:
+  // Starts recording on every open file of `files`. `journalName` is the
+  // journal's file name (JournalName of the data file).
+  TCommitJournal(std::string journalName, const TJournalFiles& files, bool inMemory);
+  // Stops recording; operations not committed are dropped.
+  ~TCommitJournal();
+  TCommitJournal(const TCommitJournal&) = delete;
+  TCommitJournal& operator=(const TCommitJournal&) = delete;
+
+  // Steps 2 to 4 above. Raises the engine error of the failing step (9218
+  // for a failed write or flush) after putting the files back as they were.
+  void Commit();
+
+  // N.JNL for the data file N.DAT (any extension replaced).
+  static std::string JournalName(const std::string& dataFileName);
+  // Whether a journal of that name exists.
+  static bool Exists(const std::string& journalName, bool inMemory);
+  // Rolls the files back from the journal `journalName` when one exists, and
+  // deletes it. The caller holds the write ranges and the files are open for
+  // writing. True when a journal was found.
+  static bool Recover(const std::string& journalName, const TJournalFiles& files, bool inMemory);
+
+ private:
+  void StopRecording() noexcept;
+  std::vector<std::uint8_t> BuildJournal();
+  void WriteJournal(const std::vector<std::uint8_t>& image);
+  void Apply();
+  void DeleteJournal();
+
+  std::string FName;
+  TJournalFiles FFiles;
+  bool FInMemory;
+  std::array<std::unique_ptr<TPendingWrites>, kJournalFiles> FPending;
+  bool FRecording = false;
+};
+
+}  // namespace engine
