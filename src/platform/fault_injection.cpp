@@ -19,14 +19,19 @@ bool gPlanSet = false;  // by SetFaultPlan or from the environment
 std::atomic<std::uint64_t> gWrites{0};
 std::atomic<std::uint64_t> gFlushes{0};
 
-// Parses ORV_FAULT_AT (see the header); an unreadable value installs nothing.
 FaultPlan PlanFromEnvironment() {
   FaultPlan plan;
   const char* text = std::getenv("ORV_FAULT_AT");
-  if (text == nullptr) return plan;
+  if (text != nullptr) ParseFaultPlan(text, plan);
+  return plan;
+}
+
+}  // namespace
+
+bool ParseFaultPlan(std::string_view text, FaultPlan& plan) {
   const std::string value(text);
   const auto first = value.find(':');
-  if (first == std::string::npos) return plan;
+  if (first == std::string::npos) return false;
   const std::string count = value.substr(0, first);
   const auto second = value.find(':', first + 1);
   const std::string action =
@@ -34,26 +39,26 @@ FaultPlan PlanFromEnvironment() {
   const std::string kind = second == std::string::npos ? "all" : value.substr(second + 1);
   char* end = nullptr;
   const unsigned long long n = std::strtoull(count.c_str(), &end, 10);
-  if (end == count.c_str() || *end != '\0' || n == 0) return plan;
+  if (count.empty() || *end != '\0' || n == 0 || count[0] == '-') return false;
+  FaultPlan read;
+  read.at = n;
   if (action == "fail") {
-    plan.action = FaultAction::Fail;
+    read.action = FaultAction::Fail;
   } else if (action == "kill") {
-    plan.action = FaultAction::Kill;
+    read.action = FaultAction::Kill;
   } else {
-    return plan;
+    return false;
   }
   if (kind == "write") {
-    plan.kind = FaultKind::Write;
+    read.kind = FaultKind::Write;
   } else if (kind == "flush") {
-    plan.kind = FaultKind::Flush;
+    read.kind = FaultKind::Flush;
   } else if (kind != "all") {
-    return FaultPlan{};
+    return false;
   }
-  plan.at = n;
-  return plan;
+  plan = read;
+  return true;
 }
-
-}  // namespace
 
 void SetFaultPlan(const FaultPlan& plan) {
   std::lock_guard<std::mutex> guard(gPlanMutex);

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace platform {
 
@@ -36,6 +37,9 @@ struct FaultPlan {
   bool sticky = false;
 };
 
+// Reads a plan in the form of ORV_FAULT_AT; false (and `plan` untouched)
+// when the text does not read.
+bool ParseFaultPlan(std::string_view text, FaultPlan& plan);
 // Installs `plan` and restarts the counts of this process.
 void SetFaultPlan(const FaultPlan& plan);
 // Removes any plan (counting goes on).
