@@ -9,6 +9,8 @@
 #include "engine/files/file_handler.h"
 #include "engine/files/file_list.h"
 #include "engine/files/table_names.h"
+#include "platform/exact_names.h"
+#include "platform/paths.h"
 
 namespace engine {
 namespace {
@@ -128,8 +130,8 @@ void RemoveJournalFile(const std::string& name, bool inMemory) {
 
 }  // namespace
 
-TCommitJournal::TCommitJournal(std::string journalName, const TJournalFiles& files, bool inMemory)
-    : FName(std::move(journalName)), FFiles(files), FInMemory(inMemory) {
+TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files)
+    : FJournal(std::move(journal)), FFiles(files) {
   for (int f = 0; f < kJournalFiles; ++f) {
     TFileHandler* h = FFiles[static_cast<std::size_t>(f)];
     if (h == nullptr || !h->IsOpen()) {
@@ -154,12 +156,25 @@ void TCommitJournal::StopRecording() noexcept {
   FRecording = false;
 }
 
-std::string TCommitJournal::JournalName(const std::string& dataFileName) {
-  return ChangeFileExt(dataFileName, kJournalFileExt);
+TJournalLocation TCommitJournal::Locate(const std::string& dataFileName, bool inMemory) {
+  TJournalLocation journal;
+  journal.inMemory = inMemory;
+  journal.name = ChangeFileExt(dataFileName, kJournalFileExt);
+  if (inMemory) return journal;
+  const std::optional<std::string> data = platform::ExistingHostPath(dataFileName);
+  if (!data) return journal;
+  const std::size_t slash = data->rfind('/');
+  const std::size_t dot = data->rfind('.');
+  const std::size_t stem =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : data->size();
+  journal.hostPath = data->substr(0, stem) + kJournalFileExt;
+  journal.name = platform::ToWindowsPath(journal.hostPath);
+  return journal;
 }
 
-bool TCommitJournal::Exists(const std::string& journalName, bool inMemory) {
-  return TFileList::Instance().HasFile(journalName, inMemory);
+bool TCommitJournal::Exists(const TJournalLocation& journal) {
+  if (!journal.hostPath.empty()) return platform::HostPathExists(journal.hostPath);
+  return TFileList::Instance().HasFile(journal.name, journal.inMemory);
 }
 
 std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
@@ -201,8 +216,8 @@ std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
 
 void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
   TFileHandler journal(nullptr);
-  journal.SetFileName(FName);
-  journal.SetInMemory(FInMemory);
+  journal.SetFileName(FJournal.name);
+  journal.SetInMemory(FJournal.inMemory);
   try {
     journal.CreateNew();
     for (std::size_t done = 0; done < image.size();) {
@@ -216,7 +231,7 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
     // No table file was touched: a journal cut short goes away.
     journal.Close();
     try {
-      RemoveJournalFile(FName, FInMemory);
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
     } catch (const EDatabaseError&) {
       // A leftover partial journal fails its check and is deleted by the
       // next recovery; a whole one only puts back the unchanged bytes.
@@ -259,18 +274,19 @@ void TCommitJournal::Commit() {
     try {
       TParsedJournal parsed;
       if (ParseJournal(image, parsed)) RollBack(parsed, FFiles);
-      RemoveJournalFile(FName, FInMemory);
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
     } catch (const EDatabaseError&) {
       // The journal stays: the next user of the table rolls back from it.
     }
     throw;
   }
-  RemoveJournalFile(FName, FInMemory);
+  RemoveJournalFile(FJournal.name, FJournal.inMemory);
 }
 
-bool TCommitJournal::Recover(const std::string& journalName, const TJournalFiles& files,
-                             bool inMemory) {
-  if (!Exists(journalName, inMemory)) return false;
+bool TCommitJournal::Recover(const TJournalLocation& location, const TJournalFiles& files) {
+  if (!Exists(location)) return false;
+  const std::string& journalName = location.name;
+  const bool inMemory = location.inMemory;
   std::vector<std::uint8_t> image;
   {
     TFileHandler journal(nullptr);

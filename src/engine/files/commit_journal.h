@@ -89,11 +89,20 @@ inline constexpr char kJournalFileExt[] = ".JNL";
 // The three files of a set in journal file order; a null entry: no such file.
 using TJournalFiles = std::array<TFileHandler*, kJournalFiles>;
 
+// Where a set's journal lives: N.JNL beside the data file, spelled after the
+// data file as it is on disk (so that every process, whatever case it opened
+// the table with, names the same journal), and for a file on disk its host
+// path, whose presence is one exact look-up.
+struct TJournalLocation {
+  std::string name;      // for the file registry
+  std::string hostPath;  // empty: ask the registry
+  bool inMemory = false;
+};
+
 class TCommitJournal {
  public:
-  // Starts recording on every open file of `files`. `journalName` is the
-  // journal's file name (JournalName of the data file).
-  TCommitJournal(std::string journalName, const TJournalFiles& files, bool inMemory);
+  // Starts recording on every open file of `files`.
+  TCommitJournal(TJournalLocation journal, const TJournalFiles& files);
   // Stops recording; operations not committed are dropped.
   ~TCommitJournal();
   TCommitJournal(const TCommitJournal&) = delete;
@@ -103,14 +112,14 @@ class TCommitJournal {
   // for a failed write or flush) after putting the files back as they were.
   void Commit();
 
-  // N.JNL for the data file N.DAT (any extension replaced).
-  static std::string JournalName(const std::string& dataFileName);
-  // Whether a journal of that name exists.
-  static bool Exists(const std::string& journalName, bool inMemory);
-  // Rolls the files back from the journal `journalName` when one exists, and
-  // deletes it. The caller holds the write ranges and the files are open for
-  // writing. True when a journal was found.
-  static bool Recover(const std::string& journalName, const TJournalFiles& files, bool inMemory);
+  // The journal of the existing data file `dataFileName` (N.DAT: N.JNL).
+  static TJournalLocation Locate(const std::string& dataFileName, bool inMemory);
+  // Whether the journal exists.
+  static bool Exists(const TJournalLocation& journal);
+  // Rolls the files back from the journal when one exists, and deletes it.
+  // The caller holds the write ranges and the files are open for writing.
+  // True when a journal was found.
+  static bool Recover(const TJournalLocation& journal, const TJournalFiles& files);
 
  private:
   void StopRecording() noexcept;
@@ -119,9 +128,8 @@ class TCommitJournal {
   void Apply();
   void DeleteJournal();
 
-  std::string FName;
+  TJournalLocation FJournal;
   TJournalFiles FFiles;
-  bool FInMemory;
   std::array<std::unique_ptr<TPendingWrites>, kJournalFiles> FPending;
   bool FRecording = false;
 };

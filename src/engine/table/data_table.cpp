@@ -85,6 +85,7 @@ void TDataTable::OpenFiles() {
   FHasWritten = false;
   try {
     FDataFile->Open();
+    if (Journaled()) FJournal = TCommitJournal::Locate(FDataFile->FileName(), FInMemory);
     FIndexFile->SetEncrypted(FDataFile->Encrypted());
     if (!FIndexFile->Exists()) {
       // A lost index file is made again, empty; the first cursor rebuilds

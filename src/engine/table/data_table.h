@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/files/commit_journal.h"
 #include "engine/files/table_names.h"
 #include "engine/storage/blob_file.h"
 #include "engine/storage/data_file.h"
@@ -185,7 +186,6 @@ class TDataTable : public TStorageHost {
   bool LocksSkipped() const { return FExclusive || FReadOnlyAttrFound; }
   // ---- Journal (table_journal.cpp) ----
   bool Journaled() const;
-  std::string JournalName() const;
   bool HotJournalPresent() const;
   bool TakeWriteRanges();
   void ReleaseWriteRanges() noexcept;
@@ -222,6 +222,7 @@ class TDataTable : public TStorageHost {
   std::unique_ptr<TDataFile> FDataFile;
   std::unique_ptr<TIndexFile> FIndexFile;
   std::unique_ptr<TBlobFile> FBlobFile;
+  TJournalLocation FJournal;  // found at open (table_journal.cpp)
 };
 
 }  // namespace engine

@@ -12,12 +12,8 @@ bool TDataTable::Journaled() const {
   return !FInMemory && !FTemporary;
 }
 
-std::string TDataTable::JournalName() const {
-  return TCommitJournal::JournalName(FDataFile->FileName());
-}
-
 bool TDataTable::HotJournalPresent() const {
-  return Journaled() && TCommitJournal::Exists(JournalName(), FInMemory);
+  return Journaled() && TCommitJournal::Exists(FJournal);
 }
 
 // ---- Write ranges for a journal -----------------------------------------------------
@@ -41,7 +37,7 @@ void TDataTable::ReleaseWriteRanges() noexcept {
 bool TDataTable::RollBackHotJournal() {
   const TJournalFiles files = {FDataFile.get(), FIndexFile.get(),
                                HasBlobs() ? FBlobFile.get() : nullptr};
-  if (!TCommitJournal::Recover(JournalName(), files, FInMemory)) return false;
+  if (!TCommitJournal::Recover(FJournal, files)) return false;
   // What is cached may stem from before the files were put back.
   DiscardCaches(false, true);
   return true;
@@ -121,8 +117,7 @@ void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool forceBlobH
   try {
     {
       TCommitJournal journal(
-          JournalName(),
-          {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr}, FInMemory);
+          FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr});
       WriteBackAll(trim, forceHeader, false, forceBlobHeader, forceIndexHeader);
       journal.Commit();
     }

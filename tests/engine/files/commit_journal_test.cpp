@@ -113,6 +113,7 @@ class CommitJournalTest : public engine_test::DriveDTest {
     handlers_[2]->Seek(10, engine::kSeekFromStart);
     handlers_[2]->Write(nullptr, 0);
   }
+  static engine::TJournalLocation Journal() { return TCommitJournal::Locate(Name(0), false); }
   bool JournalExists() const { return std::filesystem::exists(Host("T.JNL")); }
 
   static constexpr const char* kExt[3] = {"DAT", "IDX", "BLB"};
@@ -122,7 +123,7 @@ class CommitJournalTest : public engine_test::DriveDTest {
 TEST_F(CommitJournalTest, CommitLandsWholeAndLeavesNoJournal) {
   const std::string before[3] = {Read(0), Read(1), Read(2)};
   {
-    TCommitJournal journal(TCommitJournal::JournalName(Name(0)), Files(), false);
+    TCommitJournal journal(Journal(), Files());
     RecordChanges();
     EXPECT_EQ(Read(0), before[0]) << "recorded writes reach the file only at commit";
     EXPECT_EQ(handlers_[2]->GetSize(), 10);
@@ -141,7 +142,7 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
   std::uint64_t operations = 0;
   {
     platform::SetFaultPlan({});
-    TCommitJournal journal(TCommitJournal::JournalName(Name(0)), Files(), false);
+    TCommitJournal journal(Journal(), Files());
     RecordChanges();
     journal.Commit();
     operations = platform::FaultOperationCount();
@@ -155,7 +156,7 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
       handlers_[i]->Open();
     }
     platform::SetFaultPlan({at, platform::FaultAction::Fail, platform::FaultKind::All, false});
-    TCommitJournal journal(TCommitJournal::JournalName(Name(0)), Files(), false);
+    TCommitJournal journal(Journal(), Files());
     RecordChanges();
     EXPECT_EQ(engine_test::EngineCodeOf([&] { journal.Commit(); }), engine::kErrWriteFailed);
     platform::ClearFaultPlan();
@@ -173,7 +174,7 @@ TEST_F(CommitJournalTest, RecoveryRollsBackAWholeJournalAndDropsADamagedOne) {
   // failing too (sticky), so that the journal stays.
   platform::SetFaultPlan({3, platform::FaultAction::Fail, platform::FaultKind::All, true});
   {
-    TCommitJournal journal(TCommitJournal::JournalName(Name(0)), Files(), false);
+    TCommitJournal journal(Journal(), Files());
     RecordChanges();
     EXPECT_NE(engine_test::EngineCodeOf([&] { journal.Commit(); }), 0);
   }
@@ -208,11 +209,11 @@ TEST_F(CommitJournalTest, RecoveryRollsBackAWholeJournalAndDropsADamagedOne) {
     const std::string torn[3] = {Read(0), Read(1), Read(2)};
     for (auto& h : handlers_) h->Open();
     std::ofstream(Host("T.JNL"), std::ios::binary) << c.journal;
-    EXPECT_TRUE(TCommitJournal::Recover(TCommitJournal::JournalName(Name(0)), Files(), false));
+    EXPECT_TRUE(TCommitJournal::Recover(Journal(), Files()));
     EXPECT_FALSE(JournalExists());
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(i), c.restores ? before[i] : torn[i]) << i;
   }
-  EXPECT_FALSE(TCommitJournal::Recover(TCommitJournal::JournalName(Name(0)), Files(), false));
+  EXPECT_FALSE(TCommitJournal::Recover(Journal(), Files()));
 }
 
 }  // namespace

@@ -262,6 +262,35 @@ TEST_F(TableTest, AReaderAcrossAWritersCrashSeesTheStateBefore) {
   EXPECT_TRUE(report.Ok()) << report.Describe();
 }
 
+// The journal of a writer that opened the table as "Back" is found by an
+// opener that spells it "back.dat": both name it after the data file on disk.
+TEST_F(TableTest, AHotJournalIsFoundWhateverCaseTheTableIsOpenedWith) {
+  CreateCatalog();
+  {
+    auto c = OpenCursor();
+    for (int i = 0; i < 5; ++i) PutCatalogRow(*c, i, 2000);
+  }
+  const std::string before = [&] {
+    auto c = OpenCursor();
+    return crash_test::DumpRows(*c);
+  }();
+  const ChildEnd end = RunInChild([] {
+    engine::TDataSession session;
+    TDataCursor c(session.OpenDirectory("", "D:\\Db"), "Back");
+    c.Open();
+    c.Table()->Directory()->StartTransaction();
+    PutCatalogRow(c, 9, 7000);
+    platform::SetFaultPlan({3, platform::FaultAction::Kill});
+    c.Table()->Directory()->Commit();
+    return 0;
+  });
+  ASSERT_TRUE(end.killed);
+  ASSERT_TRUE(std::filesystem::exists(Host("Db/Back.JNL")));
+  auto c = OpenCursor("back.dat");
+  EXPECT_EQ(crash_test::DumpRows(*c), before);
+  EXPECT_FALSE(std::filesystem::exists(Host("Db/Back.JNL")));
+}
+
 // ---- SIGKILL at random moments of a long run of commits ------------------------------
 
 // Commit i (from 1) inserts rows 3i, 3i+1, 3i+2, gives row 3(i-1) a BLOB of
