@@ -17,11 +17,12 @@ namespace {
 
 constexpr char kJournalMagic[8] = {'O', 'R', 'V', 'J', 'N', 'L', '0', '1'};
 constexpr char kTrailerMagic[4] = {'J', 'E', 'N', 'D'};
-constexpr std::size_t kHeaderSize = 40;     // magic, file count, reserved, 3 lengths
-constexpr std::size_t kEntryHeadSize = 16;  // file number, reserved, offset, length
-constexpr std::size_t kTrailerSize = 16;    // magic, entry count, CRC-32, reserved
-constexpr std::size_t kLengthsOffset = 16;  // the three original lengths in the header
-constexpr std::int64_t kNoFile = -1;        // original length of a file the set lacks
+constexpr std::size_t kLengthsOffset = 16;    // the three original lengths in the header
+constexpr std::size_t kHeaderCrcOffset = 40;  // CRC-32 of the header's bytes before it
+constexpr std::size_t kHeaderSize = 48;       // ... lengths, header CRC, reserved
+constexpr std::size_t kEntryHeadSize = 16;    // file number, reserved, offset, length
+constexpr std::size_t kTrailerSize = 16;      // magic, entry count, CRC-32, reserved
+constexpr std::int64_t kNoFile = -1;          // original length of a file the set lacks
 constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;  // what one read can take
 
 // CRC-32 with the reflected polynomial 0xEDB88320, table-driven.
@@ -71,34 +72,51 @@ struct TParsedJournal {
   std::vector<TSavedRegion> regions;
 };
 
-// Checks every field of `image` against its bounds; false for a journal cut
-// short or damaged.
-bool ParseJournal(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
+// What a journal image holds.
+enum class TJournalState {
+  kInvalid,      // the header does not check: no table file was touched
+  kLengthsOnly,  // the header checks, the rest not: only appends were made
+  kWhole,        // everything checks
+};
+
+// The entries and trailer after a header that checked; false (no regions)
+// when they do not check.
+bool ParseEntries(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
   if (image.size() < kHeaderSize + kTrailerSize) return false;
   const std::uint8_t* p = image.data();
-  if (std::memcmp(p, kJournalMagic, sizeof kJournalMagic) != 0) return false;
-  if (Get32(p + 8) != kJournalFiles) return false;
   const std::size_t body = image.size() - kTrailerSize;
   const std::uint8_t* trailer = p + body;
   if (std::memcmp(trailer, kTrailerMagic, sizeof kTrailerMagic) != 0) return false;
   if (Get32(trailer + 8) != Crc32(p, body)) return false;
-  for (int f = 0; f < kJournalFiles; ++f) {
-    parsed.lengths[f] = Get64(p + kLengthsOffset + 8 * f);
-    if (parsed.lengths[f] < kNoFile) return false;
-  }
   std::size_t at = kHeaderSize;
   while (at < body) {
-    if (body - at < kEntryHeadSize) return false;
+    if (body - at < kEntryHeadSize) break;
     const int file = p[at];
     const std::int64_t offset = Get64(p + at + 4);
     const std::uint32_t length = Get32(p + at + 12);
     at += kEntryHeadSize;
-    if (file >= kJournalFiles || offset < 0 || length == 0 || body - at < length) return false;
-    if (parsed.lengths[file] == kNoFile || offset + length > parsed.lengths[file]) return false;
+    if (file >= kJournalFiles || offset < 0 || length == 0 || body - at < length) break;
+    if (parsed.lengths[file] == kNoFile || offset + length > parsed.lengths[file]) break;
     parsed.regions.push_back({file, offset, p + at, length});
     at += length;
   }
-  return parsed.regions.size() == Get32(trailer + 4);
+  if (at == body && parsed.regions.size() == Get32(trailer + 4)) return true;
+  parsed.regions.clear();
+  return false;
+}
+
+// Checks every field of `image` against its bounds.
+TJournalState ParseJournal(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
+  if (image.size() < kHeaderSize) return TJournalState::kInvalid;
+  const std::uint8_t* p = image.data();
+  if (std::memcmp(p, kJournalMagic, sizeof kJournalMagic) != 0) return TJournalState::kInvalid;
+  if (Get32(p + 8) != kJournalFiles) return TJournalState::kInvalid;
+  if (Get32(p + kHeaderCrcOffset) != Crc32(p, kHeaderCrcOffset)) return TJournalState::kInvalid;
+  for (int f = 0; f < kJournalFiles; ++f) {
+    parsed.lengths[f] = Get64(p + kLengthsOffset + 8 * f);
+    if (parsed.lengths[f] < kNoFile) return TJournalState::kInvalid;
+  }
+  return ParseEntries(image, parsed) ? TJournalState::kWhole : TJournalState::kLengthsOnly;
 }
 
 // Writes the saved regions back and cuts every file to its original length,
@@ -138,14 +156,72 @@ TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& fi
       FFiles[static_cast<std::size_t>(f)] = nullptr;
       continue;
     }
-    FPending[static_cast<std::size_t>(f)] = std::make_unique<TPendingWrites>(h->GetSize());
-    h->SetPendingWrites(FPending[static_cast<std::size_t>(f)].get());
+    auto& pending = FPending[static_cast<std::size_t>(f)];
+    pending = std::make_unique<TPendingWrites>(h->GetSize());
+    pending->SetBeforeDirectWrite([this] { WriteHeader(); });
+    h->SetPendingWrites(pending.get());
   }
   FRecording = true;
 }
 
 TCommitJournal::~TCommitJournal() {
   StopRecording();
+  if (!FFinished && FJournalFile) {
+    // Given up after appends were made: cut them off again.
+    try {
+      CutToOriginalLengths();
+      FJournalFile->Close();
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
+    } catch (const EDatabaseError&) {
+      // The journal stays; the next user of the table cuts them off.
+    }
+  }
+}
+
+std::vector<std::uint8_t> TCommitJournal::HeaderBytes() const {
+  std::vector<std::uint8_t> image(kJournalMagic, kJournalMagic + sizeof kJournalMagic);
+  Put32(image, kJournalFiles);
+  Put32(image, 0);
+  for (const auto& pending : FPending) Put64(image, pending ? pending->OriginalSize() : kNoFile);
+  Put32(image, Crc32(image.data(), image.size()));
+  Put32(image, 0);
+  return image;
+}
+
+void TCommitJournal::WriteHeader() {
+  if (FJournalFile) return;
+  auto journal = std::make_unique<TFileHandler>(nullptr);
+  journal->SetFileName(FJournal.name);
+  journal->SetInMemory(FJournal.inMemory);
+  try {
+    journal->CreateNew();
+    const std::vector<std::uint8_t> header = HeaderBytes();
+    journal->Write(header.data(), static_cast<std::int32_t>(header.size()));
+    journal->Flush();  // with the journal's directory entry
+  } catch (...) {
+    journal->Close();
+    try {
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
+    } catch (const EDatabaseError&) {
+      // Nothing was appended yet: a leftover header only cuts nothing off.
+    }
+    throw;
+  }
+  FJournalFile = std::move(journal);
+}
+
+void TCommitJournal::CutToOriginalLengths() {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (!pending || pending->StoredSize() == pending->OriginalSize()) continue;
+    TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
+    {
+      TFileAccess access(h);
+      h.Seek(pending->OriginalSize(), kSeekFromStart);
+      h.Write(nullptr, 0);
+    }
+    h.Flush();
+  }
 }
 
 void TCommitJournal::StopRecording() noexcept {
@@ -178,10 +254,7 @@ bool TCommitJournal::Exists(const TJournalLocation& journal) {
 }
 
 std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
-  std::vector<std::uint8_t> image(kJournalMagic, kJournalMagic + sizeof kJournalMagic);
-  Put32(image, kJournalFiles);
-  Put32(image, 0);
-  for (const auto& pending : FPending) Put64(image, pending ? pending->OriginalSize() : kNoFile);
+  std::vector<std::uint8_t> image = HeaderBytes();
   std::uint32_t entries = 0;
   for (int f = 0; f < kJournalFiles; ++f) {
     const auto& pending = FPending[static_cast<std::size_t>(f)];
@@ -215,29 +288,20 @@ std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
 }
 
 void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
-  TFileHandler journal(nullptr);
-  journal.SetFileName(FJournal.name);
-  journal.SetInMemory(FJournal.inMemory);
-  try {
-    journal.CreateNew();
+  // After appends the header is on disk already: the whole journal goes over
+  // it (the same bytes first), never cutting it, so that its lengths stay.
+  if (!FJournalFile) WriteHeader();
+  TFileHandler& journal = *FJournalFile;
+  {
+    TFileAccess access(journal);
+    journal.Seek(0, kSeekFromStart);
     for (std::size_t done = 0; done < image.size();) {
       const std::size_t chunk = std::min<std::size_t>(image.size() - done, 1u << 30);
       journal.Write(image.data() + done, static_cast<std::int32_t>(chunk));
       done += chunk;
     }
-    journal.Flush();
-    journal.Close();
-  } catch (...) {
-    // No table file was touched: a journal cut short goes away.
-    journal.Close();
-    try {
-      RemoveJournalFile(FJournal.name, FJournal.inMemory);
-    } catch (const EDatabaseError&) {
-      // A leftover partial journal fails its check and is deleted by the
-      // next recovery; a whole one only puts back the unchanged bytes.
-    }
-    throw;
   }
+  journal.Flush();
 }
 
 void TCommitJournal::Apply() {
@@ -257,29 +321,40 @@ void TCommitJournal::Apply() {
   }
   for (int f = 0; f < kJournalFiles; ++f) {
     const auto& pending = FPending[static_cast<std::size_t>(f)];
-    if (pending && !pending->Empty()) FFiles[static_cast<std::size_t>(f)]->Flush();
+    if (pending && (!pending->Empty() || pending->StoredSize() != pending->OriginalSize())) {
+      FFiles[static_cast<std::size_t>(f)]->Flush();
+    }
   }
 }
 
 void TCommitJournal::Commit() {
   StopRecording();
-  bool anything = false;
+  bool anything = static_cast<bool>(FJournalFile);
   for (const auto& pending : FPending) anything = anything || (pending && !pending->Empty());
-  if (!anything) return;
+  if (!anything) {
+    FFinished = true;
+    return;
+  }
   const std::vector<std::uint8_t> image = BuildJournal();
+  // A failure before the journal is whole leaves the files untouched but for
+  // appends, which the destructor cuts off.
   WriteJournal(image);
   try {
     Apply();
   } catch (...) {
     try {
       TParsedJournal parsed;
-      if (ParseJournal(image, parsed)) RollBack(parsed, FFiles);
+      if (ParseJournal(image, parsed) == TJournalState::kWhole) RollBack(parsed, FFiles);
+      FJournalFile->Close();
       RemoveJournalFile(FJournal.name, FJournal.inMemory);
     } catch (const EDatabaseError&) {
       // The journal stays: the next user of the table rolls back from it.
     }
+    FFinished = true;
     throw;
   }
+  FJournalFile->Close();
+  FFinished = true;
   RemoveJournalFile(FJournal.name, FJournal.inMemory);
 }
 
@@ -307,9 +382,10 @@ bool TCommitJournal::Recover(const TJournalLocation& location, const TJournalFil
     journal.Close();
   }
   TParsedJournal parsed;
-  // A journal that does not check was cut short before any table file was
-  // touched: there is nothing to put back.
-  if (ParseJournal(image, parsed)) RollBack(parsed, files);
+  // A header that does not check was cut short before any table file was
+  // touched; one whose entries do not check was cut short before any
+  // overwrite, so only the appends are cut off.
+  if (ParseJournal(image, parsed) != TJournalState::kInvalid) RollBack(parsed, files);
   RemoveJournalFile(journalName, inMemory);
   return true;
 }

@@ -4,25 +4,30 @@
 //
 // How a journaled write-back runs
 // -------------------------------
-//  1. Record. Each open file of the set records its writes and cuts in memory
-//     (pending_writes.h); the write-back code runs unchanged over them and
-//     nothing reaches the files.
-//  2. Journal. The rollback journal N.JNL (beside N.DAT, same name, extension
-//     ".JNL") is created with the original length of each file and the
-//     original bytes of every region the recorded operations overwrite or
-//     cut off; bytes appended past a file's original end are not copied, the
-//     original length is enough to cut them off again. The journal is written
-//     in one piece and flushed; its first flush also makes its directory
-//     entry durable. Until this flush has returned no table file is touched.
+//  1. Record. The write-back code runs unchanged while each open file of the
+//     set records its writes (pending_writes.h): a write that overwrites
+//     bytes the file holds (below its original length) is kept in memory;
+//     an append (at or past the original end and past every recorded write)
+//     goes straight to the file, while it is still in the processor's cache.
+//  2a. Before the first append, the rollback journal N.JNL (beside N.DAT,
+//     named after the data file as spelled on disk) is created holding only
+//     its header, the original length of each file, and flushed; its first
+//     flush also makes its directory entry durable. From then on a crash is
+//     mended by cutting the files back to those lengths.
+//  2b. Journal. The whole journal, the header again (the same bytes) followed
+//     by the original bytes of every region the recorded operations
+//     overwrite or cut off, is written over it and flushed. Until this flush
+//     has returned no byte a file held before is touched.
 //  3. Apply. The recorded operations are replayed on the files in their
 //     order, and every changed file is flushed.
 //  4. Finish. The journal is deleted (the deletion is made durable). This is
 //     the instant the write-back takes effect for a later opener.
 //
-// A failure in step 1 or 2 leaves the files untouched (a partial journal is
-// deleted). A failure in step 3 puts the original bytes back at once from the
-// journal still in memory and cuts the files to their original lengths; when
-// even that fails the journal stays on disk for the next opener.
+// A failure in step 1 or 2 leaves the files as they were once the appends
+// are cut off (done at once; a journal that cannot be removed is mended by
+// the next recovery). A failure in step 3 puts the original bytes back at
+// once from the journal still in memory and cuts the files to their original
+// lengths; when even that fails the journal stays on disk for the next user.
 //
 // Hot journal and recovery
 // ------------------------
@@ -30,14 +35,18 @@
 // (the index file's write range and, with BLOBs, the BLOB file's), or after
 // its writer died. So whoever holds a reader slot or the write range and
 // still sees a journal has found a hot journal: it takes the write ranges,
-// and Recover() rolls the files back. A journal that does not check (short,
-// wrong magic, wrong checksum) was cut short in step 2, before any table file
-// was touched, and is only deleted. Recovery is idempotent: a crash during
-// recovery is mended by the next recovery.
+// and Recover() rolls the files back according to what checks:
+//   header does not check (short, wrong magic or CRC)  -> cut short in 2a,
+//       nothing was touched: the journal is only deleted;
+//   header checks, entries or trailer do not           -> cut short in 2b,
+//       only appends were made: the files are cut to the original lengths;
+//   everything checks                                  -> the saved regions
+//       are written back and the files cut to the original lengths.
+// Recovery is idempotent: a crash during recovery is mended by the next one.
 //
 // Journal format (little-endian throughout)
 // -----------------------------------------
-// Header, 40 bytes:
+// Header, 48 bytes:
 //   offset size  meaning
 //        0    8  magic "ORVJNL01"
 //        8    4  number of files described: 3 (0 data, 1 index, 2 BLOB)
@@ -45,6 +54,8 @@
 //       16    8  original length of the data file
 //       24    8  original length of the index file
 //       32    8  original length of the BLOB file, -1 when the set has none
+//       40    4  CRC-32 (polynomial 0xEDB88320) of bytes 0 to 39
+//       44    4  reserved, 0
 // Then one entry per saved region, in any order:
 //        0    1  file number (0, 1 or 2)
 //        1    3  reserved, 0
@@ -54,17 +65,19 @@
 // Trailer, 16 bytes:
 //        0    4  magic "JEND"
 //        4    4  number of entries
-//        8    4  CRC-32 (polynomial 0xEDB88320) of every byte before the trailer
+//        8    4  CRC-32 of every byte before the trailer
 //       12    4  reserved, 0
 //
 // Worked example: a commit of one new row to a table without BLOBs, whose
 // data file is 1000 bytes and index file 12288 bytes long, rewrites the
 // 127-byte data header at 0, appends the record at 1000, and rewrites the
-// 4096-byte index header at 0 and the index page at 4096. The journal holds
-// the header (lengths 1000, 12288, -1), the entries (0, 0, 127, the old data
-// header), (1, 0, 4096, the old index header) and (1, 4096, 4096, the old
-// page), and the trailer: 40 + 143 + 4112 + 4112 + 16 = 8423 bytes. The
-// appended record is not in it: rolling back cuts the data file to 1000.
+// 4096-byte index header at 0 and the index page at 4096. The append makes
+// the 48-byte header durable first (lengths 1000, 12288, -1) and goes to the
+// data file at once. The whole journal then holds the header, the entries
+// (0, 0, 127, the old data header), (1, 0, 4096, the old index header) and
+// (1, 4096, 4096, the old page), and the trailer: 48 + 143 + 4112 + 4112 +
+// 16 = 8431 bytes. Rolling back writes the three regions back and cuts the
+// data file to 1000 bytes.
 #pragma once
 
 #include <array>
@@ -123,15 +136,20 @@ class TCommitJournal {
 
  private:
   void StopRecording() noexcept;
+  std::vector<std::uint8_t> HeaderBytes() const;
+  // Step 2a: the header alone, made durable before the first append.
+  void WriteHeader();
+  void CutToOriginalLengths();
   std::vector<std::uint8_t> BuildJournal();
   void WriteJournal(const std::vector<std::uint8_t>& image);
   void Apply();
-  void DeleteJournal();
 
   TJournalLocation FJournal;
   TJournalFiles FFiles;
   std::array<std::unique_ptr<TPendingWrites>, kJournalFiles> FPending;
   bool FRecording = false;
+  bool FFinished = false;
+  std::unique_ptr<TFileHandler> FJournalFile;  // open once the header is written
 };
 
 }  // namespace engine

@@ -95,7 +95,17 @@ std::int32_t TFileHandler::Read(void* buffer, std::int32_t count, bool allowShor
 void TFileHandler::Write(const void* buffer, std::int32_t count) {
   if (FFile == nullptr) RaiseEngineError(kErrWriteFailed, FFileName);
   if (FPending != nullptr) {
-    FPending->Write(buffer, count);
+    if (!FPending->TakeDirect(count)) {
+      FPending->Write(buffer, count);
+      return;
+    }
+    const std::int64_t at = FPending->Position();
+    if (FFile->SeekData(FOpenerId, at, kSeekFromStart) != at) {
+      RaiseEngineError(kErrWriteFailed, FFileName);
+    }
+    const std::int32_t direct = FFile->WriteData(FOpenerId, buffer, count);
+    if (direct < count) RaiseEngineError(kErrWriteFailed, FFileName);
+    FPending->NoteDirectWrite(count);
     return;
   }
   const std::int32_t done = FFile->WriteData(FOpenerId, buffer, count);

@@ -21,14 +21,32 @@ void TPendingWrites::Write(const void* buffer, std::int32_t count) {
   op.offset = position_;
   if (count == 0) {
     op.cut = true;
+    cut_ = true;
     size_ = position_;
   } else {
     const auto* in = static_cast<const std::uint8_t*>(buffer);
     op.bytes.assign(in, in + count);
     position_ += count;
     size_ = std::max(size_, position_);
+    recordedEnd_ = std::max(recordedEnd_, position_);
   }
   operations_.push_back(std::move(op));
+}
+
+bool TPendingWrites::TakeDirect(std::int32_t count) {
+  if (count <= 0 || cut_ || !before_ || position_ < original_ || position_ < recordedEnd_)
+    return false;
+  if (!directStarted_) {
+    before_();
+    directStarted_ = true;
+  }
+  return true;
+}
+
+void TPendingWrites::NoteDirectWrite(std::int32_t count) {
+  position_ += count;
+  size_ = std::max(size_, position_);
+  stored_ = std::max(stored_, position_);
 }
 
 std::int32_t TPendingWrites::Read(void* buffer, std::int32_t count, const StoredReader& stored) {
@@ -38,8 +56,8 @@ std::int32_t TPendingWrites::Read(void* buffer, std::int32_t count, const Stored
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::memset(out, 0, static_cast<std::size_t>(n));
   const std::int64_t end = start + n;
-  if (start < original_) {
-    const auto want = static_cast<std::int32_t>(std::min(end, original_) - start);
+  if (start < stored_) {
+    const auto want = static_cast<std::int32_t>(std::min(end, stored_) - start);
     stored(start, out, want);  // a short stored read leaves zeros
   }
   for (const Operation& op : operations_) {

@@ -147,7 +147,9 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
     journal.Commit();
     operations = platform::FaultOperationCount();
   }
-  ASSERT_GE(operations, 5u);  // journal write and flush, three files changed
+  // The journal's header (write, flush) before the append, the append, the
+  // journal (write, flush), the two recorded operations, three flushes.
+  ASSERT_EQ(operations, 10u);
   for (std::uint64_t at = 1; at <= operations; ++at) {
     SCOPED_TRACE(at);
     for (int i = 0; i < 3; ++i) {
@@ -156,9 +158,12 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
       handlers_[i]->Open();
     }
     platform::SetFaultPlan({at, platform::FaultAction::Fail, platform::FaultKind::All, false});
-    TCommitJournal journal(Journal(), Files());
-    RecordChanges();
-    EXPECT_EQ(engine_test::EngineCodeOf([&] { journal.Commit(); }), engine::kErrWriteFailed);
+    EXPECT_EQ(engine_test::EngineCodeOf([&] {
+                TCommitJournal journal(Journal(), Files());
+                RecordChanges();
+                journal.Commit();
+              }),
+              engine::kErrWriteFailed);
     platform::ClearFaultPlan();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(i), before[i]) << i;
     EXPECT_FALSE(JournalExists());
@@ -169,13 +174,13 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
 // that fails its check (cut short, a flipped byte) is only removed.
 TEST_F(CommitJournalTest, RecoveryRollsBackAWholeJournalAndDropsADamagedOne) {
   const std::string before[3] = {Read(0), Read(1), Read(2)};
-  // Keep the journal of a commit by copying it while it exists: fail the
-  // first table write, after the journal is flushed, with the rollback
-  // failing too (sticky), so that the journal stays.
-  platform::SetFaultPlan({3, platform::FaultAction::Fail, platform::FaultKind::All, true});
+  // A hot journal: the first overwrite fails (after the header, the append
+  // and the whole journal with its flush), and so does every write after it,
+  // those of the rollback included, so that the journal stays.
   {
     TCommitJournal journal(Journal(), Files());
     RecordChanges();
+    platform::SetFaultPlan({3, platform::FaultAction::Fail, platform::FaultKind::All, true});
     EXPECT_NE(engine_test::EngineCodeOf([&] { journal.Commit(); }), 0);
   }
   platform::ClearFaultPlan();
@@ -187,15 +192,22 @@ TEST_F(CommitJournalTest, RecoveryRollsBackAWholeJournalAndDropsADamagedOne) {
   struct Case {
     const char* name;
     std::string journal;
-    bool restores;
+    int restores;
   };
   std::string flipped = hot;
   flipped[60] = static_cast<char>(flipped[60] ^ 1);
+  // What each journal puts back: everything, only the lengths (the append
+  // is cut off), or nothing.
+  enum Restores { kEverything, kLengths, kNothing };
+  std::string badHeader = hot;
+  badHeader[20] = static_cast<char>(badHeader[20] ^ 1);
   const Case cases[] = {
-      {"whole", hot, true},
-      {"cut short", hot.substr(0, hot.size() - 5), false},
-      {"flipped byte", flipped, false},
-      {"empty", "", false},
+      {"whole", hot, kEverything},
+      {"cut short", hot.substr(0, hot.size() - 5), kLengths},
+      {"flipped byte in an entry", flipped, kLengths},
+      {"header alone", hot.substr(0, 48), kLengths},
+      {"flipped byte in the header", badHeader, kNothing},
+      {"empty", "", kNothing},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -211,7 +223,13 @@ TEST_F(CommitJournalTest, RecoveryRollsBackAWholeJournalAndDropsADamagedOne) {
     std::ofstream(Host("T.JNL"), std::ios::binary) << c.journal;
     EXPECT_TRUE(TCommitJournal::Recover(Journal(), Files()));
     EXPECT_FALSE(JournalExists());
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(i), c.restores ? before[i] : torn[i]) << i;
+    const std::string lengthsOnly[3] = {torn[0], before[1], torn[2]};
+    for (int i = 0; i < 3; ++i) {
+      const std::string& expected = c.restores == kEverything ? before[i]
+                                    : c.restores == kLengths  ? lengthsOnly[i]
+                                                              : torn[i];
+      EXPECT_EQ(Read(i), expected) << i;
+    }
   }
   EXPECT_FALSE(TCommitJournal::Recover(Journal(), Files()));
 }
