@@ -148,8 +148,8 @@ void RemoveJournalFile(const std::string& name, bool inMemory) {
 
 }  // namespace
 
-TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files)
-    : FJournal(std::move(journal)), FFiles(files) {
+TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable)
+    : FJournal(std::move(journal)), FFiles(files), FDurable(durable) {
   for (int f = 0; f < kJournalFiles; ++f) {
     TFileHandler* h = FFiles[static_cast<std::size_t>(f)];
     if (h == nullptr || !h->IsOpen()) {
@@ -197,7 +197,7 @@ void TCommitJournal::WriteHeader() {
     journal->CreateNew();
     const std::vector<std::uint8_t> header = HeaderBytes();
     journal->Write(header.data(), static_cast<std::int32_t>(header.size()));
-    journal->Flush();  // with the journal's directory entry
+    if (FDurable) journal->Flush();  // with the journal's directory entry
   } catch (...) {
     journal->Close();
     try {
@@ -301,7 +301,7 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
       done += chunk;
     }
   }
-  journal.Flush();
+  if (FDurable) journal.Flush();
 }
 
 void TCommitJournal::Apply() {
@@ -322,7 +322,7 @@ void TCommitJournal::Apply() {
   for (int f = 0; f < kJournalFiles; ++f) {
     const auto& pending = FPending[static_cast<std::size_t>(f)];
     if (pending && (!pending->Empty() || pending->StoredSize() != pending->OriginalSize())) {
-      FFiles[static_cast<std::size_t>(f)]->Flush();
+      if (FDurable) FFiles[static_cast<std::size_t>(f)]->Flush();
     }
   }
 }

@@ -114,8 +114,12 @@ struct TJournalLocation {
 
 class TCommitJournal {
  public:
-  // Starts recording on every open file of `files`.
-  TCommitJournal(TJournalLocation journal, const TJournalFiles& files);
+  // Starts recording on every open file of `files`. With `durable` every
+  // step is flushed as described above and the write-back survives a power
+  // cut; without it nothing is flushed (the write-back was not asked to
+  // reach the disk), and the order of the steps still makes it whole after
+  // the process is killed, since the system keeps what it was handed.
+  TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable = true);
   // Stops recording; operations not committed are dropped.
   ~TCommitJournal();
   TCommitJournal(const TCommitJournal&) = delete;
@@ -147,6 +151,7 @@ class TCommitJournal {
   TJournalLocation FJournal;
   TJournalFiles FFiles;
   std::array<std::unique_ptr<TPendingWrites>, kJournalFiles> FPending;
+  bool FDurable;
   bool FRecording = false;
   bool FFinished = false;
   std::unique_ptr<TFileHandler> FJournalFile;  // open once the header is written

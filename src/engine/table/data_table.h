@@ -195,7 +195,8 @@ class TDataTable : public TStorageHost {
   void RecoverAtOpen();
   void WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
                     bool forceIndexHeader);
-  void JournaledWriteBack(bool trim, bool forceHeader, bool forceBlobHeader, bool forceIndexHeader);
+  void JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
+                          bool forceIndexHeader);
 
   TDataDirectory* FDirectory;
   std::string FName;

@@ -108,8 +108,8 @@ void TDataTable::WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, boo
   }
 }
 
-void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool forceBlobHeader,
-                                    bool forceIndexHeader) {
+void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk,
+                                    bool forceBlobHeader, bool forceIndexHeader) {
   // The journal lives only under the write ranges (rule 10): a reader that
   // sees one while holding a slot knows its writer is gone.
   const bool takeRanges = !FWriteLock && !LocksSkipped();
@@ -117,7 +117,8 @@ void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool forceBlobH
   try {
     {
       TCommitJournal journal(
-          FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr});
+          FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr},
+          flushToDisk || ForceBufferFlush());
       WriteBackAll(trim, forceHeader, false, forceBlobHeader, forceIndexHeader);
       journal.Commit();
     }

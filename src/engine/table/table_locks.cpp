@@ -36,7 +36,11 @@
 //     they overwrite are journaled and flushed with the journal's directory
 //     entry, the writes are applied and flushed, and the journal is deleted.
 //     A crash at any instant leaves the set as before or as after the
-//     write-back, once a hot journal is rolled back (rule 10).
+//     write-back, once a hot journal is rolled back (rule 10). A write-back
+//     asked to reach the disk (a commit, or ForceBufferFlush) flushes every
+//     step and so also survives a power cut; the others (a shared table's
+//     edit outside a transaction, an exclusive table's flush) flush nothing,
+//     as before, and are whole after the process is killed.
 // 10. The journal exists only under the write ranges (index range, BLOB
 //     range): a shared table's write-back takes them when it does not hold
 //     the write lock. So a journal seen while holding a reader slot, the
@@ -318,9 +322,8 @@ void TDataTable::FlushTable(bool trim, bool forceHeader, bool flushToDisk, bool 
     MarkChanged(forceHeader, forceIndexHeader, forceBlobHeader);
     return;
   }
-  // A journaled write-back always ends with its files flushed (rule 9).
   if (Journaled()) {
-    JournaledWriteBack(trim, forceHeader, forceBlobHeader, forceIndexHeader);
+    JournaledWriteBack(trim, forceHeader, flushToDisk, forceBlobHeader, forceIndexHeader);
   } else {
     WriteBackAll(trim, forceHeader, flushToDisk, forceBlobHeader, forceIndexHeader);
   }
