@@ -76,6 +76,7 @@
 #include <iterator>
 
 #include "platform/dos_time.h"
+#include "platform/fault_injection.h"
 #include "platform/file.h"
 #include "platform/host_internal.h"
 #include "platform/paths.h"
@@ -326,6 +327,7 @@ bool File::Write(const void* buffer, std::uint32_t count, std::uint32_t& done) {
   done = 0;
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
   if (access_ != Access::ReadWrite) return internal::Fail(kErrorAccessDenied);
+  if (!internal::FaultCheck(false)) return internal::Fail(kErrorDiskFull);
   const off_t start = ::lseek(fd_, 0, SEEK_CUR);
   const auto* in = static_cast<const char*>(buffer);
   while (done < count) {
@@ -359,6 +361,7 @@ bool File::Seek(std::int64_t offset, SeekOrigin origin, std::int64_t* newPositio
 bool File::SetEndOfFile() {
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
   if (access_ != Access::ReadWrite) return internal::Fail(kErrorAccessDenied);
+  if (!internal::FaultCheck(false)) return internal::Fail(kErrorDiskFull);
   const off_t pos = ::lseek(fd_, 0, SEEK_CUR);
   if (pos < 0 || ::ftruncate(fd_, pos) != 0) return internal::Fail(WinErrorFromErrno(errno));
   knownSize_ = pos;
@@ -368,6 +371,7 @@ bool File::SetEndOfFile() {
 
 bool File::Flush() {
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
+  if (!internal::FaultCheck(true)) return internal::Fail(kErrorDiskFull);
   const int rc = sizeChanged_ ? ::fsync(fd_) : ::fdatasync(fd_);
   if (rc != 0) return internal::Fail(WinErrorFromErrno(errno));
   sizeChanged_ = false;

@@ -6,6 +6,7 @@
 #include "engine/errors.h"
 #include "engine/files/abstract_file.h"
 #include "engine/files/file_list.h"
+#include "engine/files/pending_writes.h"
 #include "engine/files/table_names.h"
 
 namespace engine {
@@ -78,28 +79,53 @@ void TFileHandler::CopyTo(const std::string& destName) {
 
 std::int32_t TFileHandler::Read(void* buffer, std::int32_t count, bool allowShort) {
   if (FFile == nullptr) RaiseEngineError(kErrReadFailed, FFileName);
-  const std::int32_t done = FFile->ReadData(FOpenerId, buffer, count);
+  std::int32_t done = 0;
+  if (FPending != nullptr) {
+    done = FPending->Read(buffer, count, [this](std::int64_t at, void* into, std::int32_t n) {
+      if (FFile->SeekData(FOpenerId, at, kSeekFromStart) != at) return std::int32_t{0};
+      return std::max(FFile->ReadData(FOpenerId, into, n), std::int32_t{0});
+    });
+  } else {
+    done = FFile->ReadData(FOpenerId, buffer, count);
+  }
   if (done < 0 || (done < count && !allowShort)) RaiseEngineError(kErrReadFailed, FFileName);
   return done;
 }
 
 void TFileHandler::Write(const void* buffer, std::int32_t count) {
   if (FFile == nullptr) RaiseEngineError(kErrWriteFailed, FFileName);
+  if (FPending != nullptr) {
+    if (!FPending->TakeDirect(count)) {
+      FPending->Write(buffer, count);
+      return;
+    }
+    const std::int64_t at = FPending->Position();
+    if (FFile->SeekData(FOpenerId, at, kSeekFromStart) != at) {
+      RaiseEngineError(kErrWriteFailed, FFileName);
+    }
+    const std::int32_t direct = FFile->WriteData(FOpenerId, buffer, count);
+    if (direct < count) RaiseEngineError(kErrWriteFailed, FFileName);
+    FPending->NoteDirectWrite(count);
+    return;
+  }
   const std::int32_t done = FFile->WriteData(FOpenerId, buffer, count);
   if (done < 0 || done < count) RaiseEngineError(kErrWriteFailed, FFileName);
 }
 
 void TFileHandler::Flush() {
+  if (FPending != nullptr) return;  // the journal flushes when it writes
   if (FFile == nullptr || !FFile->FlushFile()) RaiseEngineError(kErrWriteFailed, FFileName);
 }
 
 std::int64_t TFileHandler::Seek(std::int64_t offset, int origin) {
   if (FFile == nullptr) return -1;
+  if (FPending != nullptr) return FPending->Seek(offset, origin);
   return FFile->SeekData(FOpenerId, offset, origin);
 }
 
 std::int64_t TFileHandler::GetSize() {
   if (FFile == nullptr) return -1;
+  if (FPending != nullptr) return FPending->Size();
   TFileAccess access(*this);
   const std::int64_t position = FFile->SeekData(FOpenerId, 0, kSeekFromCurrent);
   const std::int64_t size = FFile->SeekData(FOpenerId, 0, kSeekFromEnd);

@@ -28,6 +28,7 @@ namespace engine {
 
 class TAbstractFile;
 class TDataTable;
+class TPendingWrites;
 
 // Seek origins (the file object's SeekData origins).
 inline constexpr int kSeekFromStart = 0;
@@ -80,6 +81,13 @@ class TFileHandler {
   void BeginAccess();
   void EndAccess();
 
+  // While `pending` is set, Seek, Read, Write, GetSize and Flush act on the
+  // recorded writes laid over the stored file and nothing reaches the file
+  // (pending_writes.h); null goes back to the file itself. The recorder is
+  // the caller's and must outlive its use here.
+  void SetPendingWrites(TPendingWrites* pending) noexcept { FPending = pending; }
+  TPendingWrites* PendingWrites() const noexcept { return FPending; }
+
   // ---- State -----------------------------------------------------------------
   TDataTable* Table() const noexcept { return FTable; }
   const std::string& FileName() const noexcept { return FFileName; }
@@ -111,6 +119,7 @@ class TFileHandler {
   bool FReadOnlyAttrFound = false;
   bool FOpen = false;
   bool FTemporary = false;
+  TPendingWrites* FPending = nullptr;
 };
 
 // Holds a handler's file object critical section for one Seek + Read/Write.

@@ -85,6 +85,7 @@ void TDataTable::OpenFiles() {
   FHasWritten = false;
   try {
     FDataFile->Open();
+    if (Journaled()) FJournal = TCommitJournal::Locate(FDataFile->FileName(), FInMemory);
     FIndexFile->SetEncrypted(FDataFile->Encrypted());
     if (!FIndexFile->Exists()) {
       // A lost index file is made again, empty; the first cursor rebuilds
@@ -120,7 +121,15 @@ void TDataTable::CloseFiles() noexcept {
 }
 
 void TDataTable::OpenTable() {
-  if (FOpenCount == 0 && !FOpen) OpenFiles();
+  if (FOpenCount == 0 && !FOpen) {
+    OpenFiles();
+    try {
+      RecoverAtOpen();  // a commit cut short by a crash is rolled back first
+    } catch (...) {
+      CloseFiles();
+      throw;
+    }
+  }
   ++FOpenCount;
 }
 

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/files/commit_journal.h"
 #include "engine/files/table_names.h"
 #include "engine/storage/blob_file.h"
 #include "engine/storage/data_file.h"
@@ -183,6 +184,19 @@ class TDataTable : public TStorageHost {
   bool TakeReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
   bool ReleaseReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
   bool LocksSkipped() const { return FExclusive || FReadOnlyAttrFound; }
+  // ---- Journal (table_journal.cpp) ----
+  bool Journaled() const;
+  bool HotJournalPresent() const;
+  bool TakeWriteRanges();
+  void ReleaseWriteRanges() noexcept;
+  bool RollBackHotJournal();
+  bool RecoverHotJournal(bool holdsRanges);
+  void RecoverUnderReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
+  void RecoverAtOpen();
+  void WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
+                    bool forceIndexHeader);
+  void JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
+                          bool forceIndexHeader);
 
   TDataDirectory* FDirectory;
   std::string FName;
@@ -209,6 +223,7 @@ class TDataTable : public TStorageHost {
   std::unique_ptr<TDataFile> FDataFile;
   std::unique_ptr<TIndexFile> FIndexFile;
   std::unique_ptr<TBlobFile> FBlobFile;
+  TJournalLocation FJournal;  // found at open (table_journal.cpp)
 };
 
 }  // namespace engine

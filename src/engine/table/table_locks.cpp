@@ -30,6 +30,39 @@
 //     ranges, writes everything with every write flushed, releases the ranges
 //     and then the data byte; rollback drops the caches and reloads the
 //     headers, which restores the counters as they are on disk.
+//  9. Journaled write-back: every write-back of a table on disk (not in
+//     memory, not temporary) goes through the rollback journal N.JNL
+//     (files/commit_journal.h): the writes are recorded, the original bytes
+//     they overwrite are journaled and flushed with the journal's directory
+//     entry, the writes are applied and flushed, and the journal is deleted.
+//     A crash at any instant leaves the set as before or as after the
+//     write-back, once a hot journal is rolled back (rule 10). A write-back
+//     asked to reach the disk (a commit, or ForceBufferFlush) flushes every
+//     step and so also survives a power cut; the others (a shared table's
+//     edit outside a transaction, an exclusive table's flush) flush nothing,
+//     as before, and are whole after the process is killed.
+// 10. The journal exists only under the write ranges (index range, BLOB
+//     range): a shared table's write-back takes them when it does not hold
+//     the write lock. So a journal seen while holding a reader slot, the
+//     write ranges or the data byte with no write lock of our own is hot
+//     (its writer died), and is rolled back before anything is read: at
+//     open, after taking reader slots (ReadLock, QueryReadLock, a cache
+//     miss: the slots are given back, the ranges taken for the rollback,
+//     the slots taken again), after the write lock, at the start of a
+//     transaction and at rollback. The rollback holds both write ranges, so
+//     other processes wait; it drops our caches and reloads the headers.
+// 11. A failed write-back (a write or flush refused, a full disk) puts the
+//     files back from the journal, drops the caches and reloads the headers:
+//     the table is as before the write-back, and the error (9218) is raised.
+// 12. A failed commit (10249 for a refused write range, or rule 11) leaves
+//     the table in its transaction with its transaction lock, so that the
+//     caller's Rollback drops the caches, reloads the headers and releases
+//     the locks as for a transaction that never tried to commit.
+//
+// Directory-wide: a directory commits its tables one after another, each
+// atomically. A crash or failure in the middle leaves the tables before the
+// interrupted one committed and that one and those after it as they were;
+// there is no journal across tables.
 #include "engine/errors.h"
 #include "engine/files/lock_map.h"
 #include "engine/table/data_directory.h"
@@ -85,6 +118,7 @@ bool TDataTable::ReadLock() {
     return false;
   if (!TakeReaderSlots(FReadIndexSlot, FReadBlobSlot)) RaiseEngineError(kErrLockFailed, FName);
   FReadLock = true;
+  RecoverUnderReaderSlots(FReadIndexSlot, FReadBlobSlot);
   Refresh();
   return true;
 }
@@ -101,6 +135,7 @@ bool TDataTable::LockForCacheMiss(TDataCursor*) {
   if (!TakeReaderSlots(FReadIndexSlot, FReadBlobSlot)) RaiseEngineError(kErrLockFailed, FName);
   FReadLock = true;
   FMissReadLock = true;
+  RecoverUnderReaderSlots(FReadIndexSlot, FReadBlobSlot);
   return Refresh();
 }
 
@@ -113,6 +148,7 @@ bool TDataTable::QueryReadLock() {
     return false;
   if (!TakeReaderSlots(FQueryIndexSlot, FQueryBlobSlot)) RaiseEngineError(kErrLockFailed, FName);
   FQueryReadLock = true;
+  RecoverUnderReaderSlots(FQueryIndexSlot, FQueryBlobSlot);
   Refresh();
   return true;
 }
@@ -146,7 +182,10 @@ bool TDataTable::WriteLock() {
   indexTaken = true;
   if (HasBlobs() && !TakeFileWriteLock(*FBlobFile)) fail();
   FWriteLock = true;
-  if (!FTransactionLock) Refresh();
+  if (!FTransactionLock) {
+    RecoverHotJournal(true);
+    Refresh();
+  }
   return true;
 }
 
@@ -283,17 +322,10 @@ void TDataTable::FlushTable(bool trim, bool forceHeader, bool flushToDisk, bool 
     MarkChanged(forceHeader, forceIndexHeader, forceBlobHeader);
     return;
   }
-  FDataFile->WriteBack(flushToDisk);
-  FDataFile->WriteHeader(forceHeader, flushToDisk);
-  FDataFile->WriteDefinitions();
-  if (trim) FDataFile->TrimCache();
-  FIndexFile->WriteBack(flushToDisk);
-  FIndexFile->WriteHeader(forceIndexHeader, flushToDisk);
-  if (trim) FIndexFile->TrimCache(true);
-  if (HasBlobs()) {
-    FBlobFile->WriteBack(flushToDisk);
-    FBlobFile->WriteHeader(forceBlobHeader, flushToDisk);
-    if (trim) FBlobFile->TrimCache();
+  if (Journaled()) {
+    JournaledWriteBack(trim, forceHeader, flushToDisk, forceBlobHeader, forceIndexHeader);
+  } else {
+    WriteBackAll(trim, forceHeader, flushToDisk, forceBlobHeader, forceIndexHeader);
   }
 }
 
@@ -323,25 +355,41 @@ void TDataTable::StartTransaction() {
   if (!TakeTableWriteLock(*FDataFile)) RaiseEngineError(kErrLockFailed, FName);
   FInTransaction = true;
   FTransactionLock = true;
-  if (!FExclusive) Refresh();
+  if (!FExclusive) {
+    try {
+      RecoverHotJournal(false);
+    } catch (...) {
+      FInTransaction = false;
+      ReleaseTransactionLock();
+      throw;
+    }
+    Refresh();
+  }
 }
 
 void TDataTable::Commit(bool endTransaction) {
   if (!FInTransaction) return;
-  if (endTransaction) FInTransaction = false;
+  // Until the write-back has succeeded the table stays in its transaction
+  // (rule 12): a failure here is followed by the caller's Rollback.
   const bool tookWrite = FExclusive ? false : WriteLock();
   try {
-    const bool wasIn = FInTransaction;
     FInTransaction = false;  // FlushTable writes only outside a transaction
     FlushTable(endTransaction, false, true, false, false);
-    FInTransaction = wasIn;
+    FInTransaction = true;
   } catch (...) {
-    if (!endTransaction) FInTransaction = true;
-    if (tookWrite) WriteUnlock();
+    FInTransaction = true;
+    if (tookWrite) {
+      try {
+        WriteUnlock();
+      } catch (const EDatabaseError&) {
+        // The first error is the one reported.
+      }
+    }
     throw;
   }
   if (tookWrite) WriteUnlock();
   if (endTransaction) {
+    FInTransaction = false;
     ReleaseTransactionLock();
   } else if (!FExclusive) {
     RunDeferredUnlocks();
@@ -353,6 +401,9 @@ void TDataTable::Rollback() {
   FInTransaction = false;
   std::exception_ptr failure;
   try {
+    // A journal left by a failed commit of ours whose own rollback failed
+    // puts the files back before the headers are read again.
+    if (FOpen && !FReadOnly) RecoverHotJournal(FWriteLock);
     if (FOpen) DiscardCaches(true, true);
   } catch (...) {
     failure = std::current_exception();

@@ -1,0 +1,393 @@
+// TCommitJournal: the rollback journal of a table set's write-back (the
+// steps, the recovery rule and the byte layout are in commit_journal.h).
+#include "engine/files/commit_journal.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/errors.h"
+#include "engine/files/file_handler.h"
+#include "engine/files/file_list.h"
+#include "engine/files/table_names.h"
+#include "platform/exact_names.h"
+#include "platform/paths.h"
+
+namespace engine {
+namespace {
+
+constexpr char kJournalMagic[8] = {'O', 'R', 'V', 'J', 'N', 'L', '0', '1'};
+constexpr char kTrailerMagic[4] = {'J', 'E', 'N', 'D'};
+constexpr std::size_t kLengthsOffset = 16;    // the three original lengths in the header
+constexpr std::size_t kHeaderCrcOffset = 40;  // CRC-32 of the header's bytes before it
+constexpr std::size_t kHeaderSize = 48;       // ... lengths, header CRC, reserved
+constexpr std::size_t kEntryHeadSize = 16;    // file number, reserved, offset, length
+constexpr std::size_t kTrailerSize = 16;      // magic, entry count, CRC-32, reserved
+constexpr std::int64_t kNoFile = -1;          // original length of a file the set lacks
+constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;  // what one read can take
+
+// CRC-32 with the reflected polynomial 0xEDB88320, table-driven.
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void Put64(std::vector<std::uint8_t>& out, std::int64_t value) {
+  const auto v = static_cast<std::uint64_t>(value);
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+std::int64_t Get64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return static_cast<std::int64_t>(v);
+}
+
+// One saved region, pointing into a checked journal image.
+struct TSavedRegion {
+  int file;
+  std::int64_t offset;
+  const std::uint8_t* bytes;
+  std::uint32_t length;
+};
+
+// A journal image that checked: the original lengths and the saved regions.
+struct TParsedJournal {
+  std::array<std::int64_t, kJournalFiles> lengths{};
+  std::vector<TSavedRegion> regions;
+};
+
+// What a journal image holds.
+enum class TJournalState {
+  kInvalid,      // the header does not check: no table file was touched
+  kLengthsOnly,  // the header checks, the rest not: only appends were made
+  kWhole,        // everything checks
+};
+
+// The entries and trailer after a header that checked; false (no regions)
+// when they do not check.
+bool ParseEntries(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
+  if (image.size() < kHeaderSize + kTrailerSize) return false;
+  const std::uint8_t* p = image.data();
+  const std::size_t body = image.size() - kTrailerSize;
+  const std::uint8_t* trailer = p + body;
+  if (std::memcmp(trailer, kTrailerMagic, sizeof kTrailerMagic) != 0) return false;
+  if (Get32(trailer + 8) != Crc32(p, body)) return false;
+  std::size_t at = kHeaderSize;
+  while (at < body) {
+    if (body - at < kEntryHeadSize) break;
+    const int file = p[at];
+    const std::int64_t offset = Get64(p + at + 4);
+    const std::uint32_t length = Get32(p + at + 12);
+    at += kEntryHeadSize;
+    if (file >= kJournalFiles || offset < 0 || length == 0 || body - at < length) break;
+    if (parsed.lengths[file] == kNoFile || offset + length > parsed.lengths[file]) break;
+    parsed.regions.push_back({file, offset, p + at, length});
+    at += length;
+  }
+  if (at == body && parsed.regions.size() == Get32(trailer + 4)) return true;
+  parsed.regions.clear();
+  return false;
+}
+
+// Checks every field of `image` against its bounds.
+TJournalState ParseJournal(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
+  if (image.size() < kHeaderSize) return TJournalState::kInvalid;
+  const std::uint8_t* p = image.data();
+  if (std::memcmp(p, kJournalMagic, sizeof kJournalMagic) != 0) return TJournalState::kInvalid;
+  if (Get32(p + 8) != kJournalFiles) return TJournalState::kInvalid;
+  if (Get32(p + kHeaderCrcOffset) != Crc32(p, kHeaderCrcOffset)) return TJournalState::kInvalid;
+  for (int f = 0; f < kJournalFiles; ++f) {
+    parsed.lengths[f] = Get64(p + kLengthsOffset + 8 * f);
+    if (parsed.lengths[f] < kNoFile) return TJournalState::kInvalid;
+  }
+  return ParseEntries(image, parsed) ? TJournalState::kWhole : TJournalState::kLengthsOnly;
+}
+
+// Writes the saved regions back and cuts every file to its original length,
+// then flushes the files.
+void RollBack(const TParsedJournal& journal, const TJournalFiles& files) {
+  for (const TSavedRegion& r : journal.regions) {
+    TFileHandler* h = files[static_cast<std::size_t>(r.file)];
+    if (h == nullptr || !h->IsOpen()) continue;
+    TFileAccess access(*h);
+    h->Seek(r.offset, kSeekFromStart);
+    h->Write(r.bytes, static_cast<std::int32_t>(r.length));
+  }
+  for (int f = 0; f < kJournalFiles; ++f) {
+    TFileHandler* h = files[static_cast<std::size_t>(f)];
+    if (h == nullptr || !h->IsOpen() || journal.lengths[f] == kNoFile) continue;
+    if (h->GetSize() > journal.lengths[f]) {
+      TFileAccess access(*h);
+      h->Seek(journal.lengths[f], kSeekFromStart);
+      h->Write(nullptr, 0);
+    }
+    h->Flush();
+  }
+}
+
+void RemoveJournalFile(const std::string& name, bool inMemory) {
+  const std::int32_t removed = TFileList::Instance().RemoveFile(name, inMemory);
+  if (removed < 0) RaiseEngineError(-removed, name);
+}
+
+}  // namespace
+
+TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable)
+    : FJournal(std::move(journal)), FFiles(files), FDurable(durable) {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    TFileHandler* h = FFiles[static_cast<std::size_t>(f)];
+    if (h == nullptr || !h->IsOpen()) {
+      FFiles[static_cast<std::size_t>(f)] = nullptr;
+      continue;
+    }
+    auto& pending = FPending[static_cast<std::size_t>(f)];
+    pending = std::make_unique<TPendingWrites>(h->GetSize());
+    pending->SetBeforeDirectWrite([this] { WriteHeader(); });
+    h->SetPendingWrites(pending.get());
+  }
+  FRecording = true;
+}
+
+TCommitJournal::~TCommitJournal() {
+  StopRecording();
+  if (!FFinished && FJournalFile) {
+    // Given up after appends were made: cut them off again.
+    try {
+      CutToOriginalLengths();
+      FJournalFile->Close();
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
+    } catch (const EDatabaseError&) {
+      // The journal stays; the next user of the table cuts them off.
+    }
+  }
+}
+
+std::vector<std::uint8_t> TCommitJournal::HeaderBytes() const {
+  std::vector<std::uint8_t> image(kJournalMagic, kJournalMagic + sizeof kJournalMagic);
+  Put32(image, kJournalFiles);
+  Put32(image, 0);
+  for (const auto& pending : FPending) Put64(image, pending ? pending->OriginalSize() : kNoFile);
+  Put32(image, Crc32(image.data(), image.size()));
+  Put32(image, 0);
+  return image;
+}
+
+void TCommitJournal::WriteHeader() {
+  if (FJournalFile) return;
+  auto journal = std::make_unique<TFileHandler>(nullptr);
+  journal->SetFileName(FJournal.name);
+  journal->SetInMemory(FJournal.inMemory);
+  try {
+    journal->CreateNew();
+    const std::vector<std::uint8_t> header = HeaderBytes();
+    journal->Write(header.data(), static_cast<std::int32_t>(header.size()));
+    if (FDurable) journal->Flush();  // with the journal's directory entry
+  } catch (...) {
+    journal->Close();
+    try {
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
+    } catch (const EDatabaseError&) {
+      // Nothing was appended yet: a leftover header only cuts nothing off.
+    }
+    throw;
+  }
+  FJournalFile = std::move(journal);
+}
+
+void TCommitJournal::CutToOriginalLengths() {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (!pending || pending->StoredSize() == pending->OriginalSize()) continue;
+    TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
+    {
+      TFileAccess access(h);
+      h.Seek(pending->OriginalSize(), kSeekFromStart);
+      h.Write(nullptr, 0);
+    }
+    h.Flush();
+  }
+}
+
+void TCommitJournal::StopRecording() noexcept {
+  if (!FRecording) return;
+  for (TFileHandler* h : FFiles) {
+    if (h != nullptr) h->SetPendingWrites(nullptr);
+  }
+  FRecording = false;
+}
+
+TJournalLocation TCommitJournal::Locate(const std::string& dataFileName, bool inMemory) {
+  TJournalLocation journal;
+  journal.inMemory = inMemory;
+  journal.name = ChangeFileExt(dataFileName, kJournalFileExt);
+  if (inMemory) return journal;
+  const std::optional<std::string> data = platform::ExistingHostPath(dataFileName);
+  if (!data) return journal;
+  const std::size_t slash = data->rfind('/');
+  const std::size_t dot = data->rfind('.');
+  const std::size_t stem =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : data->size();
+  journal.hostPath = data->substr(0, stem) + kJournalFileExt;
+  journal.name = platform::ToWindowsPath(journal.hostPath);
+  return journal;
+}
+
+bool TCommitJournal::Exists(const TJournalLocation& journal) {
+  if (!journal.hostPath.empty()) return platform::HostPathExists(journal.hostPath);
+  return TFileList::Instance().HasFile(journal.name, journal.inMemory);
+}
+
+std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
+  std::vector<std::uint8_t> image = HeaderBytes();
+  std::uint32_t entries = 0;
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (!pending) continue;
+    TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
+    for (const TPendingWrites::Region& r : pending->TouchedRegions()) {
+      // Regions are split so that each length fits the entry's 32 bits and
+      // one read.
+      constexpr std::int64_t kMaxRegion = std::int64_t{1} << 30;
+      for (std::int64_t done = 0; done < r.length; done += kMaxRegion) {
+        const auto length = static_cast<std::uint32_t>(std::min(kMaxRegion, r.length - done));
+        image.push_back(static_cast<std::uint8_t>(f));
+        image.insert(image.end(), 3, 0);
+        Put64(image, r.first + done);
+        Put32(image, length);
+        const std::size_t at = image.size();
+        image.resize(at + length);
+        TFileAccess access(h);
+        h.Seek(r.first + done, kSeekFromStart);
+        h.Read(image.data() + at, static_cast<std::int32_t>(length));
+        ++entries;
+      }
+    }
+  }
+  const std::uint32_t crc = Crc32(image.data(), image.size());
+  image.insert(image.end(), kTrailerMagic, kTrailerMagic + sizeof kTrailerMagic);
+  Put32(image, entries);
+  Put32(image, crc);
+  Put32(image, 0);
+  return image;
+}
+
+void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
+  // After appends the header is on disk already: the whole journal goes over
+  // it (the same bytes first), never cutting it, so that its lengths stay.
+  if (!FJournalFile) WriteHeader();
+  TFileHandler& journal = *FJournalFile;
+  {
+    TFileAccess access(journal);
+    journal.Seek(0, kSeekFromStart);
+    for (std::size_t done = 0; done < image.size();) {
+      const std::size_t chunk = std::min<std::size_t>(image.size() - done, 1u << 30);
+      journal.Write(image.data() + done, static_cast<std::int32_t>(chunk));
+      done += chunk;
+    }
+  }
+  if (FDurable) journal.Flush();
+}
+
+void TCommitJournal::Apply() {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (!pending || pending->Empty()) continue;
+    TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
+    for (const TPendingWrites::Operation& op : pending->Operations()) {
+      TFileAccess access(h);
+      h.Seek(op.offset, kSeekFromStart);
+      if (op.cut) {
+        h.Write(nullptr, 0);
+      } else {
+        h.Write(op.bytes.data(), static_cast<std::int32_t>(op.bytes.size()));
+      }
+    }
+  }
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (pending && (!pending->Empty() || pending->StoredSize() != pending->OriginalSize())) {
+      if (FDurable) FFiles[static_cast<std::size_t>(f)]->Flush();
+    }
+  }
+}
+
+void TCommitJournal::Commit() {
+  StopRecording();
+  bool anything = static_cast<bool>(FJournalFile);
+  for (const auto& pending : FPending) anything = anything || (pending && !pending->Empty());
+  if (!anything) {
+    FFinished = true;
+    return;
+  }
+  const std::vector<std::uint8_t> image = BuildJournal();
+  // A failure before the journal is whole leaves the files untouched but for
+  // appends, which the destructor cuts off.
+  WriteJournal(image);
+  try {
+    Apply();
+  } catch (...) {
+    try {
+      TParsedJournal parsed;
+      if (ParseJournal(image, parsed) == TJournalState::kWhole) RollBack(parsed, FFiles);
+      FJournalFile->Close();
+      RemoveJournalFile(FJournal.name, FJournal.inMemory);
+    } catch (const EDatabaseError&) {
+      // The journal stays: the next user of the table rolls back from it.
+    }
+    FFinished = true;
+    throw;
+  }
+  FJournalFile->Close();
+  FFinished = true;
+  RemoveJournalFile(FJournal.name, FJournal.inMemory);
+}
+
+bool TCommitJournal::Recover(const TJournalLocation& location, const TJournalFiles& files) {
+  if (!Exists(location)) return false;
+  const std::string& journalName = location.name;
+  const bool inMemory = location.inMemory;
+  std::vector<std::uint8_t> image;
+  {
+    TFileHandler journal(nullptr);
+    journal.SetFileName(journalName);
+    journal.SetInMemory(inMemory);
+    journal.Open();
+    const std::int64_t size = journal.GetSize();
+    // Too large for one read: left in place rather than taken for a cut one.
+    if (size >= kMaxJournalSize) RaiseEngineError(kErrReadFailed, journalName);
+    if (size > 0) {
+      image.resize(static_cast<std::size_t>(size));
+      TFileAccess access(journal);
+      journal.Seek(0, kSeekFromStart);
+      const std::int32_t got =
+          journal.Read(image.data(), static_cast<std::int32_t>(image.size()), true);
+      image.resize(static_cast<std::size_t>(std::max(got, std::int32_t{0})));
+    }
+    journal.Close();
+  }
+  TParsedJournal parsed;
+  // A header that does not check was cut short before any table file was
+  // touched; one whose entries do not check was cut short before any
+  // overwrite, so only the appends are cut off.
+  if (ParseJournal(image, parsed) != TJournalState::kInvalid) RollBack(parsed, files);
+  RemoveJournalFile(journalName, inMemory);
+  return true;
+}
+
+}  // namespace engine

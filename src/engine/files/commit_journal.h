@@ -1,0 +1,160 @@
+// TCommitJournal: makes one write-back of a table set atomic. After a crash
+// or a power cut at any instant, the next user of the table finds the three
+// files exactly as they were before the write-back or exactly as after it.
+//
+// How a journaled write-back runs
+// -------------------------------
+//  1. Record. The write-back code runs unchanged while each open file of the
+//     set records its writes (pending_writes.h): a write that overwrites
+//     bytes the file holds (below its original length) is kept in memory;
+//     an append (at or past the original end and past every recorded write)
+//     goes straight to the file, while it is still in the processor's cache.
+//  2a. Before the first append, the rollback journal N.JNL (beside N.DAT,
+//     named after the data file as spelled on disk) is created holding only
+//     its header, the original length of each file, and flushed; its first
+//     flush also makes its directory entry durable. From then on a crash is
+//     mended by cutting the files back to those lengths.
+//  2b. Journal. The whole journal, the header again (the same bytes) followed
+//     by the original bytes of every region the recorded operations
+//     overwrite or cut off, is written over it and flushed. Until this flush
+//     has returned no byte a file held before is touched.
+//  3. Apply. The recorded operations are replayed on the files in their
+//     order, and every changed file is flushed.
+//  4. Finish. The journal is deleted (the deletion is made durable). This is
+//     the instant the write-back takes effect for a later opener.
+//
+// A failure in step 1 or 2 leaves the files as they were once the appends
+// are cut off (done at once; a journal that cannot be removed is mended by
+// the next recovery). A failure in step 3 puts the original bytes back at
+// once from the journal still in memory and cuts the files to their original
+// lengths; when even that fails the journal stays on disk for the next user.
+//
+// Hot journal and recovery
+// ------------------------
+// A journal exists only while a write-back runs under the table's write lock
+// (the index file's write range and, with BLOBs, the BLOB file's), or after
+// its writer died. So whoever holds a reader slot or the write range and
+// still sees a journal has found a hot journal: it takes the write ranges,
+// and Recover() rolls the files back according to what checks:
+//   header does not check (short, wrong magic or CRC)  -> cut short in 2a,
+//       nothing was touched: the journal is only deleted;
+//   header checks, entries or trailer do not           -> cut short in 2b,
+//       only appends were made: the files are cut to the original lengths;
+//   everything checks                                  -> the saved regions
+//       are written back and the files cut to the original lengths.
+// Recovery is idempotent: a crash during recovery is mended by the next one.
+//
+// Journal format (little-endian throughout)
+// -----------------------------------------
+// Header, 48 bytes:
+//   offset size  meaning
+//        0    8  magic "ORVJNL01"
+//        8    4  number of files described: 3 (0 data, 1 index, 2 BLOB)
+//       12    4  reserved, 0
+//       16    8  original length of the data file
+//       24    8  original length of the index file
+//       32    8  original length of the BLOB file, -1 when the set has none
+//       40    4  CRC-32 (polynomial 0xEDB88320) of bytes 0 to 39
+//       44    4  reserved, 0
+// Then one entry per saved region, in any order:
+//        0    1  file number (0, 1 or 2)
+//        1    3  reserved, 0
+//        4    8  offset of the region in that file
+//       12    4  length n of the region, 1 or more
+//       16    n  the region's original bytes
+// Trailer, 16 bytes:
+//        0    4  magic "JEND"
+//        4    4  number of entries
+//        8    4  CRC-32 of every byte before the trailer
+//       12    4  reserved, 0
+//
+// Worked example: a commit of one new row to a table without BLOBs, whose
+// data file is 1000 bytes and index file 12288 bytes long, rewrites the
+// 127-byte data header at 0, appends the record at 1000, and rewrites the
+// 4096-byte index header at 0 and the index page at 4096. The append makes
+// the 48-byte header durable first (lengths 1000, 12288, -1) and goes to the
+// data file at once. The whole journal then holds the header, the entries
+// (0, 0, 127, the old data header), (1, 0, 4096, the old index header) and
+// (1, 4096, 4096, the old page), and the trailer: 48 + 143 + 4112 + 4112 +
+// 16 = 8431 bytes. Rolling back writes the three regions back and cuts the
+// data file to 1000 bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/files/pending_writes.h"
+
+namespace engine {
+
+class TFileHandler;
+
+// Number of files a journal describes and the file numbers used in it.
+inline constexpr int kJournalFiles = 3;
+inline constexpr int kJournalDataFile = 0;
+inline constexpr int kJournalIndexFile = 1;
+inline constexpr int kJournalBlobFile = 2;
+inline constexpr char kJournalFileExt[] = ".JNL";
+
+// The three files of a set in journal file order; a null entry: no such file.
+using TJournalFiles = std::array<TFileHandler*, kJournalFiles>;
+
+// Where a set's journal lives: N.JNL beside the data file, spelled after the
+// data file as it is on disk (so that every process, whatever case it opened
+// the table with, names the same journal), and for a file on disk its host
+// path, whose presence is one exact look-up.
+struct TJournalLocation {
+  std::string name;      // for the file registry
+  std::string hostPath;  // empty: ask the registry
+  bool inMemory = false;
+};
+
+class TCommitJournal {
+ public:
+  // Starts recording on every open file of `files`. With `durable` every
+  // step is flushed as described above and the write-back survives a power
+  // cut; without it nothing is flushed (the write-back was not asked to
+  // reach the disk), and the order of the steps still makes it whole after
+  // the process is killed, since the system keeps what it was handed.
+  TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable = true);
+  // Stops recording; operations not committed are dropped.
+  ~TCommitJournal();
+  TCommitJournal(const TCommitJournal&) = delete;
+  TCommitJournal& operator=(const TCommitJournal&) = delete;
+
+  // Steps 2 to 4 above. Raises the engine error of the failing step (9218
+  // for a failed write or flush) after putting the files back as they were.
+  void Commit();
+
+  // The journal of the existing data file `dataFileName` (N.DAT: N.JNL).
+  static TJournalLocation Locate(const std::string& dataFileName, bool inMemory);
+  // Whether the journal exists.
+  static bool Exists(const TJournalLocation& journal);
+  // Rolls the files back from the journal when one exists, and deletes it.
+  // The caller holds the write ranges and the files are open for writing.
+  // True when a journal was found.
+  static bool Recover(const TJournalLocation& journal, const TJournalFiles& files);
+
+ private:
+  void StopRecording() noexcept;
+  std::vector<std::uint8_t> HeaderBytes() const;
+  // Step 2a: the header alone, made durable before the first append.
+  void WriteHeader();
+  void CutToOriginalLengths();
+  std::vector<std::uint8_t> BuildJournal();
+  void WriteJournal(const std::vector<std::uint8_t>& image);
+  void Apply();
+
+  TJournalLocation FJournal;
+  TJournalFiles FFiles;
+  std::array<std::unique_ptr<TPendingWrites>, kJournalFiles> FPending;
+  bool FDurable;
+  bool FRecording = false;
+  bool FFinished = false;
+  std::unique_ptr<TFileHandler> FJournalFile;  // open once the header is written
+};
+
+}  // namespace engine

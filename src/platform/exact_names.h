@@ -1,0 +1,20 @@
+// Names several processes must agree on byte for byte. A file found without
+// regard to case has one spelling on disk; a companion file named after that
+// spelling (a table's journal beside its data file) is then the same name in
+// every process, and its presence is one exact look-up instead of a search of
+// the directory for a name equal ignoring case.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The host path of the existing file `windowsPath`, spelled as on disk;
+// nullopt (with the Windows error) when it does not exist.
+std::optional<std::string> ExistingHostPath(std::string_view windowsPath);
+// Whether `hostPath` exists exactly as spelled (no case folding).
+bool HostPathExists(std::string_view hostPath);
+
+}  // namespace platform
