@@ -8,6 +8,7 @@
 #include "engine/storage/index_check.h"
 #include "engine/storage/index_file.h"
 #include "engine/table/data_table_values.h"
+#include "engine/table/table_repair_record.h"
 
 namespace engine {
 
@@ -40,29 +41,53 @@ TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) 
     return report;  // already reported by the data file's diagnosis
   }
   report.recordSlots = data.RecordCount();
-  try {
-    for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
-      TRecord* r = data.GetRecord(nullptr, n, kReadForward, true);
-      if (r == nullptr) continue;
-      if (r->Data()[kRecordStatusOffset] == kRecordInUse) ++report.liveRecords;
-      data.ReleaseRecord(r);
-    }
-  } catch (const EZORVADEngineError& e) {
-    report.findings.push_back(names.data + ": records: " + e.Message());
-  }
 
   TIndexFile index(nullptr, &host);
   index.SetFileName(names.index);
   index.SetInMemory(inMemory);
   index.SetReadOnly(true);
   index.SetEncrypted(data.Encrypted());
+  bool indexSound = true;
   try {
     index.Open();
     CheckIndexFileOnOpen(index, data.Definitions());
   } catch (const EZORVADEngineError& e) {
     report.findings.push_back(names.index + ": " + e.Message());
-    return report;
+    indexSound = false;
   }
+
+  // Records and the free chain; whether every deleted record must be on the
+  // chain depends on the primary key, which the index header knows.
+  try {
+    const TRecordCensus census =
+        data.DiagnoseRecords(!indexSound || !index.NoPrimaryKey(), nullptr);
+    report.liveRecords = census.live;
+    for (const TCheckFinding& f : census.findings)
+      report.findings.push_back(names.data + ": " + f.text);
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.data + ": records: " + e.Message());
+  }
+  // Field slots of every record in use, judged as the repair judges them.
+  try {
+    int faulty = 0;
+    for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
+      TRecord* r = data.GetRecord(nullptr, n, kReadForward, true);
+      if (r == nullptr) continue;
+      std::string fault;
+      if (r->Data()[kRecordStatusOffset] == kRecordInUse)
+        fault = repair::RecordFault(data.Definitions(), r->Data(), data.RecordSize());
+      data.ReleaseRecord(r);
+      if (!fault.empty() && ++faulty <= kMaxListedRecords)
+        report.findings.push_back(names.data + ": record " + std::to_string(n) + ": " + fault);
+    }
+    if (faulty > kMaxListedRecords) {
+      report.findings.push_back(names.data + ": " + std::to_string(faulty - kMaxListedRecords) +
+                                " more records with damaged fields");
+    }
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.data + ": records: " + e.Message());
+  }
+  if (!indexSound) return report;
   TIndexCheckOptions options;
   options.languageId = static_cast<std::uint16_t>(data.LanguageId());
   options.sortId = static_cast<std::uint16_t>(data.SortId());
