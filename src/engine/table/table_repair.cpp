@@ -480,6 +480,13 @@ TTableRepairReport RepairTableSet(const std::string& dataFileName,
       DeleteSet(rebuiltNames);
       return report;
     }
+  } catch (const EZORVADEngineError& e) {
+    // The rebuilt set could not be made (a definition the engine refuses to
+    // create, a disk error): the damaged set stays as it is.
+    if (directory != nullptr) session.CloseDirectory(directory);
+    DeleteSet(rebuiltNames);
+    report.refusal = "the rebuilt table could not be made: " + e.Message();
+    return report;
   } catch (...) {
     if (directory != nullptr) session.CloseDirectory(directory);
     DeleteSet(rebuiltNames);
