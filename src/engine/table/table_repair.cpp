@@ -257,10 +257,14 @@ class TRebuilder {
       return;
     }
     if (status != kRecordInUse) return Drop(n, "status byte " + std::to_string(status));
-    const std::string fault = repair::RecordFault(FFields, raw, FData.RecordSize());
+    TDataCursor::TRecordBuffer record(raw, raw + FData.RecordSize());
+    for (const std::string& field :
+         repair::ClearNullSlots(FFields, record.data(), FData.RecordSize()))
+      FReport.notes.push_back("record " + std::to_string(n) + ": stray bytes in the NULL field " +
+                              field + " cleared");
+    const std::string fault = repair::RecordFault(FFields, record.data(), FData.RecordSize());
     if (!fault.empty()) return Drop(n, fault);
 
-    TDataCursor::TRecordBuffer record(raw, raw + FData.RecordSize());
     std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blobs;
     for (std::uint32_t i = 1; i <= FFields.size(); ++i) {
       const TFieldDefinition& f = FFields[i - 1];

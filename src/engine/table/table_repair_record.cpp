@@ -3,7 +3,9 @@
 //
 // A field slot (one null-flag byte, then the storage bytes) is sound when:
 //   - the flag is 0 or 1, and a NULL slot (flag 0) holds only zero bytes, as
-//     every writer clears it;
+//     every writer clears it (BLOB slots excepted: storing a BLOB buffer
+//     writes its id into the slot even when the field was set NULL after it
+//     was opened). The repair clears such bytes rather than dropping the row;
 //   - a string (type 1) ends in its zero terminator and holds only zeros
 //     after the first zero;
 //   - a boolean (type 4) holds 0 or 1 (writers store 1 for any true value);
@@ -66,6 +68,19 @@ std::string ValueFault(const TFieldDefinition& f, const std::uint8_t* value) {
 
 }  // namespace
 
+std::vector<std::string> ClearNullSlots(const TFieldDefinitions& fields, std::uint8_t* record,
+                                        std::uint32_t size) {
+  std::vector<std::string> cleared;
+  for (const TFieldDefinition& f : fields) {
+    if (!f.HasSlot() || f.Offset() + 1u + f.StorageSize() > size) continue;
+    std::uint8_t* slot = record + f.Offset();
+    if (slot[0] != kNullFlag || AllZero(slot + 1, f.StorageSize())) continue;
+    std::fill_n(slot + 1, f.StorageSize(), std::uint8_t{0});
+    if (f.Type() != kFieldBlob) cleared.push_back(f.Name());
+  }
+  return cleared;
+}
+
 std::string RecordFault(const TFieldDefinitions& fields, const std::uint8_t* record,
                         std::uint32_t size) {
   for (const TFieldDefinition& f : fields) {
@@ -76,7 +91,8 @@ std::string RecordFault(const TFieldDefinitions& fields, const std::uint8_t* rec
     const std::uint8_t* value = record + at + 1;
     std::string fault;
     if (flag == kNullFlag) {
-      if (!AllZero(value, f.StorageSize())) fault = "NULL slot holding bytes";
+      if (f.Type() != kFieldBlob && !AllZero(value, f.StorageSize()))
+        fault = "NULL slot holding bytes";
     } else if (flag == kValueFlag) {
       fault = ValueFault(f, value);
     } else {

@@ -15,6 +15,12 @@
 
 namespace engine::repair {
 
+// Zeroes the value bytes of every NULL slot that holds any (the value is NULL
+// either way; keys and comparisons expect zeros). Returns the names of the
+// fields it cleared.
+std::vector<std::string> ClearNullSlots(const TFieldDefinitions& fields, std::uint8_t* record,
+                                        std::uint32_t size);
+
 // Why the field slots of a record in use are not sound, or "" when they are.
 // `record` holds `size` bytes (the record size the definitions verified).
 std::string RecordFault(const TFieldDefinitions& fields, const std::uint8_t* record,

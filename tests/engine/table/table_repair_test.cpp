@@ -79,7 +79,6 @@ TEST_F(TableRepairTest, DamagedRecordsAreDroppedAndNamed) {
       {"status byte 7", RecordAt(3), {7}, 3},
       {"null flag 2", RecordAt(5) + 9, {2}, 5},
       {"string without terminator", RecordAt(5) + 9 + 251, {'x'}, 5},
-      {"NULL slot holding bytes", RecordAt(3) + 266, {0}, 3},
       {"BLOB id differs from its chain", RecordAt(1) + 526, {0x55}, 1},
       {"BLOB chain past the end", RecordAt(1) + 522, {0x00, 0x7F}, 1},
   };
@@ -94,6 +93,23 @@ TEST_F(TableRepairTest, DamagedRecordsAreDroppedAndNamed) {
     EXPECT_EQ(report.keptRecords, kLiveRows - 1) << c.what;
     RemoveAll();
   }
+}
+
+// A NULL field whose slot holds stray bytes is damage the checker reports,
+// but the value is NULL either way: the repair keeps the row and clears them.
+TEST_F(TableRepairTest, StrayBytesInANullSlotAreCleared) {
+  MakeSoundSet();
+  PatchFile(Host("Db/Back.DAT"), RecordAt(3) + 266, {0});  // isZip of row "c" made NULL
+  EXPECT_FALSE(engine::CheckTableSet("D:\\Db\\Back").Ok());
+  const TTableRepairReport report = RepairTableSet("D:\\Db\\Back");
+  ExpectRepairedClean(report, "stray bytes");
+  EXPECT_TRUE(report.dropped.empty()) << report.Describe();
+  EXPECT_EQ(report.keptRecords, kLiveRows);
+  ASSERT_EQ(report.notes.size(), 1u) << report.Describe();
+  EXPECT_NE(report.notes[0].find("isZip"), std::string::npos) << report.notes[0];
+  auto c = OpenCursor();
+  engine::TDataCursor::TRecordBuffer r;
+  while (c->Next(&r) == 0) EXPECT_EQ(c->IsNull(r, kIsZip), c->GetString(r, kFileName) == "c");
 }
 
 TEST_F(TableRepairTest, TruncatedFilesKeepWhatIsWhole) {
@@ -171,6 +187,30 @@ TEST_F(TableRepairTest, SecondaryIndexesAndAutoIncrementValuesSurvive) {
   ASSERT_EQ(c.Next(&r), 0);
   EXPECT_EQ(c.GetInteger(r, kId), 40);  // smallest Num first
   EXPECT_EQ(c.RecordCount(), 40);
+}
+
+// Records, definitions, index header and BLOB blocks of an encrypted set are
+// read deciphered, and the rebuilt set is encrypted with the same password.
+TEST_F(TableRepairTest, EncryptedSetIsRepairedWithItsPassword) {
+  engine::TTableDefinition d = CatalogDefinition();
+  d.encrypted = true;
+  d.password = "secret";
+  session_->AddPassword("secret");
+  CreateTable("Back", d);
+  {
+    auto c = OpenCursor();
+    AddRow(*c, "a", 1, "p\\", std::string(1000, 'x'));
+    AddRow(*c, "b", 2, "p\\", "yy");
+  }
+  PatchFile(Host("Db/Back.DAT"), 9, I32(0x7FFFFFFF));  // the header is never enciphered
+  const TTableRepairReport report = RepairTableSet("D:\\Db\\Back");
+  ExpectRepairedClean(report, "encrypted");
+  EXPECT_TRUE(report.notes.empty()) << report.Describe();
+  EXPECT_EQ(Rows(), "a:1000 b:2 ");
+  session_->RemoveAllPasswords();
+  session_ = std::make_unique<engine::TDataSession>();
+  dir_ = session_->OpenDirectory("", "D:\\Db");
+  EXPECT_EQ(engine_test::EngineCodeOf([&] { OpenCursor(); }), engine::kErrPasswordRequired);
 }
 
 }  // namespace
