@@ -82,7 +82,13 @@ std::vector<TCheckFinding> TDataFile::Diagnose(TValueTextCheckMaker valueTexts) 
 
 TRecordCensus TDataFile::DiagnoseRecords(bool hasPrimaryKey, TDataCursor* cursor) {
   TRecordCensus census;
-  const std::int32_t count = std::max(RecordCount(), 0);
+  // Only records the file really holds are read (a damaged next record
+  // number may claim billions; the header check reports the difference).
+  const std::int64_t base = kDataHeaderSize + static_cast<std::int64_t>(DefinitionsBytes());
+  const std::int64_t held =
+      RecordSize() == 0 ? 0 : std::max<std::int64_t>(GetSize() - base, 0) / RecordSize();
+  const auto count = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(std::min<std::int64_t>(RecordCount(), held), 0, kMaxRecordNumber));
   std::vector<std::uint8_t> status(static_cast<std::size_t>(count) + 1, kRecordInUse);
   std::vector<std::int32_t> link(static_cast<std::size_t>(count) + 1, 0);
   int oddStatuses = 0;

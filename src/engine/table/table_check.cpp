@@ -1,6 +1,8 @@
 // The table-set checker (see table_check.h).
 #include "engine/table/table_check.h"
 
+#include <algorithm>
+
 #include "engine/errors.h"
 #include "engine/files/table_names.h"
 #include "engine/storage/blob_file.h"
@@ -40,7 +42,15 @@ TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) 
   } catch (const EZORVADEngineError&) {
     return report;  // already reported by the data file's diagnosis
   }
-  report.recordSlots = data.RecordCount();
+  // Record slots the file holds (the header's count may claim more).
+  const std::int64_t definitionsEnd =
+      kDataHeaderSize + static_cast<std::int64_t>(data.FieldCount()) * kFieldDefinitionSize;
+  report.recordSlots =
+      data.RecordSize() == 0
+          ? 0
+          : std::min<std::int64_t>(
+                data.RecordCount(),
+                std::max<std::int64_t>(data.GetSize() - definitionsEnd, 0) / data.RecordSize());
 
   TIndexFile index(nullptr, &host);
   index.SetFileName(names.index);
@@ -70,7 +80,8 @@ TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) 
   // Field slots of every record in use, judged as the repair judges them.
   try {
     int faulty = 0;
-    for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
+    for (std::int32_t n = 1; n <= std::min<std::int64_t>(data.RecordCount(), report.recordSlots);
+         ++n) {
       TRecord* r = data.GetRecord(nullptr, n, kReadForward, true);
       if (r == nullptr) continue;
       std::string fault;

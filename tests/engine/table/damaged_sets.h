@@ -89,6 +89,8 @@ inline std::vector<TDamage> DamageCases() {
        {0xFF, 0xFF},
        TMeets::kBlobReadRefused,
        kErrBlobBufferCorrupt},
+      {"next record number 2147483647", ".DAT", 13, I32(0x7FFFFFFF), TMeets::kRefusedAtOpen,
+       kErrHeaderCorrupt},
       {"index record count 2147483647", ".IDX", idxRecordCount, I32(0x7FFFFFFF),
        TMeets::kRefusedAtOpen, kErrHeaderCorrupt},
   };

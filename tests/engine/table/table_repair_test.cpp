@@ -152,6 +152,16 @@ TEST_F(TableRepairTest, UnreadableLayoutIsRefusedAndNothingChanges) {
   EXPECT_FALSE(std::filesystem::exists(Host("Db/Back~RPR.DAT")));
 }
 
+TEST_F(TableRepairTest, TableInUseIsNotRepaired) {
+  MakeSoundSet();
+  PatchFile(Host("Db/Back.DAT"), 9, I32(-1));
+  auto user = OpenCursor();
+  const TTableRepairReport report = RepairTableSet("D:\\Db\\Back");
+  EXPECT_FALSE(report.repaired);
+  EXPECT_NE(report.refusal.find("cannot be opened"), std::string::npos) << report.Describe();
+  EXPECT_FALSE(std::filesystem::exists(Host("Db/Back.DAT.damaged")));
+}
+
 TEST_F(TableRepairTest, EachRepairKeepsItsOwnCopies) {
   MakeSoundSet();
   PatchFile(Host("Db/Back.DAT"), 9, I32(-1));
