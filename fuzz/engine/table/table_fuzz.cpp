@@ -18,7 +18,11 @@
 //   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DORV_BUILD_FUZZ=ON -DORV_BUILD_TESTS=OFF \
 //       -DORV_BUILD_GUI=OFF
 //   ninja -C build-fuzz engine_table_fuzz
-//   build-fuzz/fuzz/engine/engine_table_fuzz -max_total_time=300 -max_len=200
+//   cp -r fuzz/engine/table/table_corpus /tmp/table-corpus
+//   build-fuzz/fuzz/engine/engine_table_fuzz -max_total_time=300 -max_len=200 -len_control=0 \
+//       /tmp/table-corpus
+// The seeds are damaged headers, counts and BLOB blocks (named after the
+// damage), each with an odd first byte so that it is repaired too.
 #include <array>
 #include <cstdint>
 #include <cstdio>
