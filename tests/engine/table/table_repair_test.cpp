@@ -140,6 +140,20 @@ TEST_F(TableRepairTest, TruncatedFilesKeepWhatIsWhole) {
   }
 }
 
+// Pages lost but the index header whole: every index is rebuilt, so the
+// primary key still refuses a duplicate.
+TEST_F(TableRepairTest, IndexesAreRebuiltFromAWholeHeader) {
+  MakeSoundSet();
+  std::filesystem::resize_file(Host("Db/Back.IDX"), 4096 + 100);
+  const TTableRepairReport report = RepairTableSet("D:\\Db\\Back");
+  ExpectRepairedClean(report, "index pages cut off");
+  EXPECT_TRUE(report.notes.empty()) << report.Describe();
+  EXPECT_EQ(Rows(), "a:1000 c:10 e:10 ");
+  auto c = OpenCursor();
+  EXPECT_EQ(engine_test::EngineCodeOf([&] { AddRow(*c, "a", 0, "p\\", "again"); }),
+            engine::kErrDuplicateKey);
+}
+
 TEST_F(TableRepairTest, UnreadableLayoutIsRefusedAndNothingChanges) {
   MakeSoundSet();
   PatchFile(Host("Db/Back.DAT"), 21, {0x13, 0x02});  // record size 531
