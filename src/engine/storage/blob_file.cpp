@@ -310,10 +310,10 @@ std::uint32_t TBlobFile::ReadBlockData(const TBlock* block, std::uint32_t offset
                                        std::uint32_t count, std::uint8_t* destination) {
   if (count > DataSize() || offset > DataSize())
     RaiseEngineError(kErrInvalidBlobLength, FileName());
-  // `used` comes from the file: never copy beyond the data area.
-  const std::uint32_t available = std::min<std::uint32_t>(block->used, DataSize()) > offset
-                                      ? std::min<std::uint32_t>(block->used, DataSize()) - offset
-                                      : 0;
+  // `used` comes from the file: a count beyond the data area is damage (the
+  // writer never stores one), so the block's bytes cannot be trusted.
+  if (block->used > DataSize()) RaiseEngineError(kErrBlobBufferCorrupt, FileName());
+  const std::uint32_t available = block->used > offset ? block->used - offset : 0;
   const std::uint32_t n = std::min(count, available);
   std::memcpy(destination, block->data.data() + offset, n);
   return n;

@@ -103,10 +103,17 @@ std::vector<TCheckFinding> TBlobFile::DiagnoseChains(TDataFile& data, TDataCurso
         TBlock* block = GetBlock(cursor, p);
         if (block == nullptr) return DiagnoseChains(data, cursor);
         const std::int32_t blockId = block->blobId;
+        const std::int64_t used = block->used;
         if (total < 0) total = block->total;
-        bytesFound += std::min<std::int64_t>(block->used, dataSize);
+        bytesFound += std::min<std::int64_t>(used, dataSize);
         p = block->next;
         ReleaseBlock(block);
+        if (used > dataSize) {
+          add(where + "block " + std::to_string(at) + " claims " + std::to_string(used) +
+              " bytes used, its data area holds " + std::to_string(dataSize));
+          total = -1;
+          break;
+        }
         if (blockId != id) {
           add(where + "block " + std::to_string(at) + " carries BLOB id " +
               std::to_string(blockId) + ", the record " + std::to_string(id));

@@ -135,6 +135,16 @@ struct TCheckFinding {
   std::string text;
 };
 
+// What a walk over every record found (TDataFile::DiagnoseRecords).
+struct TRecordCensus {
+  std::int64_t live = 0;     // records in use
+  std::int64_t deleted = 0;  // records marked deleted
+  std::vector<TCheckFinding> findings;
+};
+
+// Records named one by one in a finding list before the rest are summed up.
+inline constexpr int kMaxListedRecords = 20;
+
 class TDataFile : public TFileHandler {
  public:
   using THeader = std::array<std::uint8_t, kDataHeaderSize>;
@@ -221,6 +231,10 @@ class TDataFile : public TFileHandler {
   // deleted record of the file (damage) is dropped and the record appended,
   // so a live row is never handed out.
   TRecord* AllocateRecord(TDataCursor* cursor);
+  // InsertPosition(), refused with 8961 when the header's first free record
+  // is not a record of the file (the insert would lock and reuse a slot that
+  // does not exist).
+  std::int32_t CheckedInsertPosition() const;
   // Marks a record deleted and links it into the free chain.
   void FreeRecord(TRecord* record);
   // Whether the table has a primary key of its own (the index file knows);
@@ -262,6 +276,9 @@ class TDataFile : public TFileHandler {
   void CheckConsistency(TValueTextCheckMaker valueTexts = nullptr);
   // Every finding of the same checks, without raising (for the table-set checker).
   std::vector<TCheckFinding> Diagnose(TValueTextCheckMaker valueTexts = nullptr);
+  // Walks every record and the free chain (see data_file_check.cpp); for the
+  // table-set checker and repair. Nothing is changed.
+  TRecordCensus DiagnoseRecords(bool hasPrimaryKey, TDataCursor* cursor = nullptr);
 
   // ---- Physical sort (data_sort.cpp) --------------------------------------------
   struct SortField {

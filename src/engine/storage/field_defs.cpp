@@ -96,6 +96,30 @@ std::string CheckOne(const TFieldDefinition& f, std::set<std::string>& names,
   return {};
 }
 
+// A counted string whose length byte runs past its slot, or "".
+std::string CountedLengthFault(const TFieldDefinition& f) {
+  struct Counted {
+    const char* what;
+    std::size_t at;
+    std::size_t maxLength;
+  };
+  static constexpr Counted kCounted[] = {
+      {"name", TFieldDefinition::kName, kMaxFieldNameLength},
+      {"description", TFieldDefinition::kDescription, kMaxDescriptionLength},
+      {"minimum", TFieldDefinition::kMinimum, kMaxDescriptionLength},
+      {"maximum", TFieldDefinition::kMaximum, kMaxDescriptionLength},
+      {"default", TFieldDefinition::kDefault, kMaxDescriptionLength},
+  };
+  for (const Counted& c : kCounted) {
+    const std::uint8_t length = f.Bytes()[c.at];
+    if (length > c.maxLength) {
+      return std::string(c.what) + " length byte " + std::to_string(length) + " exceeds " +
+             std::to_string(c.maxLength);
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::int16_t TFieldDefinition::Number() const {
@@ -236,6 +260,10 @@ std::string VerifyDefinitions(const TFieldDefinitions& fields, std::uint32_t rec
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const TFieldDefinition& f = fields[i];
     const std::string where = "field " + std::to_string(i + 1) + ": ";
+    // Counted strings are read clamped to their slots; a length byte beyond
+    // the slot is damage that the clamped text would hide.
+    const std::string countFault = CountedLengthFault(f);
+    if (!countFault.empty()) return where + countFault;
     int code = 0;
     std::string fault = CheckOne(f, names, numbers, valueCheck, code);
     if (!fault.empty()) return where + fault;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "engine/errors.h"
+#include "engine/storage/data_file.h"
 #include "engine/storage/index_keys.h"
 
 namespace engine {
@@ -220,6 +221,8 @@ void CheckIndexFileOnOpen(const TIndexFile& file, const TFieldDefinitions& field
       file.SecondaryCount() > kMaxSecondaryIndexes) {
     corrupt();
   }
+  // No data file holds more records than an append may number.
+  if (file.RecordCount() < 0 || file.RecordCount() > kMaxRecordNumber) corrupt();
   std::set<std::string> names;
   for (int slot = 0; slot <= file.SecondaryCount(); ++slot) {
     const TIndexDescriptor d = file.Descriptor(slot);

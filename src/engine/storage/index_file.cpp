@@ -8,6 +8,7 @@
 
 #include "engine/errors.h"
 #include "engine/files/cipher.h"
+#include "engine/storage/data_file.h"
 #include "engine/storage/data_file_bytes.h"
 #include "engine/storage/index_keys.h"
 
@@ -170,6 +171,16 @@ std::int32_t TIndexFile::EndPosition() const {
 }
 std::int32_t TIndexFile::RecordCount() const {
   return bytes::GetI32(&FHeader[kIdxHdrRecordCount]);
+}
+void TIndexFile::IncRecordCount() {
+  const std::int32_t count = RecordCount();
+  if (count < 0 || count >= kMaxRecordNumber) RaiseEngineError(kErrHeaderCorrupt, TableName());
+  SetRecordCount(count + 1);
+}
+void TIndexFile::DecRecordCount() {
+  const std::int32_t count = RecordCount();
+  if (count <= 0 || count > kMaxRecordNumber) RaiseEngineError(kErrHeaderCorrupt, TableName());
+  SetRecordCount(count - 1);
 }
 void TIndexFile::SetRecordCount(std::int32_t count) {
   bytes::PutI32(&FHeader[kIdxHdrRecordCount], count);

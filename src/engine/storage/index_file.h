@@ -123,8 +123,11 @@ class TIndexFile : public TFileHandler {
   int SecondaryCount() const { return FHeader[kIdxHdrSecondaryCount]; }
   std::int32_t RecordCount() const;
   void SetRecordCount(std::int32_t count);
-  void IncRecordCount() { SetRecordCount(RecordCount() + 1); }
-  void DecRecordCount() { SetRecordCount(RecordCount() - 1); }
+  // One more or one fewer record in use. A count that cannot move (a stored
+  // count at the limit of the format, or already 0) is damage: 8961, never a
+  // wrapped number.
+  void IncRecordCount();
+  void DecRecordCount();
   bool NoPrimaryKey() const { return FHeader[kIdxHdrNoPrimaryKey] != 0; }
   void SetNoPrimaryKey(bool value);
 

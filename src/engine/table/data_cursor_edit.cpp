@@ -89,7 +89,7 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
   TCursorWrite bracket(*this);
   TDataFile& data = Data();
   TIndexFile& index = Index();
-  const std::int32_t n = data.InsertPosition();
+  const std::int32_t n = data.CheckedInsertPosition();
   FTable->LockNewRecord(n);
   try {
     CheckValidity(record);

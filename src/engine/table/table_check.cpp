@@ -1,6 +1,8 @@
 // The table-set checker (see table_check.h).
 #include "engine/table/table_check.h"
 
+#include <algorithm>
+
 #include "engine/errors.h"
 #include "engine/files/table_names.h"
 #include "engine/storage/blob_file.h"
@@ -8,6 +10,7 @@
 #include "engine/storage/index_check.h"
 #include "engine/storage/index_file.h"
 #include "engine/table/data_table_values.h"
+#include "engine/table/table_repair_record.h"
 
 namespace engine {
 
@@ -39,30 +42,63 @@ TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) 
   } catch (const EZORVADEngineError&) {
     return report;  // already reported by the data file's diagnosis
   }
-  report.recordSlots = data.RecordCount();
-  try {
-    for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
-      TRecord* r = data.GetRecord(nullptr, n, kReadForward, true);
-      if (r == nullptr) continue;
-      if (r->Data()[kRecordStatusOffset] == kRecordInUse) ++report.liveRecords;
-      data.ReleaseRecord(r);
-    }
-  } catch (const EZORVADEngineError& e) {
-    report.findings.push_back(names.data + ": records: " + e.Message());
-  }
+  // Record slots the file holds (the header's count may claim more).
+  const std::int64_t definitionsEnd =
+      kDataHeaderSize + static_cast<std::int64_t>(data.FieldCount()) * kFieldDefinitionSize;
+  report.recordSlots =
+      data.RecordSize() == 0
+          ? 0
+          : std::min<std::int64_t>(
+                data.RecordCount(),
+                std::max<std::int64_t>(data.GetSize() - definitionsEnd, 0) / data.RecordSize());
 
   TIndexFile index(nullptr, &host);
   index.SetFileName(names.index);
   index.SetInMemory(inMemory);
   index.SetReadOnly(true);
   index.SetEncrypted(data.Encrypted());
+  bool indexSound = true;
   try {
     index.Open();
     CheckIndexFileOnOpen(index, data.Definitions());
   } catch (const EZORVADEngineError& e) {
     report.findings.push_back(names.index + ": " + e.Message());
-    return report;
+    indexSound = false;
   }
+
+  // Records and the free chain; whether every deleted record must be on the
+  // chain depends on the primary key, which the index header knows.
+  try {
+    const TRecordCensus census =
+        data.DiagnoseRecords(!indexSound || !index.NoPrimaryKey(), nullptr);
+    report.liveRecords = census.live;
+    for (const TCheckFinding& f : census.findings)
+      report.findings.push_back(names.data + ": " + f.text);
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.data + ": records: " + e.Message());
+  }
+  // Field slots of every record in use, judged as the repair judges them.
+  try {
+    int faulty = 0;
+    for (std::int32_t n = 1; n <= std::min<std::int64_t>(data.RecordCount(), report.recordSlots);
+         ++n) {
+      TRecord* r = data.GetRecord(nullptr, n, kReadForward, true);
+      if (r == nullptr) continue;
+      std::string fault;
+      if (r->Data()[kRecordStatusOffset] == kRecordInUse)
+        fault = repair::RecordFault(data.Definitions(), r->Data(), data.RecordSize());
+      data.ReleaseRecord(r);
+      if (!fault.empty() && ++faulty <= kMaxListedRecords)
+        report.findings.push_back(names.data + ": record " + std::to_string(n) + ": " + fault);
+    }
+    if (faulty > kMaxListedRecords) {
+      report.findings.push_back(names.data + ": " + std::to_string(faulty - kMaxListedRecords) +
+                                " more records with damaged fields");
+    }
+  } catch (const EZORVADEngineError& e) {
+    report.findings.push_back(names.data + ": records: " + e.Message());
+  }
+  if (!indexSound) return report;
   TIndexCheckOptions options;
   options.languageId = static_cast<std::uint16_t>(data.LanguageId());
   options.sortId = static_cast<std::uint16_t>(data.SortId());

@@ -3,7 +3,9 @@
 //
 // What is checked:
 //  * the data file: header (format, locale, field definitions, record size,
-//    file length against the next record number) and the free chain;
+//    BLOB field count, file length against the next record number), every
+//    record's status byte and field slots (table_repair_record.h), and the
+//    free chain of deleted records;
 //  * the index file: header and descriptors, then every B-tree walked page by
 //    page (types, key order, counts in internal entries, fill, level links,
 //    free lists); the keys of the primary and each secondary index are
