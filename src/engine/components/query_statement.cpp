@@ -1,0 +1,39 @@
+// The process-wide statement factory of the query component (see query_statement.h).
+#include "engine/components/query_statement.h"
+
+#include <mutex>
+
+#include "engine/errors.h"
+
+namespace engine {
+namespace {
+
+struct FactorySlot {
+  std::mutex mutex;
+  TQueryStatementFactory factory;
+};
+
+FactorySlot& Slot() {
+  static FactorySlot slot;
+  return slot;
+}
+
+}  // namespace
+
+TQueryStatementFactory SetQueryStatementFactory(TQueryStatementFactory factory) {
+  std::lock_guard<std::mutex> guard(Slot().mutex);
+  std::swap(Slot().factory, factory);
+  return factory;
+}
+
+std::unique_ptr<TQueryStatementPort> CreateQueryStatement(const TQueryStatementSettings& settings) {
+  TQueryStatementFactory factory;
+  {
+    std::lock_guard<std::mutex> guard(Slot().mutex);
+    factory = Slot().factory;
+  }
+  if (!factory) RaiseEngineError(kErrSql, {}, {}, "no statement executor is installed");
+  return factory(settings);
+}
+
+}  // namespace engine
