@@ -82,6 +82,13 @@ TDataCursor* TZORVADTable::CreateHandle(bool& ownedByDataSet) {
     options.exclusive = Exclusive;
     options.readOnly = ReadOnly;
     cursor->SetOptions(options);
+    // A table whose password the session does not know asks the session's handler.
+    TZORVADSession& session = database.Session();
+    cursor->OnPassword = [&session](TDataSession&) {
+      bool retry = false;
+      if (session.OnPassword) session.OnPassword(session, retry);
+      return retry;
+    };
     cursor->Open();
     return cursor.release();
   } catch (...) {

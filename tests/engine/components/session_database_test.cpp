@@ -243,6 +243,44 @@ TEST_F(ComponentsTest, DatasetsFindTheirDatabaseByNameOrGetATemporaryOne) {
   EXPECT_EQ(MessageOf([&] { missing.Open(); }), "Missing table name.");
 }
 
+TEST_F(ComponentsTest, SharedDatabasesBorrowOneEngineDirectory) {
+  TZORVADDatabase a, b;
+  for (TZORVADDatabase* d : {&a, &b}) {
+    d->SetHandleShared(true);
+    d->SetDatabaseName("Bk");
+  }
+  a.SetDirectory("D:\\Bk");
+  a.Open();
+  b.Open();
+  EXPECT_EQ(b.Handle(), a.Handle());
+  b.Close();
+  EXPECT_TRUE(a.Connected()) << "the borrower only forgets the directory";
+  EXPECT_EQ(a.Handle()->RefCount(), 1);
+}
+
+TEST_F(ComponentsTest, SessionIsAskedForTheTablePassword) {
+  auto definition = table_test::NumberedDefinition(false);
+  definition.password = "secret";
+  definition.encrypted = true;
+  CreateTable("Locked", definition);
+  TZORVADSession& session = Sessions().DefaultSession();
+  int asked = 0;
+  session.OnPassword = [&](TZORVADSession& s, bool& retry) {
+    ++asked;
+    if (asked == 1) s.AddPassword("secret");
+    retry = asked == 1;
+  };
+  TZORVADTable t;
+  t.SetDatabaseName("D:\\Bk");
+  t.SetTableName("Locked");
+  t.Open();
+  EXPECT_EQ(asked, 1);
+  t.Close();
+  session.RemoveAllPasswords();
+  EXPECT_EQ(engine_test::EngineCodeOf([&] { t.Open(); }), kErrPasswordRequired);
+  EXPECT_EQ(asked, 2);
+}
+
 TEST_F(ComponentsTest, DeactivatingASessionFreesItsTemporaryDatabases) {
   TZORVADSession s;
   s.SetSessionName("S");
