@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/sql/sql_statement.h"
 #include "engine/table/data_cursor.h"
 #include "engine/values/expr_token.h"
 
@@ -28,16 +29,8 @@ namespace engine {
 enum class TQueryKind { None, Select, Insert, Update, Delete, CreateTable, DropTable };
 
 // How a source joins the sources before it.
-inline constexpr int kJoinNone = 0;   // the first table, or after a comma
-inline constexpr int kJoinInner = 1;  // INNER JOIN ... ON
-inline constexpr int kJoinOuter = 2;  // the NULL-extended side of a LEFT or RIGHT JOIN
-
-inline constexpr int kAggregateNone = 0;
-inline constexpr int kAggregateSum = 1;
-inline constexpr int kAggregateMin = 2;
-inline constexpr int kAggregateMax = 3;
-inline constexpr int kAggregateAvg = 4;
-inline constexpr int kAggregateCount = 5;
+inline constexpr int kSourcePlain = 0;  // the first table, after a comma, or an inner join
+inline constexpr int kSourceOuter = 2;  // the NULL-extended side of a LEFT or RIGHT JOIN
 
 inline constexpr int kMaxResultColumns = 1024;
 
@@ -46,7 +39,7 @@ struct TQuerySource {
   std::string directory;        // path part ending in '\'; empty: the statement's directory
   std::string correlationName;  // compared ignoring case
   bool memory = false;          // in the in-memory directory
-  int joinType = kJoinNone;
+  int joinType = kSourcePlain;
 };
 
 struct TQueryColumn {

@@ -73,8 +73,8 @@ void TQueryExecutor::Prepare() {
 void TQueryExecutor::OpenSources(bool readOnly) {
   int ordinal = 0;
   for (const TQuerySource& s : FBlock->sources)
-    FSources.push_back(std::make_unique<TOpenSource>(*FDirectory->Session(), FDirectory, s,
-                                                     ++ordinal, readOnly));
+    FSources.push_back(
+        std::make_unique<TOpenSource>(*FDirectory->Session(), FDirectory, s, ++ordinal, readOnly));
   if (!FSources.empty() && !FBlock->languageGiven) {
     TDataFile& data = FSources.front()->Cursor().Table()->DataFile();
     FBlock->languageId = static_cast<std::uint16_t>(data.LanguageId());
@@ -182,10 +182,9 @@ void TQueryExecutor::AnalyseCondition(ExpTree& tree, const char* contextName,
 
 void TQueryExecutor::Progress(std::int64_t step, std::int64_t total, bool& abort) {
   if (!OnProgress) return;
-  const int percent =
-      total <= 0 ? 100
-                 : static_cast<int>(std::lround(static_cast<double>(step) * 100.0 /
-                                                static_cast<double>(total)));
+  const int percent = total <= 0 ? 100
+                                 : static_cast<int>(std::lround(static_cast<double>(step) * 100.0 /
+                                                                static_cast<double>(total)));
   OnProgress(step, percent, abort);
 }
 

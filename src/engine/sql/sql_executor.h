@@ -94,6 +94,7 @@ class TQueryExecutor : private SubQueryEvaluator {
   // Preparation (sql_select_prepare.cpp).
   void OpenSources(bool readOnly);
   void PrepareSelect();
+  void MarkOuterJoins(const TExpToken* node);
   void AddResultColumn(ExpTree expression, const std::string& alias, const std::string& text);
   void NameResultColumns(const std::vector<std::string>& aliases);
   std::vector<TSortKey> BindItems(const std::vector<TQueryOrderItem>& items, const char* clause);

@@ -22,8 +22,8 @@ namespace engine {
 
 namespace {
 
-constexpr std::int32_t kCommitBytes = 262140;   // record bytes per default interval
-constexpr std::int32_t kMaxCommitRows = 8191;   // rows per default interval
+constexpr std::int32_t kCommitBytes = 262140;  // record bytes per default interval
+constexpr std::int32_t kMaxCommitRows = 8191;  // rows per default interval
 constexpr const char* kUpdateValues = "update values";
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -112,8 +112,7 @@ void TQueryExecutor::PrepareModify() {
       FTargetFields.push_back(field);
     }
   }
-  const std::size_t values =
-      FInsertSelect ? FInsertSelect->ResultColumnCount() : b.values.size();
+  const std::size_t values = FInsertSelect ? FInsertSelect->ResultColumnCount() : b.values.size();
   if (values != FTargetFields.size())
     Fail("The number of values must match the number of table columns");
   if (FInsertSelect) return;

@@ -80,7 +80,7 @@ void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
       continue;
     }
     TOpenSource* table = refs.front();
-    if (table->JoinType() == kJoinOuter && !c->onClause) {
+    if (table->JoinType() == kSourceOuter && !c->onClause) {
       FRowTests.push_back(c);
     } else if (ContainsSubSelect(*c)) {
       loopTests.push_back(c);
@@ -107,8 +107,9 @@ void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
 void TRowProducer::Order(const std::vector<const TExpToken*>& multi, bool optimiseOrder) {
   std::vector<TOpenSource*> order;
   for (auto& s : FSources) order.push_back(s.get());
-  const bool outer = std::any_of(order.begin(), order.end(),
-                                 [](const TOpenSource* s) { return s->JoinType() == kJoinOuter; });
+  const bool outer = std::any_of(order.begin(), order.end(), [](const TOpenSource* s) {
+    return s->JoinType() == kSourceOuter;
+  });
   if (optimiseOrder && !outer && !multi.empty() && order.size() > 1) {
     std::vector<std::int64_t> counts;
     for (TOpenSource* s : order) counts.push_back(s->Cursor().RecordCount());
@@ -139,8 +140,9 @@ void TRowProducer::Order(const std::vector<const TExpToken*>& multi, bool optimi
         });
         if (connected && (best == order.size() || counts[i] < counts[best])) best = i;
       }
-      if (best == order.size()) best = static_cast<std::size_t>(
-          std::find(taken.begin(), taken.end(), false) - taken.begin());
+      if (best == order.size())
+        best =
+            static_cast<std::size_t>(std::find(taken.begin(), taken.end(), false) - taken.begin());
       take(best);
     }
     order = chosen;
@@ -165,7 +167,7 @@ void TRowProducer::PlaceMultiTable(const TExpToken* conjunct) {
   bool touchesOuter = false;
   for (const TOpenSource* s : refs) {
     inner = std::max(inner, LevelOf(s));
-    touchesOuter = touchesOuter || s->JoinType() == kJoinOuter;
+    touchesOuter = touchesOuter || s->JoinType() == kSourceOuter;
   }
   if (touchesOuter && !conjunct->onClause) {
     FRowTests.push_back(conjunct);
@@ -201,9 +203,8 @@ void TRowProducer::InstallKeys(Level& level) {
     ExpTree value = EvaluateExpression(otherSide, FEval);
     value->tokenClass = kClassConstant;
     value->left = value->right = value->third = value->next = nullptr;
-    ExpTree comparison = NewBooleanOperator(kClassBinary,
-                                            key.tableOnLeft ? c.code : MirroredComparison(c.code),
-                                            c.text.c_str());
+    ExpTree comparison = NewBooleanOperator(
+        kClassBinary, key.tableOnLeft ? c.code : MirroredComparison(c.code), c.text.c_str());
     Attach(*comparison, comparison->left, CopyTree(tableSide));
     Attach(*comparison, comparison->right, std::move(value));
     if (!combined) {
@@ -262,7 +263,7 @@ bool TRowProducer::Visit(std::size_t i, const std::function<bool()>& row) {
     matched = true;
     if (!Visit(i + 1, row)) return false;
   }
-  if (!matched && source.JoinType() == kJoinOuter) {
+  if (!matched && source.JoinType() == kSourceOuter) {
     source.SetNullRow(true);
     const bool go = Visit(i + 1, row);
     source.SetNullRow(false);

@@ -14,7 +14,7 @@ namespace engine {
 namespace {
 
 constexpr const char* kSourceColumns = "source columns";
-constexpr std::size_t kMaxResultName = 30;  // characters, the longest field name
+constexpr std::size_t kMaxResultName = 30;    // characters, the longest field name
 constexpr int kMaxFixedExpressionSize = 251;  // string and bytes results, with the terminator
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -39,8 +39,8 @@ int AggregateKind(int code) {
 }
 
 const char* AggregatePrefix(int kind) {
-  static constexpr const char* kPrefixes[] = {"", "Sum Of ", "Min Of ", "Max Of ", "Average Of ",
-                                              "Count Of "};
+  static constexpr const char* kPrefixes[] = {"",        "Sum Of ",     "Min Of ",
+                                              "Max Of ", "Average Of ", "Count Of "};
   return kPrefixes[kind];
 }
 
@@ -77,6 +77,7 @@ void TQueryExecutor::PrepareSelect() {
   TQueryBlock& b = *FBlock;
   if (b.distinct && b.groupByGiven) b.distinct = false;
   OpenSources(!b.requestLive);
+  MarkOuterJoins(b.where.get());
   std::vector<std::string> aliases;
   for (TQueryColumn& c : b.columns) {
     const TExpToken& e = *c.expression;
@@ -107,10 +108,10 @@ void TQueryExecutor::PrepareSelect() {
   if (FResult.size() > static_cast<std::size_t>(kMaxResultColumns))
     Fail("Maximum number of columns (" + std::to_string(kMaxResultColumns) +
          ") in result set exceeded");
-  const bool anyAggregate = std::any_of(FResult.begin(), FResult.end(),
-                                        [](const auto& r) { return r.aggregate != 0; });
-  const bool allAggregate = std::all_of(FResult.begin(), FResult.end(),
-                                        [](const auto& r) { return r.aggregate != 0; });
+  const bool anyAggregate =
+      std::any_of(FResult.begin(), FResult.end(), [](const auto& r) { return r.aggregate != 0; });
+  const bool allAggregate =
+      std::all_of(FResult.begin(), FResult.end(), [](const auto& r) { return r.aggregate != 0; });
   if (anyAggregate && !allAggregate && !b.groupByGiven)
     Fail("Invalid use of aggregate function(s), the necessary GROUP BY clause is missing");
   NameResultColumns(aliases);
@@ -136,6 +137,32 @@ void TQueryExecutor::PrepareSelect() {
   CreateResultTable();
 }
 
+// The later of the two tables of a LEFT or RIGHT JOIN comparison (a RIGHT
+// JOIN's table stands first) is the NULL-extended one.
+void TQueryExecutor::MarkOuterJoins(const TExpToken* node) {
+  if (node == nullptr) return;
+  if (node->tokenClass == kClassBinary && IsComparisonCode(node->code) &&
+      (node->joinKind == kJoinLeft || node->joinKind == kJoinRight)) {
+    std::vector<const TExpToken*> pending{node};
+    TOpenSource* latest = nullptr;
+    while (!pending.empty()) {
+      const TExpToken* n = pending.back();
+      pending.pop_back();
+      TOpenSource* source = nullptr;
+      std::uint32_t field = 0;
+      if (n->tokenClass == kClassColumn &&
+          FColumns->Lookup(n->correlationName, n->columnName, source, field) &&
+          (latest == nullptr || source->Ordinal() > latest->Ordinal()))
+        latest = source;
+      for (const TExpToken* child : {n->left, n->right, n->third, n->next})
+        if (child != nullptr) pending.push_back(child);
+    }
+    if (latest != nullptr && latest != FSources.front().get()) latest->SetJoinType(kSourceOuter);
+    return;
+  }
+  for (const TExpToken* child : {node->left, node->right, node->third}) MarkOuterJoins(child);
+}
+
 void TQueryExecutor::AddResultColumn(ExpTree expression, const std::string& alias,
                                      const std::string& text) {
   TResultColumn r;
@@ -148,8 +175,8 @@ void TQueryExecutor::AddResultColumn(ExpTree expression, const std::string& alia
     r.field = static_cast<std::uint32_t>(e.fieldNo);
   } else if (e.tokenClass == kClassFunction && IsAggregateCode(e.code)) {
     r.aggregate = AggregateKind(e.code);
-    r.countAll = e.code == kFnCount && e.left->tokenClass == kClassColumn &&
-                 e.left->columnName == "*";
+    r.countAll =
+        e.code == kFnCount && e.left->tokenClass == kClassColumn && e.left->columnName == "*";
     r.argumentType = NewToken();
     if (r.countAll) {
       r.argumentType->SetType(kFieldInt32, 0, kSize32, 0);
@@ -159,8 +186,7 @@ void TQueryExecutor::AddResultColumn(ExpTree expression, const std::string& alia
   }
   r.type->SetType(e.dataType, e.subType, e.size, e.scale);
   if (r.aggregate == kAggregateAvg) r.type->SetType(kFieldFloat, 0, kSize64, 0);
-  if (r.aggregate == kAggregateSum &&
-      (e.dataType == kFieldInt16 || e.dataType == kFieldUInt16))
+  if (r.aggregate == kAggregateSum && (e.dataType == kFieldInt16 || e.dataType == kFieldUInt16))
     r.type->SetType(kFieldInt32, 0, kSize32, 0);
   if (r.type->dataType == kFieldInvalid) r.type->SetType(kFieldString, 0, 2, 0);
   if (!r.plain && ((r.type->dataType == kFieldString && r.type->size > kMaxFixedExpressionSize) ||
@@ -222,15 +248,14 @@ std::vector<TQueryExecutor::TSortKey> TQueryExecutor::BindItems(
         const TResultColumn& r = FResult[i];
         const bool columnMatch = r.plain && SameText(r.expression->columnName, item.columnName);
         if (!item.correlationName.empty()) {
-          if (columnMatch && SameText(r.source->CorrelationName(), item.correlationName))
-            found = i;
+          if (columnMatch && SameText(r.source->CorrelationName(), item.correlationName)) found = i;
         } else if (columnMatch || SameText(r.name, item.columnName)) {
           found = i;
         }
       }
       if (found == FResult.size())
-        Fail("Invalid column name '" + item.columnName + "'" + " or table correlation name " +
-             "'" + item.correlationName + "'" + suffix);
+        Fail("Invalid column name '" + item.columnName + "'" + " or table correlation name " + "'" +
+             item.correlationName + "'" + suffix);
     }
     if (groupBy && FResult[found].type->dataType == kFieldBlob)
       Fail("Invalid BLOB column '" + FResult[found].name + "'" + suffix);
@@ -319,8 +344,8 @@ void TQueryExecutor::CreateResultTable() {
     if (t.dataType == kFieldString) size = static_cast<std::uint8_t>(std::max(1, t.size - 1));
     if (t.dataType == kFieldBytes || t.dataType == kFieldVarBytes)
       size = static_cast<std::uint8_t>(std::max(1, t.size));
-    TFieldDefinition& out = AppendField(d.fields, r.name, static_cast<std::uint8_t>(t.dataType),
-                                        size);
+    TFieldDefinition& out =
+        AppendField(d.fields, r.name, static_cast<std::uint8_t>(t.dataType), size);
     out.SetSubtype(static_cast<std::uint8_t>(t.subType));
     if (t.dataType == kFieldBcd) out.SetScale(static_cast<std::uint8_t>(t.scale));
   }

@@ -127,9 +127,7 @@ void TQueryExecutor::CollectRows(std::vector<TResultRow>& rows) {
         rows.push_back(CurrentRow());
         return !abort;
       },
-      [&] {
-        Progress(++step, total, abort);
-      });
+      [&] { Progress(++step, total, abort); });
   if (step < total && OnProgress) Progress(total, total, abort);
 }
 
@@ -202,8 +200,8 @@ void TQueryExecutor::SortRows(std::vector<TResultRow>& rows, const std::vector<T
                               bool noCase) {
   std::stable_sort(rows.begin(), rows.end(), [&](const TResultRow& a, const TResultRow& b) {
     for (const TSortKey& k : keys) {
-      int c = CompareCells(a[k.column], b[k.column], *FResult[k.column].type, FEval.collation,
-                           noCase);
+      int c =
+          CompareCells(a[k.column], b[k.column], *FResult[k.column].type, FEval.collation, noCase);
       if (k.descending) c = -c;
       if (c != 0) return c < 0;
     }

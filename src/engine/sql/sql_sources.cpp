@@ -157,8 +157,7 @@ void CollectSources(const TExpToken& node, std::vector<TOpenSource*>& into) {
 }
 
 bool ContainsSubSelect(const TExpToken& node) {
-  if (node.tokenClass == kClassSubSelect || node.code == kOpInSelect ||
-      node.code == kOpNotInSelect)
+  if (node.tokenClass == kClassSubSelect || node.code == kOpInSelect || node.code == kOpNotInSelect)
     return true;
   for (const TExpToken* child : {node.left, node.right, node.third, node.next})
     if (child != nullptr && ContainsSubSelect(*child)) return true;

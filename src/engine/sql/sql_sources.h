@@ -43,6 +43,7 @@ class TOpenSource {
   const std::string& CorrelationName() const { return FCorrelation; }
   int Ordinal() const { return FOrdinal; }
   int JoinType() const { return FJoinType; }
+  void SetJoinType(int type) { FJoinType = type; }
   TDataCursor::TRecordBuffer& Buffer() { return FBuffer; }
   bool NullRow() const { return FNullRow; }
   void SetNullRow(bool on);
@@ -78,9 +79,7 @@ class TSourceColumns : public ColumnResolver, public ColumnReader {
   bool Lookup(const std::string& correlation, const std::string& column, TOpenSource*& source,
               std::uint32_t& field) const;
   bool ResolveColumn(TExpToken& node) override;
-  int ResolveSubSelect(TExpToken& node) override {
-    return SubSelects ? SubSelects(node) : 0;
-  }
+  int ResolveSubSelect(TExpToken& node) override { return SubSelects ? SubSelects(node) : 0; }
   void ReadColumn(const TExpToken& column, TExpToken& value) override;
 
  private:
