@@ -4,6 +4,7 @@
 #include "engine/files/table_names.h"
 #include "engine/sql/expr_error.h"
 #include "engine/table/data_directory.h"
+#include "engine/table/data_session.h"
 
 namespace engine {
 
@@ -51,10 +52,15 @@ void AdoptSubSelects(TQueryStatement& statement, TExpToken* tree, TQueryBlock& b
     AdoptSubSelects(statement, child, block);
 }
 
-TTableDefinition DefinitionOf(const TDataQuery& q, const std::string& tableName) {
+TTableDefinition DefinitionOf(const TDataQuery& q, const std::string& tableName,
+                              const TDataSession* session) {
   TTableDefinition d;
   d.languageId = q.languageId;
   d.sortId = q.sortId;
+  if (!q.languageGiven && session != nullptr) {
+    d.languageId = session->LanguageID;
+    d.sortId = session->SortID;
+  }
   d.blobBlockSize = q.blobBlockSize;
   d.description = q.description;
   d.userMajor = static_cast<std::int16_t>(q.userMajorVersion);
@@ -107,7 +113,10 @@ std::unique_ptr<TQueryBlock> BlockFromQuery(TQueryStatement& statement, TDataQue
         SplitTableName(q.resultTableName, q.inMemoryResult, statement.DirectoryPath());
     b->sources.push_back(SourceOf(parts.tableName, parts.directory, parts.pathGiven,
                                   parts.correlationName, q.inMemoryResult));
-    if (b->kind == TQueryKind::CreateTable) b->definition = DefinitionOf(q, parts.tableName);
+    if (b->kind == TQueryKind::CreateTable)
+      b->definition = DefinitionOf(
+          q, parts.tableName,
+          statement.Directory() != nullptr ? statement.Directory()->Session() : nullptr);
     return b;
   }
   for (const auto& s : q.sourceTables)
