@@ -58,19 +58,69 @@ void SplitConjuncts(const TExpToken* node, std::vector<const TExpToken*>& into) 
   into.push_back(node);
 }
 
+namespace {
+
+// The NULL-extended table of an outer join's ON condition: the later table
+// of its LEFT or RIGHT JOIN comparisons.
+TOpenSource* OuterTableOf(const TExpToken& node) {
+  TOpenSource* outer = nullptr;
+  if (node.tokenClass == kClassBinary && IsComparisonCode(node.code) &&
+      (node.joinKind == kJoinLeft || node.joinKind == kJoinRight)) {
+    std::vector<TOpenSource*> refs;
+    CollectSources(node, refs);
+    for (TOpenSource* s : refs)
+      if (s->JoinType() == kSourceOuter && (outer == nullptr || s->Ordinal() > outer->Ordinal()))
+        outer = s;
+    return outer;
+  }
+  for (const TExpToken* child : {node.left, node.right, node.third}) {
+    if (child == nullptr) continue;
+    TOpenSource* s = OuterTableOf(*child);
+    if (s != nullptr && (outer == nullptr || s->Ordinal() > outer->Ordinal())) outer = s;
+  }
+  return outer;
+}
+
+// The conjuncts of the WHERE tree, each with the NULL-extended table of the
+// outer join whose ON condition it comes from (or none). The parser ANDs each
+// ON condition, whose nodes carry the ON mark, into the tree with unmarked
+// ANDs.
+void CollectConjuncts(const TExpToken* node,
+                      std::vector<std::pair<const TExpToken*, TOpenSource*>>& into) {
+  if (node == nullptr) return;
+  if (node->tokenClass == kClassBinary && node->code == kOpAnd && !node->onClause) {
+    CollectConjuncts(node->left, into);
+    CollectConjuncts(node->right, into);
+    return;
+  }
+  TOpenSource* outer = node->onClause ? OuterTableOf(*node) : nullptr;
+  std::vector<const TExpToken*> parts;
+  SplitConjuncts(node, parts);
+  for (const TExpToken* p : parts) into.emplace_back(p, outer);
+}
+
+}  // namespace
+
 void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
   for (auto& s : FSources) s->RemoveFilters();
   FLevels.clear();
   FRowTests.clear();
-  std::vector<const TExpToken*> conjuncts;
-  SplitConjuncts(where, conjuncts);
+  std::vector<std::pair<const TExpToken*, TOpenSource*>> conjuncts;
+  CollectConjuncts(where, conjuncts);
 
   // Pass 1: single-table conjuncts become filters of their table.
   std::vector<const TExpToken*> multi, constant, loopTests;
   std::vector<TOpenSource*> loopTestSources;
-  for (const TExpToken* c : conjuncts) {
+  for (const auto& [c, outer] : conjuncts) {
     std::vector<TOpenSource*> refs;
     CollectSources(*c, refs);
+    // A part of an outer join's ON condition that does not name the
+    // NULL-extended table decides only whether its records match.
+    if (outer != nullptr && std::find(refs.begin(), refs.end(), outer) == refs.end()) {
+      loopTests.push_back(c);
+      loopTestSources.push_back(outer);
+      continue;
+    }
     if (refs.size() > 1) {
       multi.push_back(c);
       continue;

@@ -10,7 +10,10 @@
 //     prefix), and index key ranges restrict what T's loop reads. Exception:
 //     a WHERE conjunct (not from an ON clause) on the NULL-extended side of
 //     an outer join is tested on the finished row, since it must see the
-//     NULLs of an unmatched row. Conjuncts holding sub-selects are tested
+//     NULLs of an unmatched row; and a part of an outer join's ON condition
+//     that does not name the NULL-extended table is tested at that table's
+//     loop, where it decides which records match (an unmatched row still
+//     comes out NULL-extended). Conjuncts holding sub-selects are tested
 //     record by record at their table's loop.
 //  3. Loop order: FROM order when the block has outer joins or NOJOINOPTIMIZE;
 //     otherwise, when join conditions exist, the table with the fewest
