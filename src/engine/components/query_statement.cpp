@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "engine/errors.h"
+#include "engine/components/engine_statement.h"
 
 namespace engine {
 namespace {
@@ -32,8 +32,7 @@ std::unique_ptr<TQueryStatementPort> CreateQueryStatement(const TQueryStatementS
     std::lock_guard<std::mutex> guard(Slot().mutex);
     factory = Slot().factory;
   }
-  if (!factory) RaiseEngineError(kErrSql, {}, {}, "no statement executor is installed");
-  return factory(settings);
+  return factory ? factory(settings) : CreateEngineStatement(settings);
 }
 
 }  // namespace engine

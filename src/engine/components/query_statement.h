@@ -1,8 +1,8 @@
 // The query component's view of an engine statement: prepare a text (with
 // "?" for each parameter), take a parameter record, execute, and give the
-// result cursor of a SELECT or the row count of any other statement. The SQL
-// layer installs the factory that makes real statements; tests install fakes.
-// Until one is installed, preparing raises the SQL error 11949.
+// result cursor of a SELECT or the row count of any other statement. The
+// statements of the SQL layer (engine_statement.h) are made unless another
+// factory is installed (tests install stand-ins).
 #pragma once
 
 #include <cstdint>
@@ -50,7 +50,7 @@ using TQueryStatementFactory =
 
 // Installs the factory (process-wide) and answers the previous one.
 TQueryStatementFactory SetQueryStatementFactory(TQueryStatementFactory factory);
-// A new statement from the installed factory; 11949 when there is none.
+// A new statement from the installed factory, else an engine statement.
 std::unique_ptr<TQueryStatementPort> CreateQueryStatement(const TQueryStatementSettings& settings);
 
 }  // namespace engine

@@ -406,6 +406,8 @@ TParamRecord BuildParamRecord(const TZORVADParams& params) {
     d.subtype = kind->subtype;
     d.scale = p.DataType() == ftBCD ? kParamBcdScale : 0;
     d.size = ValueSize(p);
+    d.byReference =
+        d.type == kFieldBlob ? p.DataType() != ftTypedBinary : p.Bytes().size() > kMaxInlineString;
     d.offset = static_cast<std::uint32_t>(record.buffer.size());
     record.buffer.push_back(p.IsNull() ? 0 : 1);
     if (p.IsNull()) {

@@ -146,6 +146,7 @@ struct TParamDescriptor {
   std::uint16_t scale = 0;
   std::uint32_t size = 0;    // value bytes, without the has-value byte
   std::uint32_t offset = 0;  // of the slot (its has-value byte) in the buffer
+  bool byReference = false;  // the value is a 32-bit length and a pointer
 };
 
 struct TParamRecord {
