@@ -228,6 +228,13 @@ TEST_F(ComponentsTest, DatasetsFindTheirDatabaseByNameOrGetATemporaryOne) {
     EXPECT_EQ(Sessions().DefaultSession().DatabaseCount(), 1) << "the temporary one is freed";
   }
   {
+    // Without KeepConnection an unused database goes at once.
+    db.SetKeepConnection(true);
+    db.Open();
+    db.SetKeepConnection(false);
+    EXPECT_FALSE(db.Connected());
+  }
+  {
     // A database kept connected is disconnected by hand, closing its datasets.
     db.SetKeepConnection(true);
     TZORVADTable t;
