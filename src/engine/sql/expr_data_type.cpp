@@ -89,6 +89,13 @@ void Attach(TExpToken& parent, TExpToken*& slot, ExpTree child) {
 
 }  // namespace
 
+bool TExpressionParser::IsDataTypeKeyword() const {
+  for (const DataTypeKeyword& k : kDataTypes) {
+    if (IsKeyword(k.name)) return true;
+  }
+  return false;
+}
+
 void TExpressionParser::ParseDataType(TExpToken& node, bool /*inExpression*/) {
   const DataTypeKeyword* keyword = nullptr;
   for (const DataTypeKeyword& k : kDataTypes) {

@@ -129,13 +129,14 @@ void TExpressionParser::ExpectKeyword(std::string_view keyword, std::string_view
   if (!IsKeyword(keyword)) FailAtToken(message);
 }
 
-ExpTree TExpressionParser::ParseExpression(int permissions) {
+template <typename Level>
+ExpTree TExpressionParser::ParseWhole(Level level) {
   expressionStart_ = tokenStart_;
   expressionEnd_ = tokenStart_;
   if (kind_ == kTokenEnd) return nullptr;
   const std::size_t parametersBefore = parameters_ ? parameters_->size() : 0;
   try {
-    ExpTree tree = ParseOr(permissions);
+    ExpTree tree = level();
     if (TreeHeight(*tree) > kMaxTreeHeight) {
       Fail("Expression is nested too deeply" + InContext());
     }
@@ -145,6 +146,14 @@ ExpTree TExpressionParser::ParseExpression(int permissions) {
     if (parameters_) parameters_->resize(parametersBefore);  // those nodes are gone
     throw;
   }
+}
+
+ExpTree TExpressionParser::ParseExpression(int permissions) {
+  return ParseWhole([&] { return ParseOr(permissions); });
+}
+
+ExpTree TExpressionParser::ParseTerm(int permissions) {
+  return ParseWhole([&] { return ParseUnary(permissions); });
 }
 
 ExpTree TExpressionParser::ParseOr(int permissions) {

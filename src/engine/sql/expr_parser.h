@@ -107,11 +107,16 @@ class TExpressionParser {
   // ---- Grammar ---------------------------------------------------------------
   // One expression at the OR level; an empty tree when the text is at its end.
   ExpTree ParseExpression(int permissions);
+  // One term: a primary with an optional sign (integer arguments and the
+  // single column references of statements); an empty tree at the end.
+  ExpTree ParseTerm(int permissions);
   // The last expression as written, without carriage returns and line feeds.
   std::string ExpressionText() const;
   // A data type at the current token into `node` (type, subtype and the
   // argument constants in right and third); see expr_data_type.cpp.
   void ParseDataType(TExpToken& node, bool inExpression);
+  // Whether the current token is a data type keyword.
+  bool IsDataTypeKeyword() const;
   // Checks the arguments of a parsed data type and sets its size (and scale);
   // messages end with " in " and `name`.
   void CheckDataTypeArguments(TExpToken& node, int errorCode, std::string_view name);
@@ -135,6 +140,10 @@ class TExpressionParser {
   char At(std::size_t pos) const { return pos < text_.size() ? text_[pos] : '\0'; }
 
   // Grammar levels (expr_grammar.cpp). Each returns an owned subtree.
+  // Runs one level as a whole expression: records its text's bounds, refuses
+  // trees too tall to walk and forgets parameters of a failed parse.
+  template <typename Level>
+  ExpTree ParseWhole(Level level);
   ExpTree ParseOr(int permissions);
   ExpTree ParseAnd(int permissions);
   ExpTree ParseNot(int permissions);

@@ -1,0 +1,108 @@
+// orvsql: the SQL shell of the table engine.
+//
+//   orvsql [--dir DIR] [--bail] [FILE]
+//
+// Reads statements from FILE or standard input (see statement_reader.h for
+// where a statement ends) and runs each in turn (shell.h). Exits with 0 when
+// every statement succeeded, 1 when any failed, 2 for bad usage.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "shell.h"
+#include "statement_reader.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "usage: orvsql [--dir DIR] [--bail] [FILE]\n"
+    "\n"
+    "Runs the SQL statements of FILE (or standard input) against the tables in\n"
+    "DIR (default: the current directory). A statement ends with ';' at the end\n"
+    "of a line, outside quotes and comments, and may span lines.\n"
+    "\n"
+    "  --dir DIR   where table names without a path are looked up (host or\n"
+    "              Windows path)\n"
+    "  --bail      stop at the first statement that fails\n"
+    "  --help      show this text\n"
+    "\n"
+    "A SELECT prints a header line of its column names and one line per row,\n"
+    "tab-separated: NULL as \\N; strings with \\\\, \\t, \\r, \\n escaped; numbers in\n"
+    "decimal; booleans TRUE/FALSE; dates YYYY-MM-DD, times HH:MM:SS.ZZZ,\n"
+    "timestamps YYYY-MM-DD HH:MM:SS.ZZZ; BLOBs and bytes as \\x and hex.\n"
+    "Other statements print 'N rows affected' (CREATE and DROP TABLE print 'OK');\n"
+    "errors print 'error CODE: MESSAGE' on standard error.\n"
+    "Exit status: 0 all statements succeeded, 1 any failed, 2 bad usage.\n";
+
+constexpr const char* kPrompt = "orvsql> ";
+constexpr const char* kContinuation = "   ...> ";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string directory;
+  std::string file;
+  bool bail = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (arg == "--bail") {
+      bail = true;
+    } else if (arg == "--dir" && i + 1 < argc) {
+      directory = argv[++i];
+    } else if (arg.rfind("--", 0) == 0 || !file.empty()) {
+      std::fputs(kUsage, stderr);
+      return kExitUsage;
+    } else {
+      file = arg;
+    }
+  }
+  std::ifstream stream;
+  if (!file.empty()) {
+    stream.open(file, std::ios::binary);
+    if (!stream) {
+      std::fprintf(stderr, "orvsql: cannot open %s\n", file.c_str());
+      return kExitUsage;
+    }
+  }
+  std::istream& in = file.empty() ? std::cin : stream;
+  const bool interactive = file.empty() && isatty(0) != 0 && isatty(1) != 0;
+
+  int status = kExitOk;
+  try {
+    orvsql::Shell shell(directory);
+    orvsql::StatementReader reader;
+    const auto run = [&](const std::string& statement) {
+      if (!shell.Run(statement, stdout, stderr)) status = kExitFailed;
+      return !(bail && status != kExitOk);
+    };
+    std::string line;
+    for (;;) {
+      if (interactive) {
+        std::fputs(reader.Pending() ? kContinuation : kPrompt, stdout);
+        std::fflush(stdout);
+      }
+      if (!std::getline(in, line)) break;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (const auto statement = reader.AddLine(line)) {
+        if (!run(*statement)) return status;
+      }
+    }
+    if (const auto statement = reader.Finish()) run(*statement);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvsql: %s\n", e.what());
+    return kExitUsage;
+  }
+  return status;
+}

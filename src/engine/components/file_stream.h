@@ -1,0 +1,41 @@
+// TFileStream: a stream over a file named by a Windows path (through the
+// platform layer, so that drive letters and backslashes work as on Windows).
+// Opening for reading shares the file; creating truncates it. A file that
+// cannot be opened or created raises EFOpenError / EFCreateError.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "engine/components/stream.h"
+#include "platform/file.h"
+
+namespace engine {
+
+class EFOpenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+class EFCreateError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TFileStream : public TStream {
+ public:
+  enum class TMode { fmOpenRead, fmCreate };
+  TFileStream(const std::string& path, TMode mode);
+
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t Size() override;
+
+ private:
+  platform::File FFile;
+};
+
+// The whole content of a file; EFOpenError when it cannot be opened.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+
+}  // namespace engine
