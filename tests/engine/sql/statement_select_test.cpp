@@ -208,6 +208,9 @@ TEST(StatementSelect, StopOffset) {
   TQueryStatement statement(nullptr);
   EXPECT_EQ(statement.Parse("SELECT a FROM t; more"), 16u);  // behind the ';'
   EXPECT_EQ(statement.Parse("SELECT a FROM t  "), 17u);      // the end of the text
+  // The text ends at its first zero byte.
+  const std::string zero("SELECT a FROM t\0garbage", 23);
+  EXPECT_EQ(statement.Parse(zero), 15u);
 }
 
 TEST(StatementSelect, Messages) {
