@@ -4,11 +4,15 @@
 #include <algorithm>
 
 #include "engine/errors.h"
+#include "engine/files/commit_journal.h"
 #include "engine/files/table_names.h"
 #include "engine/storage/blob_file.h"
 #include "engine/storage/data_file.h"
 #include "engine/storage/index_check.h"
 #include "engine/storage/index_file.h"
+#include "engine/table/data_cursor.h"
+#include "engine/table/data_directory.h"
+#include "engine/table/data_session.h"
 #include "engine/table/data_table_values.h"
 #include "engine/table/table_repair_record.h"
 
@@ -20,8 +24,28 @@ std::string TTableCheckReport::Describe() const {
   return text;
 }
 
+bool RecoverInterruptedCommit(const std::string& dataFileName) {
+  const std::string dir(ExtractFilePath(dataFileName));
+  const std::string dataFile = dir + TableFileName("", ExtractFileName(dataFileName), kDataFileExt);
+  if (!TCommitJournal::Exists(TCommitJournal::Locate(dataFile, false))) return false;
+  TDataSession session;
+  try {
+    TDataCursor cursor(session.OpenDirectory("", dir), std::string(ExtractFileName(dataFile)));
+    TCursorOptions options;
+    options.maintenance = true;
+    cursor.SetOptions(options);
+    cursor.Open();
+    cursor.Close();
+  } catch (const EZORVADEngineError&) {
+    // Unopenable: the check reports why.
+  }
+  return true;
+}
+
 TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) {
   TTableCheckReport report;
+  if (!inMemory && RecoverInterruptedCommit(dataFileName))
+    report.notes.push_back("an interrupted commit was rolled back from its journal");
   const std::string dir(ExtractFilePath(dataFileName));
   const TTableSetNames names =
       TableSetNames(dir, TableFileName("", ExtractFileName(dataFileName), kDataFileExt));
