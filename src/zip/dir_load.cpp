@@ -65,10 +65,9 @@ bool IsLocalStart(const std::uint8_t* p, std::int32_t available) {
 // close: a signed descriptor at p (signature, CRC, compressed, uncompressed)
 // closes the data that starts at p - compressed; an unsigned one (CRC,
 // compressed, uncompressed) must sit right in front of the next record's
-// signature at q and closes the data that starts at q - 12 - compressed.
-// Keyed by that data start, the first candidate of each kind answers an
-// entry in O(1), so the repair scan reads the archive once instead of once
-// per entry.
+// signature (or the end of the archive) at q and closes the data that starts at q - 12 -
+// compressed. Keyed by that data start, the first candidate of each kind answers an entry in O(1),
+// so the repair scan reads the archive once instead of once per entry.
 class DescriptorIndex {
  public:
   DescriptorIndex(TStream& s, std::int64_t limit, const TDirLoadOptions& options) {
@@ -86,6 +85,8 @@ class DescriptorIndex {
       ++position_;
       return false;
     });
+    // The end of the archive closes its last entry when the directory is gone.
+    records.push_back(limit);
     std::array<std::uint8_t, kDescriptorSize> d{};
     for (const std::int64_t q : records) {
       const std::int64_t at = q - kDescriptorSize;

@@ -428,7 +428,7 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     return false;
   }
   if (!completed) {
-    Message("Entry " + shownName + " is larger than its declared size");
+    Message("Entry " + shownName + " is damaged: it is larger than its declared size");
   } else if (failed && IsSupportedMethod(entry.CompressionMethod)) {
     Message("Entry " + shownName + " has damaged data");
   }
