@@ -2,7 +2,8 @@
 // with plain open(O_CREAT | O_EXCL) calls: the case-insensitive lookup of every
 // new name must not list the directory again and again.
 //
-// For each size N (12,500 to 100,000; the first argument scales them), each
+// For each size N (12,500 to 100,000; the first argument scales them, the
+// second names the directory to work in, default the temporary one), each
 // run makes two fresh directories and creates N files in each, alternating
 // blocks of kBlock files between the two ways, so that both meet the same file
 // system state (creating files is slower for a while after many were deleted,
@@ -93,7 +94,9 @@ Times OneRun(const std::string& root, int n) {
 
 int main(int argc, char** argv) {
   const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
-  std::string templ = (std::filesystem::temp_directory_path() / "orv-bench-XXXXXX").string();
+  const std::filesystem::path where =
+      argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path();
+  std::string templ = (where / "orv-bench-XXXXXX").string();
   if (::mkdtemp(templ.data()) == nullptr) return 1;
   std::printf("Creating N files in one directory, median of %d runs (us per file, thread CPU)\n",
               kRuns);

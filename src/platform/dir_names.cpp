@@ -27,13 +27,17 @@
 // - A queue overflow drops every entry; a removed or unmounted directory drops
 //   its own. Without inotify (or without a watch) the directory is listed for
 //   each lookup, as before.
-// - A forked child never reads its parent's notification queue: on the first
-//   lookup in a new process the inherited state is abandoned.
+// - A forked child never reads its parent's notification queue: on its first
+//   lookup (a fork handler marks it) the inherited state is abandoned.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <climits>
 
 #include <array>
 #include <cerrno>
@@ -56,10 +60,13 @@ constexpr std::size_t kMinCachedEntries = 64;
 constexpr std::size_t kMaxCachedDirectories = 64;
 // Room for many events per read(); each is a header plus a NUL-padded name.
 constexpr std::size_t kEventBufferBytes = 64 * 1024;
+constexpr std::size_t kLargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 constexpr std::uint32_t kWatchMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR;
 
 HostCounters gCounters;
+// Set in the child after fork(): its inherited queue belongs to the parent.
+std::atomic<bool> gForked{false};
 
 std::u32string FoldedKey(std::string_view name) {
   std::u32string key;
@@ -102,20 +109,22 @@ bool ListDirectory(int fd, Visit&& visit) {
 
 class NameCache {
  public:
+  // The answer from the cache, when the directory `st` describes is cached.
+  std::optional<std::optional<std::string>> FindCached(const struct stat& st,
+                                                       std::string_view name) {
+    std::lock_guard lock(mutex_);
+    AdoptProcess();
+    Drain();
+    return Lookup(st, name);
+  }
+
   std::optional<std::string> Find(int dirFd, std::string_view name) {
     std::lock_guard lock(mutex_);
     AdoptProcess();
     Drain();
     struct stat st {};
     if (::fstat(dirFd, &st) != 0) return std::nullopt;
-    const auto known = byInode_.find({st.st_dev, st.st_ino});
-    if (known != byInode_.end()) {
-      Directory& d = byWatch_.at(known->second);
-      d.lastUse = ++useClock_;
-      const auto it = d.names.find(FoldedKey(name));
-      if (it == d.names.end() || it->second.empty()) return std::nullopt;
-      return it->second.front();
-    }
+    if (auto cached = Lookup(st, name)) return *cached;
 
     // Not cached: one listing answers; a large directory is then cached.
     std::optional<std::string> found;
@@ -154,9 +163,23 @@ class NameCache {
     }
   };
 
+  std::optional<std::optional<std::string>> Lookup(const struct stat& st, std::string_view name) {
+    const auto known = byInode_.find({st.st_dev, st.st_ino});
+    if (known == byInode_.end()) return std::nullopt;
+    Directory& d = byWatch_.at(known->second);
+    d.lastUse = ++useClock_;
+    const auto it = d.names.find(FoldedKey(name));
+    if (it == d.names.end() || it->second.empty()) return std::optional<std::string>();
+    return std::optional<std::string>(it->second.front());
+  }
+
   void AdoptProcess() {
+    static std::once_flag once;
+    std::call_once(once, [] { ::pthread_atfork(nullptr, nullptr, [] { gForked = true; }); });
+    if (notify_ >= 0 && !gForked) return;
     const pid_t self = ::getpid();
-    if (owner_ == self) return;
+    gForked = false;
+    if (owner_ == self && notify_ >= 0) return;
     // A forked child: the queue is shared with the parent, so leave it to it.
     if (notify_ >= 0) ::close(notify_);
     notify_ = -1;
@@ -189,6 +212,9 @@ class NameCache {
         if (n < 0 && errno == EINTR) continue;
         return;  // EAGAIN: nothing pending
       }
+      // The kernel hands over as many events as fit: with room left for the
+      // largest one, the queue is empty now (no second read for EAGAIN).
+      const bool drained = buffer.size() - static_cast<std::size_t>(n) >= kLargestEvent;
       for (ssize_t at = 0; at < n;) {
         const auto* e = reinterpret_cast<const inotify_event*>(buffer.data() + at);
         at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
@@ -206,6 +232,7 @@ class NameCache {
         if ((e->mask & (IN_CREATE | IN_MOVED_TO)) != 0) it->second.Add(name);
         if ((e->mask & (IN_DELETE | IN_MOVED_FROM)) != 0) it->second.Remove(name);
       }
+      if (drained) return;
     }
   }
 
@@ -268,6 +295,10 @@ std::optional<std::string> FindNameIgnoringCaseAt(int dirFd, std::string_view na
 }
 
 std::optional<std::string> FindNameIgnoringCase(const std::string& dirHost, std::string_view name) {
+  // A cached directory answers without being opened.
+  struct stat st {};
+  if (::stat(dirHost.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  if (auto cached = Cache().FindCached(st, name)) return *cached;
   const int fd = ::open(dirHost.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   auto found = FindNameIgnoringCaseAt(fd, name);

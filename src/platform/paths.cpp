@@ -363,13 +363,18 @@ std::optional<std::string> Resolve(const std::string& hostRoot,
   const std::size_t n = parts.size();
   std::size_t lo = 0;
   std::size_t hi = n;
-  while (hi - lo > 1) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    const std::size_t cut = starts[mid] - 1;  // the '/' after component mid-1
+  auto prefixExists = [&](std::size_t k) {
+    const std::size_t cut = starts[k] - 1;  // the '/' after component k-1
     path[cut] = '\0';
     const bool exists = Probe(path.c_str());
     path[cut] = '/';
-    (exists ? lo : hi) = mid;
+    return exists;
+  };
+  // The common case first: only the last component is new.
+  if (n > 1) (prefixExists(n - 1) ? lo : hi) = n - 1;
+  while (hi - lo > 1) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    (prefixExists(mid) ? lo : hi) = mid;
   }
 
   auto end = [&](std::size_t i) { return i + 1 < n ? starts[i + 1] - 1 : path.size(); };
