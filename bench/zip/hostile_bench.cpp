@@ -137,8 +137,7 @@ void Deep(const std::string& root) {
 }
 
 void Repair() {
-  std::printf("Repair scan of N descriptor-only entries, median of %d runs (thread CPU)\n",
-              kRuns);
+  std::printf("Repair scan of N descriptor-only entries, median of %d runs (thread CPU)\n", kRuns);
   std::printf("%8s %10s %12s %14s\n", "entries", "KB", "total ms", "us per entry");
   for (const int entries : kEntries) {
     std::vector<std::uint8_t> archive;
