@@ -10,7 +10,7 @@
 namespace platform {
 
 struct FindData {
-  std::string name;          // Windows form of the name (no path)
+  std::string name;         // Windows form of the name (no path)
   std::uint32_t attributes;  // kAttr* bits
   std::uint64_t size;        // 0 for directories
   std::uint32_t dosTime;     // last-write time, local DOS date-time

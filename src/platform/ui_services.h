@@ -15,17 +15,8 @@ enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, AbortRetryIgnore, Retr
 enum class MsgIcon { None, Information, Warning, Error, Question };
 // Answers carry Windows' IDOK..IDNO values; YesToAll and NoToAll follow the toolkit's.
 enum class MsgResult {
-  None = 0,
-  Ok = 1,
-  Cancel = 2,
-  Abort = 3,
-  Retry = 4,
-  Ignore = 5,
-  Yes = 6,
-  No = 7,
-  All = 8,
-  NoToAll = 9,
-  YesToAll = 10
+  None = 0, Ok = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, Yes = 6, No = 7,
+  All = 8, NoToAll = 9, YesToAll = 10
 };
 
 class UiServices {
