@@ -176,17 +176,17 @@ class NameCache {
   void AdoptProcess() {
     static std::once_flag once;
     std::call_once(once, [] { ::pthread_atfork(nullptr, nullptr, [] { gForked = true; }); });
-    if (notify_ >= 0 && !gForked) return;
+    if (owner_ != 0 && !gForked) return;
     const pid_t self = ::getpid();
     gForked = false;
-    if (owner_ == self && notify_ >= 0) return;
+    if (owner_ == self) return;
     // A forked child: the queue is shared with the parent, so leave it to it.
     if (notify_ >= 0) ::close(notify_);
     notify_ = -1;
     byWatch_.clear();
     byInode_.clear();
     owner_ = self;
-    notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    notify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);  // -1: no cache in this process
   }
 
   void DropAll() {
