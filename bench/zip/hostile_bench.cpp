@@ -2,7 +2,8 @@
 //
 // - deep: extracting one entry named "d/" x N + "x" with directories
 //   recreated (N = 250 to 2,000: the deepest name is just within what the host
-//   takes), into a fresh destination that is deleted after each run;
+//   takes), into a fresh destination that is deleted after each run (below the
+//   directory the first argument names, default the temporary one);
 // - repair: loading the directory of an archive of N entries whose sizes are
 //   only in unsigned data descriptors and whose central directory is gone
 //   (N = 5,000 to 40,000), from memory.
@@ -168,8 +169,10 @@ void Repair() {
 
 }  // namespace
 
-int main() {
-  std::string templ = (std::filesystem::temp_directory_path() / "orv-bench-XXXXXX").string();
+int main(int argc, char** argv) {
+  const std::filesystem::path where =
+      argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path();
+  std::string templ = (where / "orv-bench-XXXXXX").string();
   if (::mkdtemp(templ.data()) == nullptr) return 1;
   Deep(templ);
   Repair();
