@@ -40,8 +40,11 @@ class QuietUi : public platform::UiServices {
 
 constexpr const char* kMemoryFileSystem = "/dev/shm";
 
+void RemoveOutputRoot();
+
 const std::string& OutputRoot() {
-  static const std::string root = [] {
+  // Never destroyed: the exit handler below still needs it.
+  static const std::string& root = *new std::string([] {
     // A memory file system when there is one: every created directory is
     // flushed to disk, which would otherwise bound the rate of executions.
     std::error_code ec;
@@ -56,8 +59,15 @@ const std::string& OutputRoot() {
     static QuietUi ui;
     platform::InstallUiServices(&ui);
     return templ;
-  }();
+  }());
+  static const bool removedAtExit = std::atexit(RemoveOutputRoot) == 0;  // libFuzzer calls exit()
+  (void)removedAtExit;
   return root;
+}
+
+void RemoveOutputRoot() {
+  std::error_code ec;
+  std::filesystem::remove_all(OutputRoot(), ec);
 }
 
 }  // namespace
