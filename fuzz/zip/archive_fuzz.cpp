@@ -12,6 +12,7 @@
 //   ninja -C build-fuzz zip_archive_fuzz
 //   build-fuzz/fuzz/zip/zip_archive_fuzz -max_total_time=300 -max_len=65536 \
 //       fuzz/zip/archive_corpus <the sample archives of ../shared/testdata/zip>
+// The seeds named hostile-* are written by make_hostile_seeds.py.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -37,9 +38,20 @@ class QuietUi : public platform::UiServices {
   bool CancelRequested() override { return false; }
 };
 
+constexpr const char* kMemoryFileSystem = "/dev/shm";
+
+void RemoveOutputRoot();
+
 const std::string& OutputRoot() {
-  static const std::string root = [] {
-    std::string templ = (std::filesystem::temp_directory_path() / "orv-fuzz-XXXXXX").string();
+  // Never destroyed: the exit handler below still needs it.
+  static const std::string& root = *new std::string([] {
+    // A memory file system when there is one: every created directory is
+    // flushed to disk, which would otherwise bound the rate of executions.
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::is_directory(kMemoryFileSystem, ec)
+                                           ? std::filesystem::path(kMemoryFileSystem)
+                                           : std::filesystem::temp_directory_path();
+    std::string templ = (base / "orv-fuzz-XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr) std::abort();
     std::string sandbox = templ + "/sandbox";
     std::filesystem::create_directories(sandbox);
@@ -47,8 +59,15 @@ const std::string& OutputRoot() {
     static QuietUi ui;
     platform::InstallUiServices(&ui);
     return templ;
-  }();
+  }());
+  static const bool removedAtExit = std::atexit(RemoveOutputRoot) == 0;  // libFuzzer calls exit()
+  (void)removedAtExit;
   return root;
+}
+
+void RemoveOutputRoot() {
+  std::error_code ec;
+  std::filesystem::remove_all(OutputRoot(), ec);
 }
 
 }  // namespace

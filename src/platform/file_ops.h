@@ -46,6 +46,15 @@ bool CopyFile(std::string_view from, std::string_view to, bool failIfExists);
 
 bool CreateDirectory(std::string_view path);  // one level; kErrorAlreadyExists when present
 bool RemoveDirectory(std::string_view path);  // empty directories only
+// Creates a directory with every missing level; true when it exists afterwards.
+// Walks down one level at a time from the drive's root, so n levels cost O(n)
+// system calls, each on one name, whatever the depth.
+bool CreateDirectoryPath(std::string_view path);
+// False when a symbolic link on the way from `directory` down to `path` (the
+// part that exists, `path` itself included) leads outside `directory` or to
+// nothing: writing to `path` would then land elsewhere. Links that stay inside
+// are followed. `path` must lie below `directory` as written.
+bool LinksStayWithin(std::string_view path, std::string_view directory);
 
 // The temporary directory ($TMPDIR, else /tmp) in Windows form with a trailing backslash.
 std::string GetTempPath();
@@ -58,7 +67,14 @@ std::optional<std::string> GetTempFileName(std::string_view directory, std::stri
 // directory give the same text. nullopt when it does not exist.
 std::optional<std::string> UniversalName(std::string_view directory);
 
-enum class DriveType { Unknown = 0, NoRootDir = 1, Removable = 2, Fixed = 3, Remote = 4, CdRom = 5 };
+enum class DriveType {
+  Unknown = 0,
+  NoRootDir = 1,
+  Removable = 2,
+  Fixed = 3,
+  Remote = 4,
+  CdRom = 5
+};
 // Every mapped drive is fixed; an unmapped one has no root directory.
 DriveType GetDriveType(std::string_view root);
 // There are no volume labels here: always false.

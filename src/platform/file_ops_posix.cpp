@@ -314,6 +314,117 @@ bool CreateDirectory(std::string_view path) {
   return true;
 }
 
+bool CreateDirectoryPath(std::string_view path) {
+  std::string root;
+  std::vector<std::string> names;
+  if (!internal::HostRootAndNames(path, root, names)) return false;
+  constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  int fd = ::open(root.c_str(), kDirectoryFlags);
+  if (fd < 0) return FailPath(root, errno);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    internal::Counters().probes.fetch_add(1, std::memory_order_relaxed);
+    int next = ::openat(fd, names[i].c_str(), kDirectoryFlags);
+    if (next < 0 && errno == ENOENT) {
+      if (const auto real = internal::FindNameIgnoringCaseAt(fd, names[i])) {
+        next = ::openat(fd, real->c_str(), kDirectoryFlags);
+      } else if (::mkdirat(fd, names[i].c_str(), kNewDirectoryMode) == 0 || errno == EEXIST) {
+        ::fsync(fd);  // the new entry is durable, as for CreateDirectory
+        next = ::openat(fd, names[i].c_str(), kDirectoryFlags);
+      }
+    }
+    if (next < 0) {
+      const int err = errno;
+      ::close(fd);
+      if (err == ENOTDIR || err == EEXIST) {
+        return Fail(last ? kErrorAlreadyExists : kErrorPathNotFound);
+      }
+      return Fail(err == ENOENT ? kErrorPathNotFound : WinErrorFromErrno(err));
+    }
+    ::close(fd);
+    fd = next;
+  }
+  ::close(fd);
+  return true;
+}
+
+namespace {
+
+// The canonical host path of an open descriptor; empty when unknown.
+std::string DescriptorPath(int fd) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  std::string target(internal::kHostPathLimit, '\0');
+  const ssize_t n = ::readlink(link.c_str(), target.data(), target.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return {};
+  target.resize(static_cast<std::size_t>(n));
+  return target;
+}
+
+bool IsWithinHost(const std::string& path, const std::string& dir) {
+  if (dir == "/") return true;
+  return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+                         path[dir.size()] == '/');
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool LinksStayWithin(std::string_view path, std::string_view directory) {
+  const auto hostDir = Host(directory);
+  const auto hostPath = Host(path);
+  // A path that does not convert cannot be written either.
+  if (!hostDir || !hostPath) return true;
+  if (!IsWithinHost(*hostPath, *hostDir) || *hostPath == *hostDir) return false;
+  Descriptor fd(::open(hostDir->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Get() < 0) return true;  // nothing below a missing directory exists
+  const std::string realDir = DescriptorPath(fd.Get());
+  if (realDir.empty()) return false;
+  const std::size_t from = hostDir->size() + (hostDir->back() == '/' ? 0 : 1);
+  std::size_t at = from;
+  while (at < hostPath->size()) {
+    std::size_t cut = hostPath->find('/', at);
+    if (cut == std::string::npos) cut = hostPath->size();
+    const std::string name = hostPath->substr(at, cut - at);
+    const bool last = cut == hostPath->size();
+    at = cut + 1;
+    struct stat st {};
+    internal::Counters().probes.fetch_add(1, std::memory_order_relaxed);
+    if (::fstatat(fd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // missing
+    if (S_ISLNK(st.st_mode)) {
+      // Where the link leads; a link to nothing would create its target.
+      const int target = ::openat(fd.Get(), name.c_str(), O_PATH | O_CLOEXEC);
+      if (target < 0) return false;
+      fd.Reset(target);
+      const std::string real = DescriptorPath(target);
+      if (real.empty() || !IsWithinHost(real, realDir)) return false;
+      continue;
+    }
+    if (last || !S_ISDIR(st.st_mode)) return true;
+    const int next =
+        ::openat(fd.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) return true;
+    fd.Reset(next);
+  }
+  return true;
+}
+
 bool RemoveDirectory(std::string_view path) {
   const auto host = Host(path);
   if (!host) return false;

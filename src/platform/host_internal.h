@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,6 +61,12 @@ std::uint32_t AttributesFromStat(const struct stat& st, std::string_view hostNam
 // as written (in host form): the target of a rename that only changes case.
 std::optional<std::string> ToHostPathKeepingName(std::string_view windowsPath);
 
+// The host directory of a Windows path's drive or share and its components in
+// host form (the rest of the path is not resolved). False, with the last error
+// set, for an unmapped root or a path longer than the host takes (206).
+bool HostRootAndNames(std::string_view windowsPath, std::string& hostRoot,
+                      std::vector<std::string>& hostNames);
+
 // The Windows form of an absolute, canonical host path, choosing among the
 // mapped roots after resolving their symbolic links, so that every spelling of
 // a directory gives one text.
@@ -70,6 +77,26 @@ bool IsRootPath(std::string_view windowsPath);
 
 // True when the Windows path's drive or share is mapped.
 bool IsMappedRoot(std::string_view windowsPath);
+
+// The real name of the entry of a directory (by host path, or an open
+// descriptor) that equals `name` ignoring case; nullopt when there is none or
+// the directory cannot be read. Large directories answer from a cache that
+// change notification keeps current (dir_names.cpp).
+std::optional<std::string> FindNameIgnoringCase(const std::string& dirHost, std::string_view name);
+std::optional<std::string> FindNameIgnoringCaseAt(int dirFd, std::string_view name);
+
+// The longest host path the system accepts, with its terminating NUL.
+inline constexpr std::size_t kHostPathLimit = 4096;
+
+// What the host layer spent on names, for tests that pin down costs: whole
+// directory listings and the entries they read, and path probes (one lstat,
+// stat, mkdir or open of one path or one component).
+struct HostCounters {
+  std::atomic<std::uint64_t> listings{0};
+  std::atomic<std::uint64_t> entriesRead{0};
+  std::atomic<std::uint64_t> probes{0};
+};
+HostCounters& Counters();
 
 // Tests only: open every read-only handle with an O_RDONLY descriptor, as when
 // the file is not writable, to exercise the read-lock form of exclusive locks.

@@ -326,50 +326,77 @@ bool ParseAndRoot(std::string_view windowsPath, WinPath& parsed, std::string& ho
   return true;
 }
 
-// Finds `name` in `dir` ignoring case; the entry's real name, or nullopt.
-std::optional<std::string> FindIgnoringCase(const std::string& dir, const std::string& name) {
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return std::nullopt;
-  std::optional<std::string> found;
-  while (const dirent* e = ::readdir(d)) {
-    if (EqualsIgnoreCase(e->d_name, name)) {
-      found = e->d_name;
-      break;
-    }
-  }
-  ::closedir(d);
-  return found;
+bool Probe(const char* hostPath) {
+  internal::Counters().probes.fetch_add(1, std::memory_order_relaxed);
+  struct stat st {};
+  return ::lstat(hostPath, &st) == 0;
 }
 
 // Resolves components below a host root, each first as written and then
 // ignoring case; `resolveLast` false keeps the last component as written.
-std::string Resolve(const std::string& hostRoot, const std::vector<std::string>& parts,
-                    bool resolveLast) {
+// Nullopt (error 206) when the host path would be longer than the system takes.
+//
+// Cost, for a path of n components: the host path is built once. When it does
+// not exist as written, a binary search over its prefixes finds the longest one
+// that does (the prefixes that exist as written are closed under shortening),
+// and only the components after it are looked up ignoring case, one probe and
+// one lookup each, until one is missing. Resolving a path below a directory
+// that was just created therefore costs O(log n) probes, not O(n).
+std::optional<std::string> Resolve(const std::string& hostRoot,
+                                   const std::vector<std::string>& parts, bool resolveLast) {
   std::string path = hostRoot;
-  std::vector<std::string> hostNames;
-  hostNames.reserve(parts.size());
-  for (const std::string& part : parts) hostNames.push_back(WindowsNameToHost(part));
-  std::string direct = path;
-  for (const std::string& name : hostNames) direct = internal::JoinHost(direct, name);
-  struct stat st {};
-  if (::lstat(direct.c_str(), &st) == 0) return direct;
+  std::vector<std::size_t> starts;  // where each component begins in `path`
+  starts.reserve(parts.size());
+  for (const std::string& part : parts) {
+    if (path.empty() || path.back() != '/') path += '/';
+    starts.push_back(path.size());
+    path += WindowsNameToHost(part);
+  }
+  if (path.size() >= internal::kHostPathLimit) {
+    SetLastError(kErrorFilenameExcedRange);
+    return std::nullopt;
+  }
+  if (Probe(path.c_str())) return path;
 
-  bool parentExists = true;
-  for (std::size_t i = 0; i < hostNames.size(); ++i) {
-    const std::string candidate = internal::JoinHost(path, hostNames[i]);
-    const bool last = i + 1 == hostNames.size();
-    if (!parentExists || (last && !resolveLast) || ::lstat(candidate.c_str(), &st) == 0) {
-      path = candidate;
+  // The number of leading components that exist as written: exists(lo) holds
+  // (0 components is the root), exists(hi) does not.
+  const std::size_t n = parts.size();
+  std::size_t lo = 0;
+  std::size_t hi = n;
+  auto prefixExists = [&](std::size_t k) {
+    const std::size_t cut = starts[k] - 1;  // the '/' after component k-1
+    path[cut] = '\0';
+    const bool exists = Probe(path.c_str());
+    path[cut] = '/';
+    return exists;
+  };
+  // The common case first: only the last component is new.
+  if (n > 1) (prefixExists(n - 1) ? lo : hi) = n - 1;
+  while (hi - lo > 1) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    (prefixExists(mid) ? lo : hi) = mid;
+  }
+
+  auto end = [&](std::size_t i) { return i + 1 < n ? starts[i + 1] - 1 : path.size(); };
+  std::string out = lo == 0 ? hostRoot : path.substr(0, end(lo - 1));
+  for (std::size_t i = lo; i < n; ++i) {
+    const std::string_view name(path.data() + starts[i], end(i) - starts[i]);
+    const bool last = i + 1 == n;
+    std::string candidate = internal::JoinHost(out, name);
+    if ((last && !resolveLast) || (i > lo && Probe(candidate.c_str()))) {
+      out = std::move(candidate);
       continue;
     }
-    if (const auto real = FindIgnoringCase(path, hostNames[i])) {
-      path = internal::JoinHost(path, *real);
-    } else {
-      parentExists = false;
-      path = candidate;
+    if (const auto real = internal::FindNameIgnoringCase(out, name)) {
+      out = internal::JoinHost(out, *real);
+      continue;
     }
+    // Missing: the rest stays as written.
+    out = std::move(candidate);
+    if (!last) out.append(path, end(i), std::string::npos);
+    break;
   }
-  return path;
+  return out;
 }
 
 bool LooksLikeWindowsPath(std::string_view path) {
@@ -532,7 +559,9 @@ bool SetCurrentDirectory(std::string_view windowsPath) {
   WinPath parsed;
   std::string hostRoot;
   if (!ParseAndRoot(windowsPath, parsed, hostRoot)) return false;
-  const std::string host = Resolve(hostRoot, parsed.parts, true);
+  const auto resolved = Resolve(hostRoot, parsed.parts, true);
+  if (!resolved) return false;
+  const std::string& host = *resolved;
   struct stat st {};
   if (::stat(host.c_str(), &st) != 0) return internal::FailPath(host, errno);
   if (!S_ISDIR(st.st_mode)) return internal::Fail(kErrorDirectory);
@@ -552,6 +581,21 @@ std::optional<std::string> ToHostPathKeepingName(std::string_view windowsPath) {
   std::string hostRoot;
   if (!ParseAndRoot(windowsPath, parsed, hostRoot)) return std::nullopt;
   return Resolve(hostRoot, parsed.parts, false);
+}
+
+bool HostRootAndNames(std::string_view windowsPath, std::string& hostRoot,
+                      std::vector<std::string>& hostNames) {
+  WinPath parsed;
+  if (!ParseAndRoot(windowsPath, parsed, hostRoot)) return false;
+  hostNames.clear();
+  hostNames.reserve(parsed.parts.size());
+  std::size_t length = hostRoot.size();
+  for (const std::string& part : parsed.parts) {
+    hostNames.push_back(WindowsNameToHost(part));
+    length += 1 + hostNames.back().size();
+  }
+  if (length >= kHostPathLimit) return Fail(kErrorFilenameExcedRange);
+  return true;
 }
 
 std::string CanonicalWindowsForm(std::string_view canonicalHostPath) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ui_services.h"
@@ -57,60 +58,72 @@ bool IsLocalStart(const std::uint8_t* p, std::int32_t available) {
   return available >= 6 && GetU32(p) == kLocalSignature && p[5] < kMaxVersionMajor;
 }
 
-// For an entry whose sizes follow its data: find the descriptor behind the
-// data starting at `dataStart`, fill in CRC and sizes and return the position
-// after it; -1 when no consistent descriptor is found.
-std::int64_t LocateDescriptor(TStream& s, std::int64_t dataStart, std::int64_t limit,
-                              const TDirLoadOptions& options, TZipHeaderInfo& h) {
-  std::int64_t result = -1;
-  // A signed descriptor whose compressed size is its own distance from the data.
-  const std::int64_t signedAt =
-      ScanForward(s, dataStart, limit, options, [&](const std::uint8_t* p, std::int32_t avail) {
-        return avail >= 4 && GetU32(p) == kDataDescriptorSignature;
-      });
-  std::array<std::uint8_t, kSignedDescriptorSize> d{};
-  for (std::int64_t at = signedAt; at >= 0;) {
-    s.Seek(at, kSeekFromBeginning);
-    if (s.ReadExact(d.data(), static_cast<std::int32_t>(d.size())) &&
-        GetU32(&d[8]) == static_cast<std::uint64_t>(at - dataStart)) {
-      h.CRC32 = GetU32(&d[4]);
-      h.CompressedSize = static_cast<std::int32_t>(GetU32(&d[8]));
-      h.UncompressedSize = static_cast<std::int32_t>(GetU32(&d[12]));
-      result = at + kSignedDescriptorSize;
-      break;
-    }
-    at = ScanForward(s, at + 1, limit, options, [&](const std::uint8_t* p, std::int32_t avail) {
-      return avail >= 4 && GetU32(p) == kDataDescriptorSignature;
-    });
-  }
-  if (result >= 0) return result;
-  // An unsigned descriptor right in front of the next record.
-  std::int64_t next =
-      ScanForward(s, dataStart, limit, options, [&](const std::uint8_t* p, std::int32_t avail) {
-        if (avail < 4) return false;
-        const std::uint32_t sig = GetU32(p);
-        return sig == kLocalSignature || sig == kCentralSignature || sig == kEndSignature;
-      });
-  while (next >= 0) {
-    const std::int64_t at = next - kDescriptorSize;
-    if (at >= dataStart) {
-      s.Seek(at, kSeekFromBeginning);
-      if (s.ReadExact(d.data(), kDescriptorSize) &&
-          GetU32(&d[4]) == static_cast<std::uint64_t>(at - dataStart)) {
-        h.CRC32 = GetU32(&d[0]);
-        h.CompressedSize = static_cast<std::int32_t>(GetU32(&d[4]));
-        h.UncompressedSize = static_cast<std::int32_t>(GetU32(&d[8]));
-        return next;
-      }
-    }
-    next = ScanForward(s, next + 1, limit, options, [&](const std::uint8_t* p, std::int32_t avail) {
+// Where the data descriptors of an archive may lie, found in one pass.
+//
+// A descriptor belongs to the entry whose data starts exactly its compressed
+// size in front of it, so every candidate names the one data start it could
+// close: a signed descriptor at p (signature, CRC, compressed, uncompressed)
+// closes the data that starts at p - compressed; an unsigned one (CRC,
+// compressed, uncompressed) must sit right in front of the next record's
+// signature (or the end of the archive) at q and closes the data that starts at q - 12 -
+// compressed. Keyed by that data start, the first candidate of each kind answers an entry in O(1),
+// so the repair scan reads the archive once instead of once per entry.
+class DescriptorIndex {
+ public:
+  DescriptorIndex(TStream& s, std::int64_t limit, const TDirLoadOptions& options) {
+    std::vector<std::int64_t> records;
+    ScanForward(s, 0, limit, options, [&](const std::uint8_t* p, std::int32_t avail) {
       if (avail < 4) return false;
       const std::uint32_t sig = GetU32(p);
-      return sig == kLocalSignature || sig == kCentralSignature || sig == kEndSignature;
+      if (sig == kLocalSignature || sig == kCentralSignature || sig == kEndSignature) {
+        records.push_back(position_);
+      } else if (sig == kDataDescriptorSignature && avail >= kSignedDescriptorSize) {
+        const std::int64_t start = position_ - static_cast<std::int64_t>(GetU32(p + 8));
+        signed_.emplace(start, Descriptor{GetU32(p + 4), GetU32(p + 8), GetU32(p + 12),
+                                          position_ + kSignedDescriptorSize});
+      }
+      ++position_;
+      return false;
     });
+    // The end of the archive closes its last entry when the directory is gone.
+    records.push_back(limit);
+    std::array<std::uint8_t, kDescriptorSize> d{};
+    for (const std::int64_t q : records) {
+      const std::int64_t at = q - kDescriptorSize;
+      if (at < 0 || s.Seek(at, kSeekFromBeginning) < 0 ||
+          !s.ReadExact(d.data(), static_cast<std::int32_t>(d.size()))) {
+        continue;
+      }
+      const std::int64_t start = at - static_cast<std::int64_t>(GetU32(&d[4]));
+      unsigned_.emplace(start, Descriptor{GetU32(&d[0]), GetU32(&d[4]), GetU32(&d[8]), q});
+    }
   }
-  return -1;
-}
+
+  // Fills in CRC and sizes for the data starting at `dataStart` and returns
+  // the position after its descriptor; -1 when none fits. A signed
+  // descriptor wins over an unsigned one.
+  std::int64_t Locate(std::int64_t dataStart, TZipHeaderInfo& h) const {
+    auto it = signed_.find(dataStart);
+    if (it == signed_.end()) it = unsigned_.find(dataStart);
+    if (it == unsigned_.end()) return -1;
+    h.CRC32 = it->second.crc;
+    h.CompressedSize = static_cast<std::int32_t>(it->second.compressed);
+    h.UncompressedSize = static_cast<std::int32_t>(it->second.uncompressed);
+    return it->second.next;
+  }
+
+ private:
+  struct Descriptor {
+    std::uint32_t crc;
+    std::uint32_t compressed;
+    std::uint32_t uncompressed;
+    std::int64_t next;  // the position after the descriptor
+  };
+  std::int64_t position_ = 0;  // of the byte the scan is looking at
+  // Data start -> the first descriptor (in archive order) that closes it.
+  std::unordered_map<std::int64_t, Descriptor> signed_;
+  std::unordered_map<std::int64_t, Descriptor> unsigned_;
+};
 
 void ThrowBad(TZipDirectory& dir) {
   dir.Clear();
@@ -126,6 +139,7 @@ bool RepairScan(TStream& archive, const TDirLoadOptions& options, TZipDirectory&
   std::int64_t at = ScanForward(archive, start, size, options, IsLocalStart);
   if (at < 0) return false;
   auto list = std::make_unique<TSortedZip>(TDupPolicy::kError, true, TZipSortMode::ByNone);
+  std::unique_ptr<DescriptorIndex> descriptors;  // built when first needed
   std::int64_t after = at;
   while (at >= 0 && at < size) {
     archive.Seek(at, kSeekFromBeginning);
@@ -137,8 +151,8 @@ bool RepairScan(TStream& archive, const TDirLoadOptions& options, TZipDirectory&
       next += kSignedDescriptorSize;
       if (header->CompressedSize == 0) {
         // The sizes are only in the descriptor behind the data.
-        const std::int64_t found = LocateDescriptor(archive, dataStart, size, options, *header);
-        next = found;
+        if (!descriptors) descriptors = std::make_unique<DescriptorIndex>(archive, size, options);
+        next = descriptors->Locate(dataStart, *header);
       }
     }
     if (list->Add(header.get()) >= 0) header.release();
@@ -280,6 +294,23 @@ void LoadDirectory(TStream& archive, const TDirLoadOptions& options, TZipDirecto
   if (repaired) {
     end.TotalEntries = static_cast<std::uint16_t>(std::min(dir.list->Count(), 0xFFFF));
     end.EntriesOnThisDisk = end.TotalEntries;
+    return;
+  }
+  // Headers the end record does not count: a writer that wrapped its 16-bit
+  // count leaves them behind. They lie inside the directory's declared size;
+  // each is read, and the caller is told how many the count missed.
+  const std::int64_t directoryEnd = directoryStart + static_cast<std::int64_t>(end.CentralDirSize);
+  while (archive.Position() < directoryEnd) {
+    auto header = std::make_unique<TZipHeaderInfo>();
+    std::uint16_t extra = 0;
+    if (!header->ReadCentral(archive, &extra) || header->NeedsZip64) break;
+    try {
+      dir.list->Add(header.get());
+      header.release();
+    } catch (const EListError&) {
+      break;
+    }
+    ++dir.uncountedEntries;
   }
 }
 

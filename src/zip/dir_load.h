@@ -53,9 +53,12 @@ struct TDirLoadOptions {
 struct TZipDirectory {
   TEndCentral end;
   std::unique_ptr<TSortedZip> list;  // owning, ByNone, error policy
+  // Central headers found beyond the end record's entry count (read too).
+  int uncountedEntries = 0;
   void Clear() {
     end.Clear();
     list.reset();
+    uncountedEntries = 0;
   }
 };
 

@@ -157,16 +157,7 @@ bool ForceDirectories(std::string_view path) {
   std::string dir(path);
   while (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
   if (dir.empty()) return false;
-  if (platform::DirectoryExists(dir)) return true;
-  const std::string parent = ExtractFilePath(dir);
-  if (!parent.empty() && parent != dir && parent.size() < dir.size()) {
-    std::string parentDir = parent;
-    // A drive root ("C:\") needs no creating.
-    if (!(parentDir.size() <= 3 && parentDir.size() >= 2 && parentDir[1] == ':')) {
-      if (!ForceDirectories(parentDir)) return false;
-    }
-  }
-  return platform::CreateDirectory(dir) || platform::DirectoryExists(dir);
+  return platform::CreateDirectoryPath(dir);
 }
 
 std::string CurrentDirectory() {

@@ -83,6 +83,7 @@ class EntryOutput : public DecodeOutput {
     written_ += n;
     progress_(static_cast<std::int64_t>(n));
   }
+  std::uint64_t Written() const { return written_; }
 
  private:
   TStream* file_;
@@ -236,6 +237,14 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     Skip(TSkipReason::srCreateError, shownName, index);
     return false;
   }
+  if (!testOnly && !platform::LinksStayWithin(path.empty() ? std::string(".") : path,
+                                              destDir_.empty() ? std::string(".") : destDir_)) {
+    Message("Unsafe path " + shownName + ": a symbolic link in " +
+            (destDir_.empty() ? std::string("the current directory") : destDir_) +
+            " leads outside it; entry skipped");
+    Skip(TSkipReason::srCreateError, shownName, index);
+    return false;
+  }
   if (entry.IsDirectoryEntry()) {
     if (!testOnly && RecreateDirs && !path.empty() && !DirExists(path)) ForceDirectories(path);
     ++count;
@@ -252,6 +261,13 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
   // The password header of an encrypted entry.
   std::unique_ptr<TZipCrypt> crypt;
   std::int64_t stored = static_cast<std::uint32_t>(entry.CompressedSize);
+  if (entry.Encrypted() && stored < kEncryptionHeaderSize) {
+    // Its data would be read from whatever follows it.
+    Message("Entry " + shownName + " is damaged: its compressed size (" + std::to_string(stored) +
+            ") cannot hold its encryption header");
+    if (OnBadCRC) OnBadCRC(~kCrc32Initial, entry.CRC32, index);
+    return false;
+  }
   if (entry.Encrypted()) {
     std::array<std::uint8_t, kEncryptionHeaderSize> header{};
     if (!archive_->ReadExact(header.data(), kEncryptionHeaderSize)) {
@@ -373,6 +389,10 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     out.reset();
     if (!flushed) failed = true;
   }
+  // Less output than declared is damage as much as more (which raised above).
+  const bool shortOutput = completed && !failed && IsSupportedMethod(entry.CompressionMethod) &&
+                           output.Written() != static_cast<std::uint32_t>(entry.UncompressedSize);
+  if (shortOutput) failed = true;
 
   const std::uint32_t calculated = ~crc_;
   if (completed && !failed && calculated == entry.CRC32) {
@@ -387,6 +407,14 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     return false;
   }
   if (!testOnly) platform::DeleteFile(path);
+  if (shortOutput) {
+    // The password was right (its header checked): this is damage.
+    Message("Entry " + shownName + " is damaged: it decodes to " +
+            std::to_string(output.Written()) + " bytes, not its declared " +
+            std::to_string(static_cast<std::uint32_t>(entry.UncompressedSize)));
+    if (OnBadCRC) OnBadCRC(calculated, entry.CRC32, index);
+    return false;
+  }
   if (entry.Encrypted() && OnBadPassword) {
     std::string newPassword;
     OnBadPassword(index, newPassword);
@@ -400,7 +428,7 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     return false;
   }
   if (!completed) {
-    Message("Entry " + shownName + " is larger than its declared size");
+    Message("Entry " + shownName + " is damaged: it is larger than its declared size");
   } else if (failed && IsSupportedMethod(entry.CompressionMethod)) {
     Message("Entry " + shownName + " has damaged data");
   }

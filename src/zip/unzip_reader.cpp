@@ -160,6 +160,11 @@ void TOrvUnZip::Open() {
       stamp_.reset();
       throw;
     }
+    if (dir_.uncountedEntries > 0) {
+      Message("The central directory holds " + std::to_string(dir_.list->Count()) +
+              " entries but the end record counts " + std::to_string(dir_.end.TotalEntries) +
+              "; every entry in the directory is read");
+    }
     RebuildView();
   }
 }

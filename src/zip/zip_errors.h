@@ -91,6 +91,8 @@ inline constexpr const char* kMsgCantWriteUcf = "Cant write uncompressed file";
 inline constexpr const char* kMsgDuplicateObject = "Duplicate Object index";
 inline constexpr const char* kMsgPutInSortedList = "Cannot <Put> an Object in a sorted list!";
 inline constexpr const char* kMsgZip64NotSupported = "Zip64 archives are not supported";
+inline constexpr const char* kMsgTooManyEntries =
+    "An archive without zip64 holds at most 65,535 entries";
 inline constexpr const char* kMsgMultiDiskNotSupported =
     "Multi-disk (spanned) archives are not supported";
 

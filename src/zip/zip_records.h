@@ -76,6 +76,8 @@ inline constexpr std::int32_t kLocalHeaderSize = 30;    // fixed bytes
 inline constexpr std::int32_t kCentralHeaderSize = 46;  // fixed bytes
 inline constexpr std::int32_t kEndRecordSize = 22;      // fixed bytes
 inline constexpr std::int32_t kMaxCommentLength = 65535;
+// The end record's 16-bit entry counts (zip64, which lifts it, is not written).
+inline constexpr std::uint16_t kMaxEntries = 0xFFFF;
 inline constexpr std::int32_t kZip64LocatorSize = 20;
 
 inline constexpr std::uint16_t kFlagEncrypted = 0x0001;

@@ -136,6 +136,9 @@ void TOrvZip::SetZipName(std::string_view name) {
 }
 
 void TOrvZip::AddToLists(Run& run, std::unique_ptr<TZipHeaderInfo> header) {
+  // The end record counts entries in 16 bits; a wrapped count would make
+  // every reader see only the remainder.
+  if (run.end.TotalEntries == kMaxEntries) throw EZipNotSupported(kMsgTooManyEntries);
   run.byName->Add(header.get());
   try {
     run.byNone->Add(header.get());

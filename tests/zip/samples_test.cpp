@@ -81,7 +81,8 @@ const SampleCase kCases[] = {
     {"structure/damaged/truncated-77-bytes.zip", Outcome::kIncomplete, 0, "", 0},
     {"structure/damaged/truncated-79-bytes.zip", Outcome::kIncomplete, 0, "", 0},
     {"structure/damaged/unsupported-method-200.zip", Outcome::kExtracts, 1, "bad_symlink", 0},
-    {"structure/damaged/wrong-entry-sizes.zip", Outcome::kExtracts, 2, "b.txt", 0},
+    // a.txt decodes to 39 of its declared 48 bytes (its CRC matches): damaged too.
+    {"structure/damaged/wrong-entry-sizes.zip", Outcome::kExtracts, 1, "a.txt|b.txt", 0},
     {"structure/damaged/yauzl-failure/"
      "End_of_central_directory_record_signature_not_found_Either_not_a_zip_file_or_file_is_"
      "truncated.zip",

@@ -253,6 +253,9 @@ int List(const Arguments& args) {
   zip::TOrvUnZip reader;
   reader.SetZipName(platform::FromUserPath(args.operands[0]));
   reader.IncompleteZipMode = zip::TIncompleteZipMode::izAssumeNotAZip;
+  reader.OnZipMessage = [](const std::string& message) {
+    std::cerr << "orvzip: " << message << "\n";
+  };
   TerminalUi ui(false);
   reader.ReadZip();
   const bool verbose = args.Flag("--verbose");
