@@ -28,6 +28,9 @@
 
 namespace app {
 
+class TDataModuleRx;
+class TCompressedStorage;
+
 // The state fields of the main window, named as the window's design names them.
 struct MainState {
   // Numbers the new backup files created since the program started; never reset.
@@ -98,6 +101,10 @@ class BackupApplication {
   // holds at least one file.
   bool ScanSource();
 
+  // The catalog data module and the compressed storage of the runs.
+  TDataModuleRx& DataModule() { return *rx_; }
+  TCompressedStorage& Storage() { return *storage_; }
+
  protected:
   // The work behind btnStart; true when the run committed its last transaction.
   virtual bool RunBackup();
@@ -114,6 +121,8 @@ class BackupApplication {
   MainView& view_;
   MainState state_;
   RunKind running_ = RunKind::None;
+  std::unique_ptr<TDataModuleRx> rx_;
+  std::unique_ptr<TCompressedStorage> storage_;
 };
 
 }  // namespace app
