@@ -54,6 +54,9 @@ struct MainState {
   bool BackNewFile = false;
   // Text of edtBackFileName: the base name of new backup files.
   std::string BackFileName = "Back";
+  // How long a backup run waits for another program's write lock on the
+  // backup file before it fails, in milliseconds.
+  int LockWaitMs = 60000;
 };
 
 enum class RunKind { None, Backup, Restore };
@@ -82,6 +85,7 @@ class BackupApplication {
   void SetBackNewFile(bool checked);
   // The text of edtBackFileName as it changes.
   void SetBackFileName(const std::string& text);
+  void SetLockWait(int milliseconds) { state_.LockWaitMs = milliseconds; }
 
   // ---- Enabling rules ----
   void UpdateStartButton();

@@ -45,7 +45,7 @@ void TBackupRun::BeginTransaction() {
   for (;;) {
     rx_.DBDatabase.StartTransaction();
     if (rx_.DBDatabase.InTransaction()) return;
-    if (platform::GetTickCount() - start > static_cast<std::uint32_t>(kLockWaitMilliseconds))
+    if (platform::GetTickCount() - start > static_cast<std::uint32_t>(state_.LockWaitMs))
       throw std::runtime_error(std::string(texts::kBackupFileLocked) + rx_.TargetPath());
     platform::Ui().ProcessMessages();
     platform::Sleep(kLockPollMilliseconds);

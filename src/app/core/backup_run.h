@@ -45,8 +45,7 @@ inline constexpr std::uint64_t kMaxBlobBytes = 0x7FFFFFFFu;
 inline constexpr std::size_t kOneLineStatusBytes = 56;
 inline constexpr int kStatusOneLineHeight = 24;
 inline constexpr int kStatusTwoLineHeight = 35;
-// How long a run waits for another program's write lock on the backup file.
-inline constexpr int kLockWaitMilliseconds = 60000;
+// How often a run waiting for another program's write lock tries again.
 inline constexpr int kLockPollMilliseconds = 50;
 
 // The width of a text in the single-byte code page the window was designed

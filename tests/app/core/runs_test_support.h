@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,6 +41,7 @@ struct ScriptUi : platform::UiServices {
   std::vector<std::string> boxes, captions;
   std::deque<platform::MsgResult> answers;
   int processed = 0;
+  std::function<void()> onProcess;  // runs at every processing of messages
   platform::MsgResult MessageBox(std::string_view text, std::string_view caption,
                                  platform::MsgButtons, platform::MsgIcon,
                                  platform::MsgResult fallback) override {
@@ -50,7 +52,10 @@ struct ScriptUi : platform::UiServices {
     answers.pop_front();
     return a;
   }
-  void ProcessMessages() override { ++processed; }
+  void ProcessMessages() override {
+    ++processed;
+    if (onProcess) onProcess();
+  }
   bool CancelRequested() override { return false; }
 };
 
@@ -147,6 +152,23 @@ class RunsTest : public ::testing::Test {
     core->SetRestoreDir(restoreDir);
     ui.boxes.clear();
     return core->ExecuteRun(RunKind::Restore);
+  }
+  // Rows of a backup file (Windows path of its data file), by FileName:
+  // true for a row with content.
+  static std::map<std::string, bool> Rows(const std::string& windowsDat) {
+    engine::TZORVADTable table;
+    table.SetDatabaseName(windowsDat.substr(0, windowsDat.rfind('\\')));
+    table.SetTableName(windowsDat.substr(windowsDat.rfind('\\') + 1));
+    table.Open();
+    std::map<std::string, bool> rows;
+    for (table.First(); !table.Eof(); table.Next())
+      rows[table.FieldByName("FileName").AsString()] = !table.FieldByName("File").IsNull();
+    table.Close();
+    return rows;
+  }
+  // The name of file i of the last scan.
+  std::string ScannedName(int i) const {
+    return (*core->State().FFileList)[static_cast<std::size_t>(i)]->Name;
   }
   std::string LastBox() const { return ui.boxes.empty() ? "" : ui.boxes.back(); }
 
