@@ -135,6 +135,7 @@ class RunsTest : public ::testing::Test {
     core->SetCompress(compress);
     core->SetSizeLimit(limitMB);
     ui.boxes.clear();
+    ui.captions.clear();
     return core->ExecuteRun(RunKind::Backup);
   }
   // Backs up D:\<source> into the existing backup file `file` (Windows path).
@@ -145,12 +146,14 @@ class RunsTest : public ::testing::Test {
     core->SetCompress(compress);
     core->SetBackNewFile(newFile);
     ui.boxes.clear();
+    ui.captions.clear();
     return core->ExecuteRun(RunKind::Backup);
   }
   bool Restore(const std::string& file, const std::string& restoreDir = {}) {
     core->SetTargetFile(file);
     core->SetRestoreDir(restoreDir);
     ui.boxes.clear();
+    ui.captions.clear();
     return core->ExecuteRun(RunKind::Restore);
   }
   // Rows of a backup file (Windows path of its data file), by FileName:
