@@ -298,8 +298,10 @@ std::string TZORVADDataSet::GetFieldString(const TField& field) const {
       break;
   }
   if (field.IsBlob()) {
-    TDataCursor::TRecordBuffer copy = r;
-    const std::vector<std::uint8_t> bytes = FCursor->GetBlob(copy, no);
+    // Through a stream, which leaves a BLOB changed in the buffer open.
+    auto* self = const_cast<TZORVADDataSet*>(this);
+    const std::vector<std::uint8_t> bytes =
+        self->CreateBlobStream(const_cast<TField&>(field), TBlobStreamMode::bmRead)->ReadAll();
     return {bytes.begin(), bytes.end()};
   }
   if (field.DataType() == ftBytes || field.DataType() == ftVarBytes) {

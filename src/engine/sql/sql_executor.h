@@ -102,7 +102,9 @@ class TQueryExecutor : private SubQueryEvaluator {
   void CreateResultTable();
   // Execution of SELECT (sql_select_run.cpp).
   void RunSelect();
-  void CollectRows(std::vector<TResultRow>& rows);
+  // Copies the qualifying rows into `rows`, or hands each to `fold`.
+  void CollectRows(std::vector<TResultRow>& rows,
+                   const std::function<void(TResultRow&&)>& fold = {});
   TResultRow CurrentRow();
   void RemoveDuplicates(std::vector<TResultRow>& rows);
   void FoldAggregateOnly(std::vector<TResultRow>& rows);

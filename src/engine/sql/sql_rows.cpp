@@ -2,6 +2,7 @@
 #include "engine/sql/sql_rows.h"
 
 #include <algorithm>
+#include <map>
 
 #include "engine/sql/expr_prepare.h"
 #include "engine/sql/expr_rewrite.h"
@@ -111,6 +112,7 @@ void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
   // Pass 1: single-table conjuncts become filters of their table.
   std::vector<const TExpToken*> multi, constant, loopTests;
   std::vector<TOpenSource*> loopTestSources;
+  std::map<TOpenSource*, ExpTree> filterTrees;
   for (const auto& [c, outer] : conjuncts) {
     std::vector<TOpenSource*> refs;
     CollectSources(*c, refs);
@@ -138,13 +140,26 @@ void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
     } else {
       ExpTree copy = CopyTree(*c);
       TurnComparisonAround(*copy);
-      PrepareOptions prepare;
-      prepare.partialCompare = true;
-      prepare.collation = FEval.collation;
-      TFilterOptions options;
-      options.countInversion = true;
-      table->AddFilter(PrepareExpression(*copy, prepare), options);
+      ExpTree& combined = filterTrees[table];
+      if (!combined) {
+        combined = std::move(copy);
+      } else {
+        ExpTree both = NewBooleanOperator(kClassBinary, kOpAnd, "AND");
+        Attach(*both, both->left, std::move(combined));
+        Attach(*both, both->right, std::move(copy));
+        combined = std::move(both);
+      }
     }
+  }
+  // One filter per table holds all its parts, so that the parts an index
+  // answers narrow the records on which the others are evaluated.
+  for (auto& [table, tree] : filterTrees) {
+    PrepareOptions prepare;
+    prepare.partialCompare = true;
+    prepare.collation = FEval.collation;
+    TFilterOptions options;
+    options.countInversion = true;
+    table->AddFilter(PrepareExpression(*tree, prepare), options);
   }
 
   Order(multi, optimiseOrder);

@@ -5,9 +5,10 @@
 // Planning, at every run (the tree is analysed by the caller first):
 //  1. The tree is split at its top-level ANDs into conjuncts; an OR or NOT
 //     stays whole, so no comparison is taken out from under them.
-//  2. A conjunct that refers to one table T becomes a filter on T's cursor
-//     (prepared with partial matching, so FileName = 'abc*' matches by
-//     prefix), and index key ranges restrict what T's loop reads. Exception:
+//  2. The conjuncts that refer to one table T are ANDed into one filter on
+//     T's cursor (prepared with partial matching, so FileName = 'abc*'
+//     matches by prefix): index key ranges restrict what T's loop reads, and
+//     the parts no index answers are evaluated only on what the others left. Exception:
 //     a WHERE conjunct (not from an ON clause) on the NULL-extended side of
 //     an outer join is tested on the finished row, since it must see the
 //     NULLs of an unmatched row; and a part of an outer join's ON condition

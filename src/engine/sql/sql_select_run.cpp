@@ -77,9 +77,10 @@ void TQueryExecutor::RunSelect() {
       count->SetInt32(static_cast<std::int32_t>(FSources.front()->Cursor().RecordCount()));
       row[0] = CellOf(*count);
       rows.push_back(std::move(row));
+    } else if (FAggregateOnly) {
+      FoldAggregateOnly(rows);
     } else {
       CollectRows(rows);
-      if (FAggregateOnly) FoldAggregateOnly(rows);
     }
   }
   if (FGrouped && !FAggregateOnly) {
@@ -116,27 +117,37 @@ TResultRow TQueryExecutor::CurrentRow() {
   return row;
 }
 
-void TQueryExecutor::CollectRows(std::vector<TResultRow>& rows) {
+void TQueryExecutor::CollectRows(std::vector<TResultRow>& rows,
+                                 const std::function<void(TResultRow&&)>& fold) {
   const std::int32_t limit = FBlock->maxRowCount;
+  std::size_t copied = 0;
   const std::int64_t total = FRows->Driving().Cursor().RecordCount();
   std::int64_t step = 0;
   bool abort = false;
   FRows->Run(
       [&] {
-        if (limit >= 0 && rows.size() >= static_cast<std::size_t>(limit)) return false;
-        rows.push_back(CurrentRow());
+        if (limit >= 0 && copied >= static_cast<std::size_t>(limit)) return false;
+        ++copied;
+        if (fold) {
+          fold(CurrentRow());
+        } else {
+          rows.push_back(CurrentRow());
+        }
         return !abort;
       },
       [&] { Progress(++step, total, abort); });
   if (step < total && OnProgress) Progress(total, total, abort);
 }
 
+// Every qualifying row is folded into the aggregates as it comes, so one
+// row results even when none qualifies.
 void TQueryExecutor::FoldAggregateOnly(std::vector<TResultRow>& rows) {
   std::vector<TAggregate> aggregates;
   for (const TResultColumn& r : FResult)
     aggregates.emplace_back(r.aggregate, *r.argumentType, FEval.collation);
-  for (const TResultRow& row : rows)
+  CollectRows(rows, [&](TResultRow&& row) {
     for (std::size_t i = 0; i < FResult.size(); ++i) aggregates[i].Add(row[i]);
+  });
   TResultRow one(FResult.size());
   for (std::size_t i = 0; i < FResult.size(); ++i)
     one[i] = CellOf(*aggregates[i].Result(*FResult[i].type));

@@ -99,6 +99,8 @@ TEST_F(BlobFieldTest, WritingNeedsEditStateAndCancelDropsTheChange) {
   EXPECT_EQ(t.FieldByName("File").AsString(), "old");
   t.Edit();
   t.FieldByName("File").SetAsString("newer");
+  EXPECT_EQ(t.FieldByName("File").AsString(), "newer") << "reading keeps the change";
+  EXPECT_EQ(t.FieldByName("File").BlobSize(), 5);
   t.Post();
   t.Close();
   t.Open();

@@ -181,6 +181,25 @@ TEST_F(DataSetTest, FiltersAndRecordFilterHideRecords) {
   EXPECT_EQ(Ids(), (std::vector<int>{3, 4, 5}));
 }
 
+TEST_F(DataSetTest, CopyOnAppendStartsFromTheCurrentRecord) {
+  int newRecords = 0;
+  t.OnNewRecord = [&](TDataSet&) { ++newRecords; };
+  t.CopyOnAppend = true;
+  t.First();
+  t.Next();
+  t.Append();
+  EXPECT_EQ(t.FieldByName("Num").AsInteger(), 40);
+  EXPECT_EQ(t.FieldByName("Name").AsString(), "n2");
+  t.FieldByName("Id").SetAsInteger(7);
+  t.Post();
+  EXPECT_EQ(Id(), 7);
+  t.CopyOnAppend = false;
+  t.Append();
+  EXPECT_TRUE(t.FieldByName("Num").IsNull());
+  t.Cancel();
+  EXPECT_EQ(newRecords, 2);
+}
+
 TEST_F(DataSetTest, BookmarksReturnToTheirRecord) {
   t.First();
   t.MoveBy(2);

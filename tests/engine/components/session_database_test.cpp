@@ -169,6 +169,20 @@ TEST_F(ComponentsTest, DatabaseNamingRules) {
   a.SetHandleShared(true);
   b.SetHandleShared(true);
   EXPECT_EQ(MessageOf([&] { b.SetDatabaseName("BACK.DAT"); }), "");
+
+  // An unused temporary database of that name makes way; a used one does not.
+  TZORVADSession& session = Sessions().DefaultSession();
+  session.SetKeepConnections(true);
+  TZORVADDatabase& kept = session.OpenDatabase("Tmp");
+  session.CloseDatabase(kept);
+  ASSERT_EQ(session.FindDatabase("Tmp"), &kept) << "kept by KeepConnections";
+  TZORVADDatabase c;
+  c.SetDatabaseName("TMP");
+  EXPECT_EQ(session.FindDatabase("Tmp"), &c);
+  TZORVADDatabase& used = session.OpenDatabase("Used");
+  TZORVADDatabase d;
+  EXPECT_EQ(MessageOf([&] { d.SetDatabaseName("used"); }), "Database name used already exists.");
+  session.CloseDatabase(used);
 }
 
 TEST_F(ComponentsTest, ConnectedDatabaseRefusesChangesAndConnectNeedsAName) {
@@ -226,6 +240,13 @@ TEST_F(ComponentsTest, DatasetsFindTheirDatabaseByNameOrGetATemporaryOne) {
     EXPECT_EQ(Sessions().DefaultSession().DatabaseCount(), 2);
     t.Close();
     EXPECT_EQ(Sessions().DefaultSession().DatabaseCount(), 1) << "the temporary one is freed";
+  }
+  {
+    // Without KeepConnection an unused database goes at once.
+    db.SetKeepConnection(true);
+    db.Open();
+    db.SetKeepConnection(false);
+    EXPECT_FALSE(db.Connected());
   }
   {
     // A database kept connected is disconnected by hand, closing its datasets.

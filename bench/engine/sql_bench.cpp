@@ -1,0 +1,349 @@
+// SQL statement benchmarks, each run on our engine and on SQLite in the same
+// process, in fresh temporary directories that are deleted at the end:
+//
+//  insert  100,000 executions of one prepared INSERT with five parameters
+//          (the catalog's shape with an integer Size in place of the BLOB:
+//          FileName CHAR(250), FileTime INTEGER, isZip CHAR(1), Path
+//          CHAR(250), Size INTEGER; primary key FileName, FileTime, Path) in
+//          one transaction.
+//  lookup  100,000 executions of one prepared SELECT by the whole primary key,
+//          in random order, each result read.
+//  count   SELECT COUNT(*) with a filter on an unindexed column over those
+//          100,000 rows, repeated 20 times.
+//  join    SELECT a.Id, b.Name FROM a, b WHERE a.K = b.K over a of 100,000
+//          rows and b of 1,000 (a.K indexed in both), every row read.
+// Floor: half of SQLite's rate on each; goal: SQLite's rate.
+//
+// Usage: engine_sql_bench [repeats]   (default 3; medians are printed)
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/sql/sql_prepared.h"
+#include "engine/table/data_directory.h"
+#include "engine/table/data_session.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr int kRows = 100000;
+constexpr int kSmallRows = 1000;
+constexpr int kCountRepeats = 20;
+constexpr char kBenchDrive = 'T';
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point from) {
+  return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// A fresh temporary directory mapped as drive T:, removed at the end.
+class Scratch {
+ public:
+  Scratch() {
+    path_ = std::filesystem::temp_directory_path() /
+            ("orv_sql_bench_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+    std::filesystem::create_directories(path_);
+    platform::SetDrive(kBenchDrive, path_.string());
+  }
+  ~Scratch() {
+    platform::RemoveDrive(kBenchDrive);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string Host(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  static inline int counter_ = 0;
+  std::filesystem::path path_;
+};
+
+std::string Name(int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "file%08u.dat", (i * 2654435761u) % 100000000u);
+  return name;
+}
+constexpr const char* kPath = "C:\\Users\\me\\Documents\\";
+std::int32_t Time(int i) {
+  return 0x50000000 + i % 977;
+}
+
+void Check(int rc, sqlite3* db, const char* what) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    std::fprintf(stderr, "sqlite %s: %s\n", what, sqlite3_errmsg(db));
+    std::exit(1);
+  }
+}
+
+engine::ExpTree StringValue(const std::string& s, int size) {
+  engine::ExpTree t = engine::NewToken();
+  t->SetType(engine::kFieldString, 0, size + 1, 0);
+  t->SetString(s);
+  return t;
+}
+engine::ExpTree IntValue(std::int32_t v) {
+  engine::ExpTree t = engine::NewToken();
+  t->SetType(engine::kFieldInt32, 0, 4, 0);
+  t->SetInt32(v);
+  return t;
+}
+
+struct Times {
+  double insert = 0, lookup = 0, count = 0, join = 0;
+};
+
+// ---- ours ---------------------------------------------------------------------------
+
+void OursExec(engine::TDataDirectory* dir, const std::string& sql) {
+  engine::TPreparedStatement s(dir, sql);
+  s.Executor().Execute();
+}
+
+Times Ours(const std::vector<int>& order) {
+  Scratch scratch;
+  Times t;
+  engine::TDataSession session;
+  session.SetPrivateDir(std::string(1, kBenchDrive) + ":\\");
+  engine::TDataDirectory* dir = session.OpenDirectory("", std::string(1, kBenchDrive) + ":\\");
+  OursExec(dir,
+           "CREATE TABLE Back (FileName CHAR(250), FileTime INTEGER, isZip CHAR(1), Path "
+           "CHAR(250), Size INTEGER, PRIMARY KEY (FileName, FileTime, Path))");
+  {
+    engine::TPreparedStatement insert(
+        dir, "INSERT INTO Back (FileName, FileTime, isZip, Path, Size) VALUES (?, ?, ?, ?, ?)");
+    engine::TQueryExecutor& e = insert.Executor();
+    const engine::ExpTree zip = StringValue("N", 1), path = StringValue(kPath, 250);
+    const auto start = Clock::now();
+    dir->StartTransaction();
+    for (int i = 0; i < kRows; ++i) {
+      e.SetParameter(0, *StringValue(Name(i), 250));
+      e.SetParameter(1, *IntValue(Time(i)));
+      e.SetParameter(2, *zip);
+      e.SetParameter(3, *path);
+      e.SetParameter(4, *IntValue(i));
+      e.Execute();
+    }
+    dir->Commit();
+    t.insert = Seconds(start);
+  }
+  {
+    engine::TPreparedStatement select(
+        dir, "SELECT Size FROM Back WHERE FileName = ? AND FileTime = ? AND Path = ?");
+    engine::TQueryExecutor& e = select.Executor();
+    const engine::ExpTree path = StringValue(kPath, 250);
+    std::int64_t sum = 0;
+    const auto start = Clock::now();
+    for (const int i : order) {
+      e.SetParameter(0, *StringValue(Name(i), 250));
+      e.SetParameter(1, *IntValue(Time(i)));
+      e.SetParameter(2, *path);
+      engine::TDataCursor* c = e.Execute();
+      engine::TDataCursor::TRecordBuffer r(c->RecordSize());
+      c->First();
+      if (c->Next(&r) == engine::kNavOk) sum += c->GetInteger(r, 1);
+    }
+    t.lookup = Seconds(start);
+    if (sum != static_cast<std::int64_t>(kRows) * (kRows - 1) / 2)
+      std::fprintf(stderr, "bad sum\n");
+  }
+  {
+    engine::TPreparedStatement count(dir, "SELECT COUNT(*) FROM Back WHERE Size >= 50000");
+    const auto start = Clock::now();
+    for (int i = 0; i < kCountRepeats; ++i) count.Executor().Execute();
+    t.count = Seconds(start);
+  }
+  {
+    // a with a secondary index on K, made through the cursor.
+    engine::TTableDefinition d;
+    engine::AppendField(d.fields, "Id", engine::kFieldInt32);
+    engine::AppendField(d.fields, "K", engine::kFieldInt32);
+    engine::TIndexDefinition primary, byK;
+    primary.fieldNumbers = {1};
+    byK.name = "ByK";
+    byK.fieldNumbers = {2};
+    d.indexes = {primary, byK};
+    engine::TDataCursor creator(dir, "a");
+    engine::TCursorOptions o;
+    o.exclusive = true;
+    creator.SetOptions(o);
+    creator.CreateTable(d);
+  }
+  OursExec(dir, "CREATE TABLE b (K INTEGER, Name CHAR(20), PRIMARY KEY (K))");
+  {
+    dir->StartTransaction();
+    engine::TPreparedStatement ia(dir, "INSERT INTO a VALUES (?, ?)");
+    for (int i = 0; i < kRows; ++i) {
+      ia.Executor().SetParameter(0, *IntValue(i));
+      ia.Executor().SetParameter(1, *IntValue(i % kSmallRows));
+      ia.Executor().Execute();
+    }
+    engine::TPreparedStatement ib(dir, "INSERT INTO b VALUES (?, ?)");
+    for (int k = 0; k < kSmallRows; ++k) {
+      ib.Executor().SetParameter(0, *IntValue(k));
+      ib.Executor().SetParameter(1, *StringValue("name" + std::to_string(k), 20));
+      ib.Executor().Execute();
+    }
+    dir->Commit();
+  }
+  {
+    engine::TPreparedStatement join(dir, "SELECT a.Id, b.Name FROM a, b WHERE a.K = b.K");
+    const auto start = Clock::now();
+    engine::TDataCursor* c = join.Executor().Execute();
+    engine::TDataCursor::TRecordBuffer r(c->RecordSize());
+    int rows = 0;
+    c->First();
+    while (c->Next(&r) == engine::kNavOk) ++rows;
+    t.join = Seconds(start);
+    if (rows != kRows) std::fprintf(stderr, "join: %d rows\n", rows);
+  }
+  return t;
+}
+
+// ---- SQLite -------------------------------------------------------------------------
+
+Times Peer(const std::vector<int>& order) {
+  Scratch scratch;
+  Times t;
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(scratch.Host("peer.db").c_str(), &db), db, "open");
+  const auto exec = [&](const char* sql) {
+    Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
+  };
+  exec(
+      "CREATE TABLE Back (FileName TEXT, FileTime INTEGER, isZip TEXT, Path TEXT, Size "
+      "INTEGER, PRIMARY KEY (FileName, FileTime, Path))");
+  sqlite3_stmt* s = nullptr;
+  {
+    Check(sqlite3_prepare_v2(db, "INSERT INTO Back VALUES (?, ?, ?, ?, ?)", -1, &s, nullptr), db,
+          "prepare");
+    const auto start = Clock::now();
+    exec("BEGIN");
+    for (int i = 0; i < kRows; ++i) {
+      const std::string name = Name(i);
+      sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(s, 2, Time(i));
+      sqlite3_bind_text(s, 3, "N", -1, SQLITE_STATIC);
+      sqlite3_bind_text(s, 4, kPath, -1, SQLITE_STATIC);
+      sqlite3_bind_int(s, 5, i);
+      Check(sqlite3_step(s), db, "insert");
+      sqlite3_reset(s);
+    }
+    exec("COMMIT");
+    t.insert = Seconds(start);
+    sqlite3_finalize(s);
+  }
+  {
+    Check(sqlite3_prepare_v2(
+              db, "SELECT Size FROM Back WHERE FileName = ? AND FileTime = ? AND Path = ?", -1, &s,
+              nullptr),
+          db, "prepare");
+    std::int64_t sum = 0;
+    const auto start = Clock::now();
+    for (const int i : order) {
+      const std::string name = Name(i);
+      sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(s, 2, Time(i));
+      sqlite3_bind_text(s, 3, kPath, -1, SQLITE_STATIC);
+      if (sqlite3_step(s) == SQLITE_ROW) sum += sqlite3_column_int(s, 0);
+      sqlite3_reset(s);
+    }
+    t.lookup = Seconds(start);
+    sqlite3_finalize(s);
+    if (sum != static_cast<std::int64_t>(kRows) * (kRows - 1) / 2)
+      std::fprintf(stderr, "bad sum\n");
+  }
+  {
+    Check(sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM Back WHERE Size >= 50000", -1, &s, nullptr),
+          db, "prepare");
+    const auto start = Clock::now();
+    for (int i = 0; i < kCountRepeats; ++i) {
+      Check(sqlite3_step(s), db, "count");
+      sqlite3_reset(s);
+    }
+    t.count = Seconds(start);
+    sqlite3_finalize(s);
+  }
+  exec("CREATE TABLE a (Id INTEGER PRIMARY KEY, K INTEGER)");
+  exec("CREATE TABLE b (K INTEGER PRIMARY KEY, Name TEXT)");
+  exec("CREATE INDEX ByK ON a (K)");
+  exec("BEGIN");
+  Check(sqlite3_prepare_v2(db, "INSERT INTO a VALUES (?, ?)", -1, &s, nullptr), db, "prepare");
+  for (int i = 0; i < kRows; ++i) {
+    sqlite3_bind_int(s, 1, i);
+    sqlite3_bind_int(s, 2, i % kSmallRows);
+    Check(sqlite3_step(s), db, "insert a");
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  Check(sqlite3_prepare_v2(db, "INSERT INTO b VALUES (?, ?)", -1, &s, nullptr), db, "prepare");
+  for (int k = 0; k < kSmallRows; ++k) {
+    const std::string name = "name" + std::to_string(k);
+    sqlite3_bind_int(s, 1, k);
+    sqlite3_bind_text(s, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+    Check(sqlite3_step(s), db, "insert b");
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  exec("COMMIT");
+  {
+    Check(sqlite3_prepare_v2(db, "SELECT a.Id, b.Name FROM a, b WHERE a.K = b.K", -1, &s, nullptr),
+          db, "prepare");
+    const auto start = Clock::now();
+    int rows = 0;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      (void)sqlite3_column_text(s, 1);
+      ++rows;
+    }
+    t.join = Seconds(start);
+    sqlite3_finalize(s);
+    if (rows != kRows) std::fprintf(stderr, "join: %d rows\n", rows);
+  }
+  sqlite3_close(db);
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  std::vector<int> order(kRows);
+  for (int i = 0; i < kRows; ++i) order[static_cast<std::size_t>(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  std::vector<Times> ours, peer;
+  for (int r = 0; r < repeats; ++r) {
+    ours.push_back(Ours(order));
+    peer.push_back(Peer(order));
+  }
+  const auto median = [](const std::vector<Times>& v, double Times::*m) {
+    std::vector<double> x;
+    for (const Times& t : v) x.push_back(t.*m);
+    return Median(x);
+  };
+  struct Row {
+    const char* name;
+    double Times::*member;
+    double units;
+  } rows[] = {{"insert (rows/s)", &Times::insert, kRows},
+              {"lookup (queries/s)", &Times::lookup, kRows},
+              {"count (queries/s)", &Times::count, kCountRepeats},
+              {"join (rows/s)", &Times::join, kRows}};
+  std::printf("SQL statements, median of %d runs\n", repeats);
+  std::printf("%-20s %12s %12s %8s\n", "benchmark", "ours", "sqlite", "ratio");
+  for (const Row& row : rows) {
+    const double o = row.units / median(ours, row.member);
+    const double p = row.units / median(peer, row.member);
+    std::printf("%-20s %12.0f %12.0f %7.2fx\n", row.name, o, p, o / p);
+  }
+  return 0;
+}
