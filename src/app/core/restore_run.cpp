@@ -43,8 +43,19 @@ bool CreateDirectoryPath(const std::string& path) {
 std::string RestoreDirectoryOf(std::string_view path, const std::string& restoreDir) {
   std::string dir(path);
   if (!dir.empty()) dir.pop_back();
-  if (!restoreDir.empty()) dir = restoreDir + PathAfterDrive(dir);
-  return dir;
+  if (restoreDir.empty()) return dir;
+  // A recorded path that climbs out of its drive would leave the restore
+  // directory: such a row is refused, never followed.
+  const std::string below = PathAfterDrive(dir);
+  std::size_t start = 0;
+  while (start <= below.size()) {
+    std::size_t end = below.find(kBackslash, start);
+    if (end == std::string::npos) end = below.size();
+    if (below.compare(start, end - start, "..") == 0)
+      throw std::runtime_error(std::string(texts::kRestoreBadPath) + std::string(path));
+    start = end + 1;
+  }
+  return restoreDir + below;
 }
 
 void TRestoreRun::Execute() {

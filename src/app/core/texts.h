@@ -69,6 +69,7 @@ inline constexpr std::string_view kRestoreDamaged = "備份資料已損壞,無�
 inline constexpr std::string_view kRestoreNotReplaced = "檔案已存在,沒有覆蓋: ";
 inline constexpr std::string_view kRestoreNoDirectory = "無法建立目錄: ";
 inline constexpr std::string_view kCannotWrite = "無法寫入檔案: ";
+inline constexpr std::string_view kRestoreBadPath = "備份資料的路徑無效,無法回存: ";
 
 // Size dialog.
 inline constexpr std::string_view kSizeDialogCaption = "檔案大小設定";

@@ -6,6 +6,7 @@
 
 #include "app/core/backup_run.h"
 #include "app/core/catalog_texts.h"
+#include "app/core/restore_run.h"
 #include "app/core/runs_test_support.h"
 
 namespace app::runs_test {
@@ -126,6 +127,32 @@ TEST_F(RunsTest, CommitsAfterTheFirstEveryTenthAndAtTheEnd) {
                                "檔案已不存在,無法備份: D:\\Data\\" + ScannedName(c.failAt));
     }
   }
+}
+
+TEST(RestoreTargetTest, RecordedPathsBelowTheRestoreDirectory) {
+  struct Case {
+    const char* path;
+    const char* restoreDir;
+    const char* expected;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {"D:\\Data\\Sub\\", "", "D:\\Data\\Sub"},
+      {"D:\\Data\\Sub\\", "E:\\Restore", "E:\\Restore\\Data\\Sub"},
+      {"D:\\", "E:\\Restore", "E:\\Restore"},
+      {"\\\\srv\\pub\\", "E:\\Restore", "E:\\Restore"},  // no colon: into the directory itself
+      {"D:\\a..b\\", "E:\\R", "E:\\R\\a..b"},
+      {"D:\\..\\..\\etc\\", "E:\\R", nullptr},
+      {"D:\\Data\\..\\", "E:\\R", nullptr},
+  };
+  for (const Case& c : cases) {
+    if (c.expected == nullptr) {
+      EXPECT_THROW(RestoreDirectoryOf(c.path, c.restoreDir), std::runtime_error) << c.path;
+    } else {
+      EXPECT_EQ(RestoreDirectoryOf(c.path, c.restoreDir), c.expected) << c.path;
+    }
+  }
+  EXPECT_EQ(PathAfterDrive("D:\\Data"), "\\Data");
+  EXPECT_EQ(PathAfterDrive("\\\\srv\\pub"), "");
 }
 
 TEST_F(RunsTest, StatusTextsAndTheHeightOfTheStatusLine) {
