@@ -161,6 +161,10 @@ void TDataModuleRx::PrepareTarget(TargetUse use) {
   qryDBSrech.Close();
   DBDatabase.Close();
   OldDataBase.Close();
+  // Names are unique in the session: the chosen file's name may move from
+  // one database to the other between runs.
+  DBDatabase.SetDatabaseName("");
+  OldDataBase.SetDatabaseName("");
 
   std::string folder, name, oldName;
   if (!state_.FTargetFile.empty()) {
@@ -170,7 +174,6 @@ void TDataModuleRx::PrepareTarget(TargetUse use) {
       ConnectDatabase(OldDataBase, folder, name);
       OpenDatedBackupFile(folder, name);
     } else {
-      OldDataBase.SetDatabaseName("");
       ConnectDatabase(DBDatabase, folder, name);
     }
   } else {

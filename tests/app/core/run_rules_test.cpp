@@ -77,7 +77,9 @@ TEST_F(RunsTest, ADatedFileIsNamedAfterTheChosenFileAndTheDate) {
   ASSERT_TRUE(fs::exists(E("Out/Back.dat")));
   NewCore();
   core->DataModule().SetDateStampForTest("20021231");
+  ASSERT_TRUE(BackupInto("Data", "E:\\Out\\Back.dat"));  // in place first, same program
   ASSERT_TRUE(BackupInto("Data", "E:\\Out\\Back.dat", false, true));
+  EXPECT_EQ(LastBox(), "完成了,萬歲!! 共更新 1 個檔");
   EXPECT_TRUE(fs::exists(E("Out/Back20021231.dat")));
   ASSERT_TRUE(BackupInto("Data", "E:\\Out\\Back.dat", false, true));
   EXPECT_TRUE(fs::exists(E("Out/Back200212311.dat")));  // the counter goes on
