@@ -87,10 +87,7 @@ bool TBackupRun::Execute() {
   return ok;
 }
 
-void TBackupRun::CheckStorable(const TFileDatas& file, const std::string& source,
-                               const std::string& stored) {
-  if (file.Name.size() > kCatalogNameWidth || file.Path.size() > kCatalogNameWidth)
-    throw std::runtime_error(std::string(texts::kNameTooLong) + source);
+void TBackupRun::CheckStorable(const std::string& source, const std::string& stored) {
   if (!platform::FileExists(stored))
     throw std::runtime_error(std::string(texts::kFileVanished) + source);
   for (const std::string* path : {&source, &stored}) {
@@ -114,7 +111,7 @@ void TBackupRun::StoreFile(int i) {
   current_ = i;
   std::string counted = source;
   if (state_.FTargetFile.empty() && state_.FZipFlag == kZipped) {
-    CheckStorable(file, source, source);
+    CheckStorable(source, source);
     storage_.CompressFile(i, n_, source);
     counted = storage_.ArchiveName(i);
   }
@@ -162,13 +159,13 @@ bool TBackupRun::WriteFile(int i, const TFileDatas& file, const std::string& sou
   const std::string archive = storage_.ArchiveName(i);
   if (state_.FTargetFile.empty()) {
     const std::string stored = compress ? archive : source;
-    CheckStorable(file, source, stored);
+    CheckStorable(source, stored);
     rx_.InsertFileRow(file, stored, zipFlag);
     return compress;
   }
 
   if (!rx_.FindFileRow(file)) {  // a new file
-    CheckStorable(file, source, source);
+    CheckStorable(source, source);
     if (compress) storage_.CompressFile(i, n_, source);
     rx_.InsertFileRow(file, compress ? archive : source, zipFlag);
     ++written_;
@@ -178,7 +175,7 @@ bool TBackupRun::WriteFile(int i, const TFileDatas& file, const std::string& sou
   const bool rowZipped = rx_.qryDBSrech.FieldByName("isZip").AsString() == kZipped;
   if (recorded < file.Time) {  // changed
     ++written_;
-    CheckStorable(file, source, source);
+    CheckStorable(source, source);
     const bool archived = rowZipped || compress;
     if (archived) storage_.CompressFile(i, n_, source);
     if (state_.BackNewFile) {

@@ -66,7 +66,8 @@ class TBackupRun {
   void CommitAndRestart();
   void StoreFile(int i);
   bool WriteFile(int i, const TFileDatas& file, const std::string& source);
-  void CheckStorable(const TFileDatas& file, const std::string& source, const std::string& stored);
+  // A file about to be stored must still exist and be below 2 GiB.
+  void CheckStorable(const std::string& source, const std::string& stored);
   void ShowResult(bool ok, const std::string& error);
 
   MainState& state_;
