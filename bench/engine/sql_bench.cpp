@@ -14,7 +14,8 @@
 //          rows and b of 1,000 (a.K indexed in both), every row read.
 // Floor: half of SQLite's rate on each; goal: SQLite's rate.
 //
-// Usage: engine_sql_bench [repeats]   (default 3; medians are printed)
+// Usage: engine_sql_bench [repeats [rows|join]]   (default 3 runs of both
+// parts: rows is insert, lookup and count; medians are printed)
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -103,6 +104,11 @@ struct Times {
   double insert = 0, lookup = 0, count = 0, join = 0;
 };
 
+void OursRows(engine::TDataDirectory* dir, const std::vector<int>& order, Times& t);
+void OursJoin(engine::TDataDirectory* dir, Times& t);
+void PeerRows(sqlite3* db, const std::vector<int>& order, Times& t);
+void PeerJoin(sqlite3* db, Times& t);
+
 // ---- ours ---------------------------------------------------------------------------
 
 void OursExec(engine::TDataDirectory* dir, const std::string& sql) {
@@ -110,12 +116,18 @@ void OursExec(engine::TDataDirectory* dir, const std::string& sql) {
   s.Executor().Execute();
 }
 
-Times Ours(const std::vector<int>& order) {
+Times Ours(const std::vector<int>& order, bool rowsPart, bool joinPart) {
   Scratch scratch;
   Times t;
   engine::TDataSession session;
   session.SetPrivateDir(std::string(1, kBenchDrive) + ":\\");
   engine::TDataDirectory* dir = session.OpenDirectory("", std::string(1, kBenchDrive) + ":\\");
+  if (rowsPart) OursRows(dir, order, t);
+  if (joinPart) OursJoin(dir, t);
+  return t;
+}
+
+void OursRows(engine::TDataDirectory* dir, const std::vector<int>& order, Times& t) {
   OursExec(dir,
            "CREATE TABLE Back (FileName CHAR(250), FileTime INTEGER, isZip CHAR(1), Path "
            "CHAR(250), Size INTEGER, PRIMARY KEY (FileName, FileTime, Path))");
@@ -163,6 +175,9 @@ Times Ours(const std::vector<int>& order) {
     for (int i = 0; i < kCountRepeats; ++i) count.Executor().Execute();
     t.count = Seconds(start);
   }
+}
+
+void OursJoin(engine::TDataDirectory* dir, Times& t) {
   {
     // a with a secondary index on K, made through the cursor.
     engine::TTableDefinition d;
@@ -207,16 +222,22 @@ Times Ours(const std::vector<int>& order) {
     t.join = Seconds(start);
     if (rows != kRows) std::fprintf(stderr, "join: %d rows\n", rows);
   }
-  return t;
 }
 
 // ---- SQLite -------------------------------------------------------------------------
 
-Times Peer(const std::vector<int>& order) {
+Times Peer(const std::vector<int>& order, bool rowsPart, bool joinPart) {
   Scratch scratch;
   Times t;
   sqlite3* db = nullptr;
   Check(sqlite3_open(scratch.Host("peer.db").c_str(), &db), db, "open");
+  if (rowsPart) PeerRows(db, order, t);
+  if (joinPart) PeerJoin(db, t);
+  sqlite3_close(db);
+  return t;
+}
+
+void PeerRows(sqlite3* db, const std::vector<int>& order, Times& t) {
   const auto exec = [&](const char* sql) {
     Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
   };
@@ -274,6 +295,13 @@ Times Peer(const std::vector<int>& order) {
     t.count = Seconds(start);
     sqlite3_finalize(s);
   }
+}
+
+void PeerJoin(sqlite3* db, Times& t) {
+  const auto exec = [&](const char* sql) {
+    Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
+  };
+  sqlite3_stmt* s = nullptr;
   exec("CREATE TABLE a (Id INTEGER PRIMARY KEY, K INTEGER)");
   exec("CREATE TABLE b (K INTEGER PRIMARY KEY, Name TEXT)");
   exec("CREATE INDEX ByK ON a (K)");
@@ -309,21 +337,22 @@ Times Peer(const std::vector<int>& order) {
     sqlite3_finalize(s);
     if (rows != kRows) std::fprintf(stderr, "join: %d rows\n", rows);
   }
-  sqlite3_close(db);
-  return t;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  const std::string part = argc > 2 ? argv[2] : "";
+  const bool rowsPart = part.empty() || part == "rows";
+  const bool joinPart = part.empty() || part == "join";
   std::vector<int> order(kRows);
   for (int i = 0; i < kRows; ++i) order[static_cast<std::size_t>(i)] = i;
   std::shuffle(order.begin(), order.end(), std::mt19937(7));
   std::vector<Times> ours, peer;
   for (int r = 0; r < repeats; ++r) {
-    ours.push_back(Ours(order));
-    peer.push_back(Peer(order));
+    ours.push_back(Ours(order, rowsPart, joinPart));
+    peer.push_back(Peer(order, rowsPart, joinPart));
   }
   const auto median = [](const std::vector<Times>& v, double Times::*m) {
     std::vector<double> x;
@@ -341,6 +370,7 @@ int main(int argc, char** argv) {
   std::printf("SQL statements, median of %d runs\n", repeats);
   std::printf("%-20s %12s %12s %8s\n", "benchmark", "ours", "sqlite", "ratio");
   for (const Row& row : rows) {
+    if (median(ours, row.member) == 0) continue;
     const double o = row.units / median(ours, row.member);
     const double p = row.units / median(peer, row.member);
     std::printf("%-20s %12.0f %12.0f %7.2fx\n", row.name, o, p, o / p);

@@ -21,16 +21,20 @@ class TEngineStatement : public TQueryStatementPort {
     Build();
   }
 
-  // The executor takes its row limit when it is made: a prepared statement
-  // is made again with the new one.
+  // The executor takes its row limit when it is made: the statement is made
+  // again with the new one before it is next bound or run (not at once,
+  // which would free a result cursor that an open dataset still reads).
   void SetMaxRowCount(int maxRowCount) override {
+    FRebuild = FRebuild || maxRowCount != FSettings.maxRowCount;
     FSettings.maxRowCount = maxRowCount;
-    if (FStatement) Build();
   }
 
   int BindParams(const TParamRecord& params) override;
 
-  void Execute() override { FResult = FStatement->Executor().Execute(); }
+  void Execute() override {
+    if (FRebuild) Build();
+    FResult = FStatement->Executor().Execute();
+  }
 
   TDataCursor* ResultCursor(bool& ownedByCaller) override {
     ownedByCaller = false;  // a result table belongs to its statement
@@ -44,6 +48,7 @@ class TEngineStatement : public TQueryStatementPort {
 
  private:
   void Build() {
+    FRebuild = false;
     FResult = nullptr;
     FStatement.reset();
     TStatementOptions options;
@@ -59,9 +64,11 @@ class TEngineStatement : public TQueryStatementPort {
   std::string FText;
   std::unique_ptr<TPreparedStatement> FStatement;
   TDataCursor* FResult = nullptr;
+  bool FRebuild = false;  // the row limit changed since the statement was made
 };
 
 int TEngineStatement::BindParams(const TParamRecord& params) {
+  if (FRebuild) Build();
   TFieldDefinitions definitions;
   std::vector<std::uint8_t> record;
   std::vector<std::pair<std::size_t, ExpTree>> values;  // handed over as values

@@ -137,7 +137,7 @@ TDataCursor* TQueryExecutor::Execute() {
   switch (FBlock->kind) {
     case TQueryKind::Select:
       RunSelect();
-      result = FResultCursor.get();
+      result = FLive ? &FSources.front()->Cursor() : FResultCursor.get();
       break;
     case TQueryKind::Insert:
       if (FBlock->select) {

@@ -58,7 +58,8 @@ class TQueryExecutor : private SubQueryEvaluator {
   void SetParameter(std::size_t i, const TExpToken& value);
   std::size_t ParameterCount() const { return FParameters.size(); }
 
-  // The result cursor for a SELECT (owned by the executor), else null.
+  // The result cursor for a SELECT (owned by the executor; for a live result
+  // the source table's own cursor, whose changes change the table), else null.
   TDataCursor* Execute();
 
   TQueryKind Kind() const { return FBlock->kind; }
@@ -100,6 +101,7 @@ class TQueryExecutor : private SubQueryEvaluator {
   std::vector<TSortKey> BindItems(const std::vector<TQueryOrderItem>& items, const char* clause);
   void PrepareHaving();
   void CreateResultTable();
+  bool LiveResultPossible() const;
   // Execution of SELECT (sql_select_run.cpp).
   void RunSelect();
   // Copies the qualifying rows into `rows`, or hands each to `fold`.
@@ -148,8 +150,8 @@ class TQueryExecutor : private SubQueryEvaluator {
   bool FAggregateOnly = false;
   bool FGrouped = false;
   std::vector<TSortKey> FOrderKeys, FGroupKeys;
-  bool FOrderSatisfied = false;
-  ExpTree FHaving;  // aggregates and columns rewritten to read result columns
+  bool FLive = false;  // the result is the source table's own cursor
+  ExpTree FHaving;     // aggregates and columns rewritten to read result columns
   TDataDirectory* FResultDirectory = nullptr;
   std::unique_ptr<TDataCursor> FResultCursor;
   // INSERT, UPDATE.

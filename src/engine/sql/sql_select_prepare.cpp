@@ -134,7 +134,27 @@ void TQueryExecutor::PrepareSelect() {
     }
   }
   if (b.having) PrepareHaving();
-  CreateResultTable();
+  FLive = LiveResultPossible();
+  if (!FLive) CreateResultTable();
+}
+
+// A live result is the source table's own cursor with the conditions as its
+// filters. It is given here when the result columns are the table's own
+// columns in table order (no computed or renamed column, which would need
+// fields the table does not have), over one table without DISTINCT,
+// grouping, ORDER BY, INTO or sub-selects.
+bool TQueryExecutor::LiveResultPossible() const {
+  const TQueryBlock& b = *FBlock;
+  if (!b.requestLive || !b.intoName.empty() || b.distinct || FGrouped || b.having ||
+      !b.orderBy.empty() || FSources.size() != 1 || !b.subSelects.empty())
+    return false;
+  TDataCursor& cursor = FSources.front()->Cursor();
+  if (FResult.size() != cursor.FieldCount()) return false;
+  for (std::size_t i = 0; i < FResult.size(); ++i) {
+    const TResultColumn& r = FResult[i];
+    if (!r.plain || r.field != i + 1 || r.name != cursor.Fields()[i].Name()) return false;
+  }
+  return true;
 }
 
 // The later of the two tables of a LEFT or RIGHT JOIN comparison (a RIGHT

@@ -65,6 +65,17 @@ void TQueryExecutor::RunSelect() {
   RunSubSelects();
   if (!FRows) FRows = std::make_unique<TRowProducer>(FSources, FEval);
   FRows->Plan(b.where.get(), !b.noJoinOptimize);
+  if (FLive && FRows->FiltersAnswerAll()) {
+    TDataCursor& cursor = FSources.front()->Cursor();
+    FRowsAffected = static_cast<std::int32_t>(cursor.RecordCount());
+    cursor.First();
+    return;
+  }
+  if (FLive) {
+    // Conditions the filters cannot hold (sub-selects) need the copy after all.
+    FLive = false;
+    CreateResultTable();
+  }
   std::vector<TResultRow> rows;
   {
     TQueryReadLocks locks(FSources, b.withLocks);

@@ -206,6 +206,50 @@ TEST_F(CatalogStatementsTest, FilterOnAResultMatchesTheSameConditionAsWhere) {
   }
 }
 
+TEST_F(CatalogStatementsTest, RowLimitTakesEffectAtTheNextExecution) {
+  db.Open();
+  for (int i = 0; i < 5; ++i) Bind(insert, {"f" + std::to_string(i), "C:\\", i, "N", "x", true});
+  TZORVADQuery q;
+  q.SetDatabaseName("Back.dat");
+  q.SetSQLText("select FileName from \"Back.dat\"");
+  q.SetMaxRowCount(2);
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 2);
+  q.SetMaxRowCount(4);  // the open result stays readable
+  q.Last();
+  EXPECT_EQ(q.FieldByName("FileName").AsString(), "f1");
+  q.Close();
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 4);
+  q.Close();
+  q.SetMaxRowCount(-1);
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 5);
+}
+
+TEST_F(CatalogStatementsTest, LiveResultChangesTheTable) {
+  db.Open();
+  for (int i = 0; i < 4; ++i) Bind(insert, {"f" + std::to_string(i), "C:\\", i, "N", "x", true});
+  TZORVADQuery live;
+  live.SetDatabaseName("Back.dat");
+  live.RequestLive = true;
+  live.SetSQLText("select * from \"Back.dat\" where FileTime >= 1");
+  live.SetFilter("FileTime < 3");
+  live.SetFiltered(true);
+  live.Open();
+  EXPECT_EQ(live.RecordCount(), 2) << "the statement's condition and the dataset's filter";
+  live.Edit();
+  live.FieldByName("isZip").SetAsString("Y");
+  live.Post();
+  live.Close();
+  TZORVADQuery check;
+  check.SetDatabaseName("Back.dat");
+  check.SetSQLText("select FileName from \"Back.dat\" where isZip = 'Y'");
+  check.Open();
+  ASSERT_EQ(check.RecordCount(), 1);
+  EXPECT_EQ(check.FieldByName("FileName").AsString(), "f1");
+}
+
 TEST_F(CatalogStatementsTest, LongStringParameterReachesTheStatement) {
   db.Open();
   Bind(insert, {"short", "C:\\", 1, "N", "x", true});

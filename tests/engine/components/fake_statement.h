@@ -6,6 +6,7 @@
 // object lives.
 #pragma once
 
+#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>

@@ -257,3 +257,28 @@ TEST_F(CatalogSqlTest, InsertWithBlobParameterAndRestoreSelect) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ExecTest, LiveResultIsTheTablesOwnCursor) {
+  engine::TStatementOptions live;
+  live.requestLive = true;
+  engine::TPreparedStatement s(dir_, "SELECT * FROM t WHERE n = 20", live);
+  engine::TDataCursor* cursor = s.Executor().Execute();
+  ASSERT_NE(cursor, nullptr);
+  EXPECT_EQ(s.Executor().RowsAffected(), 2);
+  EXPECT_EQ(sql_test::ResultLines(*cursor),
+            (Lines{"a\tb\tc\td\tn", "2\ttwo\t\\N\t\\N\t20", "3\tthree\t-2.25\t2023-12-31\t20"}));
+  // Editing the result edits the table.
+  engine::TDataCursor::TRecordBuffer record(cursor->RecordSize());
+  cursor->First();
+  ASSERT_EQ(cursor->Next(&record), engine::kNavOk);
+  cursor->PutString(record, 2, "zwei");
+  cursor->Modify(record);
+  EXPECT_EQ(Query("SELECT b FROM t WHERE a = 2"), (Lines{"b", "zwei"}));
+  // A computed column, or ORDER BY, needs the copy.
+  engine::TPreparedStatement copy(dir_, "SELECT a + 1 FROM t", live);
+  EXPECT_NE(copy.Executor().Execute()->Table(), cursor->Table());
+}
+
+}  // namespace
