@@ -254,6 +254,26 @@ TEST_F(CatalogSqlTest, InsertWithBlobParameterAndRestoreSelect) {
             1);
   EXPECT_EQ(Query("SELECT FileName, FileTime, isZip FROM Back WHERE isZip = 'Y'"),
             (Lines{"FileName\tFileTime\tisZip", "f1.txt\t5\tY"}));
+  // A BLOB parameter replaces the whole BLOB; a NULL one empties it.
+  engine::TPreparedStatement update(dir_, "UPDATE Back SET File = ? WHERE FileName = ?");
+  engine::ExpTree blob = engine::NewToken(), name = engine::NewToken();
+  blob->SetType(engine::kFieldBlob, engine::kSubtypeBinary, 3, 0);
+  blob->SetBytes(reinterpret_cast<const std::uint8_t*>("new"), 3);
+  name->SetType(engine::kFieldString, 0, 7, 0);
+  name->SetString("f1.txt");
+  update.Executor().SetParameter(0, *blob);
+  update.Executor().SetParameter(1, *name);
+  update.Executor().Execute();
+  EXPECT_EQ(update.Executor().RowsAffected(), 1);
+  blob->SetNull();
+  name->SetString("f2.txt");
+  update.Executor().SetParameter(0, *blob);
+  update.Executor().SetParameter(1, *name);
+  update.Executor().Execute();
+  std::string zs;
+  for (std::size_t i = 0; i < content.size(); ++i) zs += "7a";
+  EXPECT_EQ(Query("SELECT FileName, File FROM Back WHERE FileName < 'f3' ORDER BY FileName"),
+            (Lines{"FileName\tFile", "f0.txt\t\\x" + zs, "f1.txt\t\\x6e6577", "f2.txt\t\\N"}));
 }
 
 }  // namespace
