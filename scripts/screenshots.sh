@@ -19,5 +19,10 @@ program=$PWD/$build/src/app/backup
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/Data/Documents" "$scratch/Data/Photos" "$scratch/Data/Projects"
+# Files for the pictures of a backup and a restore in progress.
+for i in $(seq 1 40); do
+  head -c $((20000 * i)) /dev/urandom >"$scratch/Data/Photos/photo$i.jpg"
+  seq 1 $((500 * i)) >"$scratch/Data/Documents/report$i.txt"
+done
 (cd "$scratch/Data" && BACKUP_DRIVES="D=$scratch" BACKUP_SCREENSHOT_DIR="$out" \
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24" "$program")

@@ -5,6 +5,8 @@
 #include <exception>
 #include <string_view>
 
+#include "app/core/catalog.h"
+#include "app/core/compressed_storage.h"
 #include "app/core/elapsed_time.h"
 #include "app/core/size_limit.h"
 #include "app/core/source_scan.h"
@@ -20,7 +22,10 @@ constexpr std::string_view kZipNo = "N";
 
 }  // namespace
 
-BackupApplication::BackupApplication(MainView& view) : view_(view) {
+BackupApplication::BackupApplication(MainView& view)
+    : view_(view),
+      rx_(std::make_unique<TDataModuleRx>(state_)),
+      storage_(std::make_unique<TCompressedStorage>(view)) {
   view_.ShowSourceDir(state_.FSourceDir);
   view_.ShowSizeLimit(SizeLimitText(state_.FSizeLimitMB));
   view_.ShowTargetFile(texts::kNoTargetFile);

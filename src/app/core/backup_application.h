@@ -28,6 +28,9 @@
 
 namespace app {
 
+class TDataModuleRx;
+class TCompressedStorage;
+
 // The state fields of the main window, named as the window's design names them.
 struct MainState {
   // Numbers the new backup files created since the program started; never reset.
@@ -51,6 +54,9 @@ struct MainState {
   bool BackNewFile = false;
   // Text of edtBackFileName: the base name of new backup files.
   std::string BackFileName = "Back";
+  // How long a backup run waits for another program's write lock on the
+  // backup file before it fails, in milliseconds.
+  int LockWaitMs = 60000;
 };
 
 enum class RunKind { None, Backup, Restore };
@@ -79,6 +85,7 @@ class BackupApplication {
   void SetBackNewFile(bool checked);
   // The text of edtBackFileName as it changes.
   void SetBackFileName(const std::string& text);
+  void SetLockWait(int milliseconds) { state_.LockWaitMs = milliseconds; }
 
   // ---- Enabling rules ----
   void UpdateStartButton();
@@ -98,6 +105,10 @@ class BackupApplication {
   // holds at least one file.
   bool ScanSource();
 
+  // The catalog data module and the compressed storage of the runs.
+  TDataModuleRx& DataModule() { return *rx_; }
+  TCompressedStorage& Storage() { return *storage_; }
+
  protected:
   // The work behind btnStart; true when the run committed its last transaction.
   virtual bool RunBackup();
@@ -114,6 +125,8 @@ class BackupApplication {
   MainView& view_;
   MainState state_;
   RunKind running_ = RunKind::None;
+  std::unique_ptr<TDataModuleRx> rx_;
+  std::unique_ptr<TCompressedStorage> storage_;
 };
 
 }  // namespace app

@@ -40,11 +40,36 @@ inline constexpr std::string_view kBackupFileFilter = "*.dat|*.dat";
 
 // Run frame.
 inline constexpr std::string_view kElapsedPrefix = "共費時 : ";
-inline constexpr std::string_view kBackupNotAvailable =
-    "這個版本尚未提供備份功能,沒有寫入任何檔案。";
-inline constexpr std::string_view kRestoreNotAvailable =
-    "這個版本尚未提供回覆功能,沒有寫回任何檔案。";
 inline constexpr std::string_view kUnknownError = "發生不明的錯誤。";
+
+// Backup run (the trailing blanks belong to the texts).
+inline constexpr std::string_view kBackupProcessing = "正在處理: ";
+inline constexpr std::string_view kBackupWriting = " 寫入中 ";
+inline constexpr std::string_view kBackupCompressing = " 正在壓縮檔案 ";
+inline constexpr std::string_view kBackupDone = "完成了,萬歲!!";
+inline constexpr std::string_view kBackupDoneCountPrefix = "完成了,萬歲!! 共更新 ";
+inline constexpr std::string_view kBackupDoneCountSuffix = " 個檔";
+inline constexpr std::string_view kBackupFailed = "過程中發生錯誤沒有成功!!!";
+// Errors of one file that the engine would not report as such.
+inline constexpr std::string_view kNameTooLong = "名稱超過 250 個字元,無法備份: ";
+inline constexpr std::string_view kFileTooLarge = "檔案大於 2 GB,無法備份: ";
+inline constexpr std::string_view kFileVanished = "檔案已不存在,無法備份: ";
+inline constexpr std::string_view kCannotRead = "無法讀取檔案: ";
+inline constexpr std::string_view kBackupFileLocked = "備份檔案正由其他程式使用中: ";
+
+// Restore run.
+inline constexpr std::string_view kCountSeparator = " / ";
+inline constexpr std::string_view kRestoreProcessing = " 回存處理: ";
+inline constexpr std::string_view kRestoreWriting = " 回寫中.. ";
+inline constexpr std::string_view kRestoreExpanding = " 解壓縮中 : ";
+inline constexpr std::string_view kRestoreExpanded = "回寫中.. ";
+inline constexpr std::string_view kRestoreDonePrefix = "完成了你成功了~~恭喜 共: ";
+inline constexpr std::string_view kRestoreDoneSuffix = "筆";
+inline constexpr std::string_view kRestoreDamaged = "備份資料已損壞,無法回存: ";
+inline constexpr std::string_view kRestoreNotReplaced = "檔案已存在,沒有覆蓋: ";
+inline constexpr std::string_view kRestoreNoDirectory = "無法建立目錄: ";
+inline constexpr std::string_view kCannotWrite = "無法寫入檔案: ";
+inline constexpr std::string_view kRestoreBadPath = "備份資料的路徑無效,無法回存: ";
 
 // Size dialog.
 inline constexpr std::string_view kSizeDialogCaption = "檔案大小設定";

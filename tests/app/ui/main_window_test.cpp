@@ -312,9 +312,9 @@ class MainWindowTest : public QObject {
     QTest::addColumn<bool>("backup");
     QTest::addColumn<bool>("emptyTree");
     QTest::addColumn<int>("messageBoxes");
-    QTest::newRow("backup of a tree: the run is not available and says so") << true << false << 1;
+    QTest::newRow("backup into a missing folder: the error is shown") << true << false << 1;
     QTest::newRow("backup of an empty tree ends quietly") << true << true << 0;
-    QTest::newRow("restore: not available and says so") << false << false << 1;
+    QTest::newRow("restore of a missing backup file: the error is shown") << false << false << 1;
   }
 
   void runFrameReenablesAndShowsTheElapsedTime() {

@@ -1,0 +1,289 @@
+// Backup and restore of one generated corpus by orvbackup and by its peers,
+// side by side in one run, each contender a child process timed with its
+// peak resident memory (wait4):
+//
+//  backup    orvbackup (plain and --compress), tar -cf, zip -r -6, and a
+//            SQLite program storing every file as a BLOB row of the
+//            catalog's schema, committing every 10 files, synchronous FULL;
+//  restore   orvbackup restore (plain and compressed), tar -xf, unzip, and
+//            the SQLite program writing every row back;
+//  unchanged an incremental orvbackup run over an unchanged tree of N small
+//            files, for each N given (it must grow linearly).
+//
+// The corpus: text, source-like lines, binaries with repeated structure and
+// random bytes in `large` files, plus `small` files of about 1 KB (default
+// 300 MB in 2,000 files plus 10,000 small ones). Targets: plain backup at
+// most SQLite's time, compressed backup at most zip's, restore at most
+// SQLite's, compressed restore at most unzip's; peak memory at most twice
+// the largest file plus 64 MB. Medians of `repeats` runs are printed.
+//
+// Usage: backup_bench [corpusMB [repeats [N,N,...]]]   (300 3 1000,10000,100000)
+// Every directory is created fresh under $TMPDIR and deleted at the end.
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kLargeFiles = 2000;
+constexpr int kSmallFiles = 10000;
+constexpr std::size_t kSmallBytes = 1024;
+constexpr int kSqliteCommitEvery = 10;
+constexpr double kMB = 1048576.0;
+
+struct Measure {
+  double seconds = 0;
+  double peakMB = 0;
+};
+
+// Runs `body` in a child; wall time and the child's peak resident memory.
+Measure InChild(const std::function<int()>& body) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  Measure m;
+  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.peakMB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    std::fprintf(stderr, "contender failed (status %d)\n", status);
+  return m;
+}
+
+Measure Shell(const std::string& command) {
+  return InChild([&] { return std::system((command + " >/dev/null 2>&1").c_str()) == 0 ? 0 : 1; });
+}
+
+std::string Quote(const fs::path& p) {
+  return "'" + p.string() + "'";
+}
+
+// ---- Corpus ----
+void MakeSmallTree(const fs::path& root, int files) {
+  const std::string bytes(kSmallBytes, 's');
+  for (int i = 0; i < files; ++i) {
+    const fs::path dir = root / ("d" + std::to_string(i / 500));
+    if (i % 500 == 0) fs::create_directories(dir);
+    std::ofstream(dir / ("s" + std::to_string(i) + ".txt"), std::ios::binary) << bytes;
+  }
+}
+
+std::size_t MakeCorpus(const fs::path& root, std::size_t totalMB) {
+  std::mt19937_64 rng(42);
+  const std::size_t average = totalMB * 1048576 / kLargeFiles;
+  std::size_t largest = 0;
+  std::string words[] = {"backup ", "restore ", "table ", "index ", "blob ", "commit ", "\n"};
+  for (int i = 0; i < kLargeFiles; ++i) {
+    // Sizes spread from a tenth to twice the average.
+    const std::size_t size = average / 10 + rng() % (average * 19 / 10 + 1);
+    largest = std::max(largest, size);
+    std::string bytes;
+    bytes.reserve(size);
+    switch (i % 4) {
+      case 0:  // text
+        while (bytes.size() < size) bytes += words[rng() % 7];
+        break;
+      case 1:  // source-like lines
+        while (bytes.size() < size)
+          bytes += "  int value" + std::to_string(rng() % 1000) + " = Compute(" +
+                   std::to_string(rng() % 100) + ");\n";
+        break;
+      case 2:  // binary with structure
+        while (bytes.size() < size) {
+          const std::uint64_t r = rng();
+          bytes.append(reinterpret_cast<const char*>(&r), 2);
+          bytes.append(14, static_cast<char>(r >> 40));
+        }
+        break;
+      default:  // random
+        while (bytes.size() < size) {
+          const std::uint64_t r = rng();
+          bytes.append(reinterpret_cast<const char*>(&r), sizeof r);
+        }
+    }
+    bytes.resize(size);
+    const fs::path dir = root / ("dir" + std::to_string(i % 40));
+    fs::create_directories(dir);
+    std::ofstream(dir / ("file" + std::to_string(i) + ".bin"), std::ios::binary) << bytes;
+  }
+  MakeSmallTree(root / "small", kSmallFiles);
+  return largest;
+}
+
+// ---- The SQLite program: the catalog's schema, a commit every 10 files ----
+int Check(int rc, sqlite3* db) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+    std::exit(1);
+  }
+  return rc;
+}
+
+int SqliteBackup(const fs::path& source, const fs::path& file) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(file.c_str(), &db), db);
+  Check(sqlite3_exec(db,
+                     "PRAGMA synchronous=FULL;"
+                     "CREATE TABLE Back (FileName CHAR(250), FileTime INTEGER, isZip CHAR(1),"
+                     " Path CHAR(250), File BLOB, PRIMARY KEY (FileName, FileTime, Path))",
+                     nullptr, nullptr, nullptr),
+        db);
+  sqlite3_stmt* insert = nullptr;
+  Check(sqlite3_prepare_v2(db, "INSERT INTO Back VALUES (?, ?, 'N', ?, ?)", -1, &insert, nullptr),
+        db);
+  int n = 0;
+  Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db);
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string name = entry.path().filename().string();
+    const std::string path = entry.path().parent_path().string() + "/";
+    sqlite3_bind_text(insert, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 2, fs::last_write_time(entry).time_since_epoch().count());
+    sqlite3_bind_text(insert, 3, path.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_blob(insert, 4, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    Check(sqlite3_step(insert), db);
+    sqlite3_reset(insert);
+    if (n++ % kSqliteCommitEvery == 0) {
+      Check(sqlite3_exec(db, "COMMIT; BEGIN", nullptr, nullptr, nullptr), db);
+    }
+  }
+  Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+  return 0;
+}
+
+int SqliteRestore(const fs::path& file, const fs::path& target) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(file.c_str(), &db), db);
+  sqlite3_stmt* select = nullptr;
+  Check(sqlite3_prepare_v2(db, "SELECT FileName, Path, File FROM Back", -1, &select, nullptr), db);
+  while (Check(sqlite3_step(select), db) == SQLITE_ROW) {
+    const fs::path dir =
+        target /
+        fs::path(reinterpret_cast<const char*>(sqlite3_column_text(select, 1))).relative_path();
+    fs::create_directories(dir);
+    std::ofstream out(dir / reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
+                      std::ios::binary);
+    out.write(static_cast<const char*>(sqlite3_column_blob(select, 2)),
+              sqlite3_column_bytes(select, 2));
+  }
+  sqlite3_finalize(select);
+  sqlite3_close(db);
+  return 0;
+}
+
+struct Row {
+  std::string name;
+  std::vector<Measure> runs;
+  Measure Median() const {
+    std::vector<Measure> v = runs;
+    std::sort(v.begin(), v.end(), [](auto& a, auto& b) { return a.seconds < b.seconds; });
+    return v[v.size() / 2];
+  }
+};
+
+std::vector<int> Sizes(const std::string& text) {
+  std::vector<int> sizes;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) sizes.push_back(std::stoi(item));
+  return sizes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::size_t corpusMB = argc > 1 ? std::stoul(argv[1]) : 300;
+  const int repeats = argc > 2 ? std::stoi(argv[2]) : 3;
+  const std::vector<int> unchanged = Sizes(argc > 3 ? argv[3] : "1000,10000,100000");
+  const fs::path work = fs::temp_directory_path() / ("backup_bench_" + std::to_string(::getpid()));
+  const fs::path corpus = work / "corpus";
+  fs::create_directories(work);
+  const std::size_t largest = MakeCorpus(corpus, corpusMB);
+  const std::string orv = std::string("TZ=UTC '") + ORVBACKUP_PATH + "'";
+
+  std::vector<Row> rows = {{"orvbackup backup", {}},
+                           {"orvbackup backup --compress", {}},
+                           {"tar -cf", {}},
+                           {"zip -r -6", {}},
+                           {"sqlite backup", {}},
+                           {"orvbackup restore", {}},
+                           {"orvbackup restore (compressed)", {}},
+                           {"tar -xf", {}},
+                           {"unzip", {}},
+                           {"sqlite restore", {}}};
+  for (int r = 0; r < repeats; ++r) {
+    const fs::path out = work / "out";
+    fs::remove_all(out);
+    for (const char* d : {"plain", "zipped", "restore"}) fs::create_directories(out / d);
+    rows[0].runs.push_back(
+        Shell(orv + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain")));
+    rows[1].runs.push_back(Shell(orv + " backup " + Quote(corpus) + " --to-dir " +
+                                 Quote(out / "zipped") + " --compress"));
+    rows[2].runs.push_back(
+        Shell("tar -cf " + Quote(out / "c.tar") + " -C " + Quote(corpus) + " ."));
+    rows[3].runs.push_back(
+        Shell("cd " + Quote(corpus) + " && zip -q -r -6 " + Quote(out / "c.zip") + " ."));
+    rows[4].runs.push_back(InChild([&] { return SqliteBackup(corpus, out / "c.sqlite"); }));
+    rows[5].runs.push_back(Shell(orv + " restore " + Quote(out / "plain/Back.dat") + " --to " +
+                                 Quote(out / "restore/plain")));
+    rows[6].runs.push_back(Shell(orv + " restore " + Quote(out / "zipped/Back.dat") + " --to " +
+                                 Quote(out / "restore/zipped")));
+    fs::create_directories(out / "restore/tar");
+    rows[7].runs.push_back(
+        Shell("tar -xf " + Quote(out / "c.tar") + " -C " + Quote(out / "restore/tar")));
+    rows[8].runs.push_back(
+        Shell("unzip -q " + Quote(out / "c.zip") + " -d " + Quote(out / "restore/unzip")));
+    rows[9].runs.push_back(
+        InChild([&] { return SqliteRestore(out / "c.sqlite", out / "restore/sqlite"); }));
+  }
+  std::printf("corpus %zu MB in %d files + %d small; largest file %.1f MB; %d repeats, medians\n",
+              corpusMB, kLargeFiles, kSmallFiles, static_cast<double>(largest) / kMB, repeats);
+  std::printf("%-34s %10s %10s\n", "contender", "seconds", "peak MB");
+  for (const Row& row : rows) {
+    const Measure m = row.Median();
+    std::printf("%-34s %10.2f %10.1f\n", row.name.c_str(), m.seconds, m.peakMB);
+  }
+  std::printf("memory target: %.1f MB\n", 2.0 * static_cast<double>(largest) / kMB + 64.0);
+
+  std::printf("\n%-34s %10s %10s %14s\n", "incremental, unchanged tree", "seconds", "peak MB",
+              "us per file");
+  for (const int n : unchanged) {
+    const fs::path tree = work / ("tree" + std::to_string(n)),
+                   out = work / ("set" + std::to_string(n));
+    MakeSmallTree(tree, n);
+    fs::create_directories(out);
+    Shell(orv + " backup " + Quote(tree) + " --to-dir " + Quote(out));
+    Row row{std::to_string(n) + " files", {}};
+    for (int r = 0; r < repeats; ++r)
+      row.runs.push_back(
+          Shell(orv + " backup " + Quote(tree) + " --into " + Quote(out / "Back.dat")));
+    const Measure m = row.Median();
+    std::printf("%-34s %10.2f %10.1f %14.1f\n", row.name.c_str(), m.seconds, m.peakMB,
+                m.seconds * 1e6 / n);
+    fs::remove_all(tree);
+    fs::remove_all(out);
+  }
+  fs::remove_all(work);
+  return 0;
+}

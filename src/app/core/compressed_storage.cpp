@@ -1,0 +1,93 @@
+// Temporary archives of the compressed storage; see compressed_storage.h.
+#include "app/core/compressed_storage.h"
+
+#include <stdexcept>
+
+#include "app/core/texts.h"
+#include "engine/components/dataset.h"
+#include "platform/file_ops.h"
+#include "platform/ui_services.h"
+
+namespace app {
+
+namespace {
+
+constexpr std::string_view kArchivePrefix = "back";
+constexpr std::string_view kArchiveExtension = ".Zip";
+// Selects every entry of an archive, names without a dot included.
+constexpr char kEveryEntry[] = "*";
+
+// Deletes a file when it exists.
+void DeleteIfPresent(const std::string& path) {
+  if (platform::FileExists(path)) platform::DeleteFile(path);
+}
+
+}  // namespace
+
+TCompressedStorage::TCompressedStorage(MainView& view) : view_(view) {
+  OrvZip1.RecreateDirs = true;
+  OrvUnZip1.RecreateDirs = true;
+}
+
+std::string TCompressedStorage::ArchiveName(long long number) const {
+  return dir_ + std::string(kArchivePrefix) + std::to_string(number) +
+         std::string(kArchiveExtension);
+}
+
+void TCompressedStorage::CompressFile(int i, int n, const std::string& source) {
+  view_.ShowShortStatus(std::to_string(i) + std::string(texts::kCountSeparator) +
+                        std::to_string(n - 1) + std::string(texts::kBackupCompressing));
+  const std::string archive = ArchiveName(i);
+  // A leftover of an interrupted run would be updated, not replaced.
+  DeleteIfPresent(archive);
+  OrvZip1.FilesList.assign(1, source);
+  OrvZip1.SetDestDir(dir_);
+  OrvZip1.SetZipName(archive);
+  if (OrvZip1.Zip() != 1) {
+    DeleteIfPresent(archive);
+    throw std::runtime_error(std::string(texts::kCannotRead) + source);
+  }
+}
+
+void TCompressedStorage::DiscardArchive(int i) {
+  DeleteIfPresent(ArchiveName(i));
+  OrvZip1.FilesList.clear();
+}
+
+ExpandResult TCompressedStorage::ExpandRow(int row, const engine::TField& blob,
+                                           const std::string& dir, int restored, int total) {
+  const std::string archive = ArchiveName(row);
+  struct Remove {
+    std::string path;
+    ~Remove() { DeleteIfPresent(path); }
+  } removeArchive{archive};
+  blob.SaveToFile(archive);
+  platform::Ui().ProcessMessages();
+  view_.ShowShortStatus(std::to_string(restored) + std::string(texts::kCountSeparator) +
+                        std::to_string(total) + std::string(texts::kRestoreExpanding));
+  bool damaged = false, notCreated = false;
+  std::string entryName;
+  OrvUnZip1.OnBadCRC = [&](std::uint32_t, std::uint32_t, int) { damaged = true; };
+  OrvUnZip1.OnSkippingFile = [&](zip::TSkipReason reason, const std::string&, int, bool&) {
+    if (reason != zip::TSkipReason::srNoOverwrite) notCreated = true;
+  };
+  OrvUnZip1.SetDestDir(dir);
+  OrvUnZip1.SetZipName(archive);
+  OrvUnZip1.ReadZip();
+  if (OrvUnZip1.Count() > 0) entryName = OrvUnZip1.FileName(0);
+  OrvUnZip1.FilesList.assign(1, kEveryEntry);
+  const int count = OrvUnZip1.UnZip();
+  // Let go of the archive so that it can be deleted.
+  OrvUnZip1.SetZipName("");
+  const std::string target = dir + "\\" + entryName;
+  if (damaged) throw std::runtime_error(std::string(texts::kRestoreDamaged) + target);
+  if (notCreated) throw std::runtime_error(std::string(texts::kCannotWrite) + target);
+  if (count < 1) {
+    if (entryName.empty()) throw std::runtime_error(std::string(texts::kRestoreDamaged) + archive);
+    return ExpandResult::Kept;
+  }
+  view_.ShowShortStatus(texts::kRestoreExpanded);
+  return ExpandResult::Restored;
+}
+
+}  // namespace app

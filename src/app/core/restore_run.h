@@ -1,0 +1,52 @@
+// The restore run behind btnBack: every row of the chosen backup file is
+// written back, into the directory it came from or, with FRestoreDir set,
+// into the same relative directory below FRestoreDir.
+//
+// Rows are read from the catalog table itself, once, in its order; a BLOB is
+// written straight to its target (an uncompressed row) or through one
+// temporary archive (a compressed row). A restored file gets the time its row
+// records. Rows without content only make their directory.
+//
+// The run has no error guard: the first error (an unreadable backup file, a
+// target that cannot be created, a damaged entry) ends it, the files written
+// until then stay, and the run frame shows the error.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/core/backup_application.h"
+#include "app/core/catalog.h"
+#include "app/core/compressed_storage.h"
+
+namespace app {
+
+// The part of `path` after its first colon; "" when it has none.
+std::string PathAfterDrive(std::string_view path);
+// Creates `path` and every missing directory above it, outermost first.
+// False when a directory cannot be made for another reason.
+bool CreateDirectoryPath(const std::string& path);
+// The directory a row recorded under `path` (ending in a backslash) is
+// restored into: the recorded one without its backslash, or the same below
+// `restoreDir` when that is set.
+std::string RestoreDirectoryOf(std::string_view path, const std::string& restoreDir);
+
+class TRestoreRun {
+ public:
+  TRestoreRun(MainState& state, MainView& view, TDataModuleRx& rx, TCompressedStorage& storage)
+      : state_(state), view_(view), rx_(rx), storage_(storage) {}
+  void Execute();
+
+ private:
+  void RestoreRow();
+
+  MainState& state_;
+  MainView& view_;
+  TDataModuleRx& rx_;
+  TCompressedStorage& storage_;
+  int total_ = 0;
+  int row_ = 0;
+  int restored_ = 0;
+};
+
+}  // namespace app
