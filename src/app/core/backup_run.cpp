@@ -139,17 +139,11 @@ void TBackupRun::StoreFile(int i) {
   if (i % kCommitEveryFiles == 0 ||
       static_cast<double>(sinceCommit_) / kBytesPerMegabyte > kCommitAfterMegabytes) {
     sinceCommit_ = 0;
-    try {
-      CommitAndRestart();
-    } catch (const std::exception&) {
-      // A failed commit point is rolled back and the run goes on; a run that
-      // cannot get its transaction back fails at the next write or at the end.
-      try {
-        if (rx_.DBDatabase.InTransaction()) rx_.DBDatabase.Rollback();
-        if (!rx_.DBDatabase.InTransaction()) BeginTransaction();
-      } catch (const std::exception&) {
-      }
-    }
+    // A commit point that fails (a full disk, a write error) ends the run like
+    // any other error: its files were rolled back with the transaction, so
+    // going on would leave them out of the backup and still report success.
+    // Rows committed at earlier points stay.
+    CommitAndRestart();
   }
 }
 

@@ -195,17 +195,13 @@ void TZORVADDataSet::InternalCancel() {
 
 void TZORVADDataSet::InternalDelete() {
   FCursor->Delete(FRecord);
-  FDeleted = true;
 }
 
 bool TZORVADDataSet::InternalRefresh() {
-  // After a delete the cursor stands on the record before the deleted one
-  // (or before the first): the record after it becomes current, else the
-  // new last one.
-  const bool deleted = FDeleted;
-  FDeleted = false;
+  // After a delete the cursor stands on the record after the deleted one, or
+  // at the end when it was the last: then the new last one becomes current.
   TDataCursor::TRecordBuffer r;
-  if ((!deleted && Fetched(FCursor->ReadCurrent(&r))) || Fetched(FCursor->Next(&r)) ||
+  if (Fetched(FCursor->ReadCurrent(&r)) || Fetched(FCursor->Next(&r)) ||
       Fetched(FCursor->Prior(&r))) {
     FRecord = std::move(r);
     return true;

@@ -85,7 +85,6 @@ class TZORVADDataSet : public TDataSet {
   TDataCursor::TRecordBuffer FRecord;
   TDataCursor::TRecordBuffer FSaved;  // the current record while inserting
   std::int32_t FRecNo = 0;
-  bool FDeleted = false;                     // the next refresh follows a delete
   TDataCursor::TRecordBuffer FFilterRecord;  // the record a record filter is asked about
   TFilterHandle FExprFilter = nullptr;
   TFilterHandle FRecordFilter = nullptr;
