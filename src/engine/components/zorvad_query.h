@@ -39,7 +39,7 @@ class TZORVADQuery : public TZORVADDBDataSet {
   void SetSQLText(const std::string& text) { SetSQL({text}); }
   // The lines joined by line feeds.
   std::string SQLText() const;
-  std::vector<std::string> SQLScript;  // kept with the design only
+  std::vector<std::string> SQLScript;  // kept, never run
   // The text as passed to the engine (parameters replaced by "?").
   const std::string& Text() const noexcept { return FText; }
   TZORVADParams& Params() noexcept { return FParams; }
