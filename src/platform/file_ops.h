@@ -36,7 +36,13 @@ std::optional<std::uint64_t> GetFileSize(std::string_view path);
 bool FileExists(std::string_view path);       // a regular file (or anything but a directory)
 bool DirectoryExists(std::string_view path);  // a directory
 
+// Removes a file and syncs its directory, so that the removal survives a crash.
 bool DeleteFile(std::string_view path);
+// Removes a file by the same rules as DeleteFile without syncing the directory:
+// for scratch files (temporary archives and the like) whose name may come back
+// after a crash without harm. Anything that relies on a removal being durable
+// (the engine's commit journal) uses DeleteFile.
+bool DeleteScratchFile(std::string_view path);
 // Renames within one volume; kErrorAlreadyExists when `to` exists (MoveFile).
 bool MoveFile(std::string_view from, std::string_view to);
 // Renames, replacing `to` when it exists (MoveFileEx with REPLACE_EXISTING).

@@ -127,6 +127,19 @@ bool Rename(std::string_view from, std::string_view to, bool replace) {
   return true;
 }
 
+// The common part of DeleteFile and DeleteScratchFile; `durable` syncs the
+// directory so that the removal survives a crash.
+bool RemoveFileName(std::string_view path, bool durable) {
+  const auto host = Host(path);
+  if (!host) return false;
+  struct stat st {};
+  if (::lstat(host->c_str(), &st) != 0) return FailPath(*host, errno);
+  if (!MayRemove(*host, st)) return false;
+  if (::unlink(host->c_str()) != 0) return FailPath(*host, errno);
+  if (durable) internal::SyncParentDirectory(*host);
+  return true;
+}
+
 std::string WithTrailingBackslash(std::string s) {
   if (s.empty() || s.back() != '\\') s += '\\';
   return s;
@@ -203,14 +216,11 @@ bool DirectoryExists(std::string_view path) {
 }
 
 bool DeleteFile(std::string_view path) {
-  const auto host = Host(path);
-  if (!host) return false;
-  struct stat st {};
-  if (::lstat(host->c_str(), &st) != 0) return FailPath(*host, errno);
-  if (!MayRemove(*host, st)) return false;
-  if (::unlink(host->c_str()) != 0) return FailPath(*host, errno);
-  internal::SyncParentDirectory(*host);
-  return true;
+  return RemoveFileName(path, true);
+}
+
+bool DeleteScratchFile(std::string_view path) {
+  return RemoveFileName(path, false);
 }
 
 bool MoveFile(std::string_view from, std::string_view to) {

@@ -89,12 +89,14 @@ std::optional<std::string> FindNameIgnoringCaseAt(int dirFd, std::string_view na
 inline constexpr std::size_t kHostPathLimit = 4096;
 
 // What the host layer spent on names, for tests that pin down costs: whole
-// directory listings and the entries they read, and path probes (one lstat,
-// stat, mkdir or open of one path or one component).
+// directory listings and the entries they read, path probes (one lstat,
+// stat, mkdir or open of one path or one component) and directory syncs.
 struct HostCounters {
   std::atomic<std::uint64_t> listings{0};
   std::atomic<std::uint64_t> entriesRead{0};
   std::atomic<std::uint64_t> probes{0};
+  // Directory syncs that make a create, rename or removal durable.
+  std::atomic<std::uint64_t> directorySyncs{0};
 };
 HostCounters& Counters();
 

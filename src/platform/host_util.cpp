@@ -98,6 +98,7 @@ void SyncParentDirectory(std::string_view hostPath) {
   const std::string parent = HostParent(hostPath);
   const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
+  Counters().directorySyncs.fetch_add(1, std::memory_order_relaxed);
   ::fsync(fd);  // best effort: some file systems refuse fsync on directories
   ::close(fd);
 }

@@ -13,6 +13,7 @@
 
 #include "platform/dos_time.h"
 #include "platform/file.h"
+#include "platform/host_internal.h"
 #include "platform/paths.h"
 #include "platform/win_error.h"
 #include "platform_test_util.h"
@@ -165,6 +166,33 @@ TEST_F(FileOpsTest, DeleteFileRules) {
   EXPECT_TRUE(FileExists("D:\\ro.txt"));
   open.Close();
   EXPECT_TRUE(DeleteFile("D:\\open.txt"));
+}
+
+TEST_F(FileOpsTest, ScratchDeleteRemovesTheNameWithoutSyncingTheDirectory) {
+  WriteHostFile(D("/scratch.tmp"), "x");
+  WriteHostFile(D("/kept.jnl"), "x");
+  WriteHostFile(D("/ro.tmp"), "x");
+  ::chmod(D("/ro.tmp").c_str(), 0444);
+  auto syncs = [] { return internal::Counters().directorySyncs.load(); };
+
+  const auto before = syncs();
+  ASSERT_TRUE(DeleteScratchFile("D:\\SCRATCH.TMP"));
+  EXPECT_FALSE(FileExists("D:\\scratch.tmp"));
+  EXPECT_EQ(::access(D("/scratch.tmp").c_str(), F_OK), -1);
+  EXPECT_EQ(syncs(), before);
+
+  // The same rules as DeleteFile.
+  EXPECT_FALSE(DeleteScratchFile("D:\\scratch.tmp"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_FALSE(DeleteScratchFile("D:\\ro.tmp"));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_TRUE(FileExists("D:\\ro.tmp"));
+  EXPECT_EQ(syncs(), before);
+
+  // DeleteFile still makes the removal durable.
+  ASSERT_TRUE(DeleteFile("D:\\kept.jnl"));
+  EXPECT_FALSE(FileExists("D:\\kept.jnl"));
+  EXPECT_EQ(syncs(), before + 1);
 }
 
 TEST_F(FileOpsTest, MoveAndReplace) {

@@ -17,9 +17,11 @@ constexpr std::string_view kArchiveExtension = ".Zip";
 // Selects every entry of an archive, names without a dot included.
 constexpr char kEveryEntry[] = "*";
 
-// Deletes a file when it exists.
+// Deletes a temporary archive when it exists. The removal need not survive a
+// crash: a leftover archive is deleted or overwritten before its number is
+// next used.
 void DeleteIfPresent(const std::string& path) {
-  if (platform::FileExists(path)) platform::DeleteFile(path);
+  if (platform::FileExists(path)) platform::DeleteScratchFile(path);
 }
 
 }  // namespace
