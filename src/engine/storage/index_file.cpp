@@ -289,8 +289,19 @@ int TIndexFile::AddSecondaryIndex(const TIndexDefinition& definition,
   if (FindIndex(name) >= 0) RaiseEngineError(kErrIndexExists, TableName(), {}, {}, name);
   const int keyLength = KeyLengthFor(definition, fields, TableName(), name, false);
   const int slot = SecondaryCount() + 1;
-  DropSlot(slot);  // a removed tree may have left pages cached under this slot
+  // A removed index leaves its descriptor here with its pages on its free
+  // list (RemoveIndex); the new index takes that list over. Anything else
+  // cached under the slot is stale and goes, and so does its list.
+  const TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+  bool onlyFreePages = true;
+  for (const auto& page : cache.pages) onlyFreePages = onlyFreePages && page->Free;
+  std::int32_t firstFree = FirstFree(slot);
+  if (!onlyFreePages || firstFree < kIndexHeaderSize || firstFree >= EndPosition()) {
+    DropSlot(slot);
+    firstFree = 0;
+  }
   FillDescriptor(Descriptor(slot), definition, name, keyLength, definition.unique);
+  SetFirstFree(slot, firstFree);
   FHeader[kIdxHdrSecondaryCount] = static_cast<std::uint8_t>(slot);
   SetHeaderModified();
   return slot;
@@ -304,17 +315,21 @@ void TIndexFile::RemoveIndex(int slot) {
   const int count = SecondaryCount();
   if (slot < 1 || slot > count) return;
   // The later secondary descriptors (and their caches) move down by one; the
-  // removed descriptor is kept in the slot that falls free. The system index
-  // in slot 31 never moves.
+  // removed descriptor is kept, with its free list and its cached pages, in
+  // the slot that falls free, where the next added index takes the list over.
+  // The system index in slot 31 never moves.
   std::array<std::uint8_t, kDescriptorSize> removed{};
   std::memcpy(removed.data(), &FHeader[DescriptorOffset(slot)], kDescriptorSize);
-  DropSlot(slot);
+  TSlotCache removedCache = std::move(FCaches[static_cast<std::size_t>(slot)]);
+  FCaches[static_cast<std::size_t>(slot)] = TSlotCache{};
   for (int s = slot; s < count; ++s) {
     std::memcpy(&FHeader[DescriptorOffset(s)], &FHeader[DescriptorOffset(s + 1)], kDescriptorSize);
     FCaches[static_cast<std::size_t>(s)] = std::move(FCaches[static_cast<std::size_t>(s + 1)]);
     FCaches[static_cast<std::size_t>(s + 1)] = TSlotCache{};
     for (auto& page : FCaches[static_cast<std::size_t>(s)].pages) page->Slot = s;
   }
+  FCaches[static_cast<std::size_t>(count)] = std::move(removedCache);
+  for (auto& page : FCaches[static_cast<std::size_t>(count)].pages) page->Slot = count;
   std::memcpy(&FHeader[DescriptorOffset(count)], removed.data(), kDescriptorSize);
   FHeader[kIdxHdrSecondaryCount] = static_cast<std::uint8_t>(count - 1);
   SetHeaderModified();
@@ -350,6 +365,11 @@ void TIndexFile::Empty() {
 std::vector<int> TIndexFile::ActiveSlots(bool withSystemIndex) const {
   std::vector<int> slots;
   for (int slot = 0; slot <= SecondaryCount(); ++slot) slots.push_back(slot);
+  // Freed pages of removed indexes wait under the slots beyond the last one
+  // until they are written.
+  for (int slot = SecondaryCount() + 1; slot < kSystemSlot; ++slot) {
+    if (!FCaches[static_cast<std::size_t>(slot)].pages.empty()) slots.push_back(slot);
+  }
   if (withSystemIndex) slots.push_back(kSystemSlot);
   return slots;
 }

@@ -150,7 +150,9 @@ class TIndexFile : public TFileHandler {
   // and 10023/10026 for bad fields). Returns the slot.
   int AddSecondaryIndex(const TIndexDefinition& definition, const TFieldDefinitions& fields);
   // Removes an index: slot 0 sets the no-primary-key byte; a secondary slot is
-  // taken out and the later ones move down.
+  // taken out and the later ones move down, the removed descriptor (with its
+  // free list and cached pages) landing in the slot that falls free, whose
+  // list the next AddSecondaryIndex takes over.
   void RemoveIndex(int slot);
   // Copies the name and field numbers of `source` into a slot (restructuring).
   void SetDescriptorNames(int slot, const TIndexDescriptor& source);

@@ -121,6 +121,16 @@ class TDataCursor {
   void RenameTable(const std::string& newName);
   // Open, exclusive, writable cursor.
   void EmptyTable();
+  // Index definitions of an open, exclusive, writable cursor
+  // (data_cursor_indexes.cpp). AddIndex adds a secondary index and fills it
+  // from the records in use; a repeated key in a unique index raises 9729 and
+  // leaves the table as it was. DeleteIndex removes an index by name (""
+  // or "PRIMARY", any case, for the primary index; 10022 for an unknown
+  // name) and puts its pages on the index's free list. Both leave the cursor
+  // at the beginning of its index, or of the primary (natural) order when
+  // its index went.
+  int AddIndex(const TIndexDefinition& definition);
+  void DeleteIndex(const std::string& name);
 
   // ---- Structure ------------------------------------------------------------------------
   TDataTable* Table() const { return FTable; }
@@ -280,6 +290,9 @@ class TDataCursor {
   void SetCurrentFromIndex(TIndexTree& tree, const TIndexPosition& at);
   int Fetch(bool forward, TRecordBuffer* record);
   void Rebuild();
+  void CheckStructureChange() const;
+  void FreeTreePages(int slot);
+  void AfterIndexesChanged(int index);
   void CheckConsistencyOnOpen();
   void CheckPassword();
   void AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record, bool reposition);
