@@ -26,7 +26,18 @@
 
 namespace engine {
 
-enum class TQueryKind { None, Select, Insert, Update, Delete, CreateTable, DropTable };
+enum class TQueryKind {
+  None,
+  Select,
+  Insert,
+  Update,
+  Delete,
+  CreateTable,
+  DropTable,
+  AlterTable,
+  CreateIndex,
+  DropIndex
+};
 
 // How a source joins the sources before it.
 inline constexpr int kSourcePlain = 0;  // the first table, after a comma, or an inner join
@@ -96,6 +107,10 @@ struct TQueryBlock {
   std::vector<std::unique_ptr<TQueryBlock>> subSelects;
   // CREATE TABLE: the table (first source) and its definition.
   TTableDefinition definition;
+  // ALTER TABLE, CREATE INDEX, DROP INDEX: the parsed statement, whose column
+  // and index lists and table options the execution reads (it lives as long
+  // as the prepared statement).
+  const TDataQuery* ddl = nullptr;
 };
 
 }  // namespace engine

@@ -63,6 +63,9 @@ void TQueryExecutor::Prepare() {
       break;
     case TQueryKind::CreateTable:
     case TQueryKind::DropTable:
+    case TQueryKind::AlterTable:
+    case TQueryKind::CreateIndex:
+    case TQueryKind::DropIndex:
       break;
     default:
       RaiseExpressionError(kErrSql, {}, "Internal error: no statement to prepare");
@@ -155,6 +158,15 @@ TDataCursor* TQueryExecutor::Execute() {
       break;
     case TQueryKind::DropTable:
       RunDropTable();
+      break;
+    case TQueryKind::AlterTable:
+      RunAlterTable();
+      break;
+    case TQueryKind::CreateIndex:
+      RunCreateIndex();
+      break;
+    case TQueryKind::DropIndex:
+      RunDropIndex();
       break;
     default:
       break;

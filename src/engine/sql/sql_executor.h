@@ -119,9 +119,12 @@ class TQueryExecutor : private SubQueryEvaluator {
   void RunInsertValues();
   void RunInsertSelect();
   void RunUpdateOrDelete();
-  // Data definition (sql_modify.cpp).
+  // Data definition (sql_ddl.cpp, sql_ddl_alter.cpp).
   void RunCreateTable();
   void RunDropTable();
+  void RunCreateIndex();
+  void RunDropIndex();
+  void RunAlterTable();
 
   // Shared helpers (sql_executor.cpp).
   void AnalyseCondition(ExpTree& tree, const char* contextName, const char* notBoolean);

@@ -1,5 +1,4 @@
-// INSERT, UPDATE and DELETE, their own transaction and commit interval, and
-// the data definition statements that create and drop a table
+// INSERT, UPDATE and DELETE, their own transaction and commit interval
 // (sql_executor.h).
 //
 // Own transaction: when the target's directory is not in a transaction,
@@ -240,61 +239,6 @@ void TQueryExecutor::RunUpdateOrDelete() {
   transaction.Finish();
   FRowsAffected = count;
   if (step < total && OnProgress) Progress(total, total, abort);
-}
-
-// ---- Data definition -----------------------------------------------------------------------
-
-namespace {
-
-// The directory of a data definition statement's table, opened for the call.
-class TDdlDirectory {
- public:
-  TDdlDirectory(TDataDirectory* statement, const TQuerySource& source)
-      : FSession(*statement->Session()) {
-    if (source.memory) {
-      FDirectory = FSession.OpenDirectory("MEMORY", "");
-      FOwn = true;
-    } else if (!source.directory.empty()) {
-      FDirectory = FSession.OpenDirectory("", source.directory);
-      FOwn = true;
-    } else {
-      FDirectory = statement;
-    }
-  }
-  ~TDdlDirectory() {
-    if (FOwn) FSession.CloseDirectory(FDirectory);
-  }
-  TDdlDirectory(const TDdlDirectory&) = delete;
-  TDdlDirectory& operator=(const TDdlDirectory&) = delete;
-  TDataDirectory* Get() const { return FDirectory; }
-
- private:
-  TDataSession& FSession;
-  TDataDirectory* FDirectory = nullptr;
-  bool FOwn = false;
-};
-
-}  // namespace
-
-void TQueryExecutor::RunCreateTable() {
-  const TQuerySource& source = FBlock->sources.at(0);
-  TDdlDirectory directory(FDirectory, source);
-  TDataCursor cursor(directory.Get(), source.tableName);
-  TCursorOptions options;
-  options.exclusive = true;
-  options.inMemory = source.memory;
-  cursor.SetOptions(options);
-  cursor.CreateTable(FBlock->definition);
-}
-
-void TQueryExecutor::RunDropTable() {
-  const TQuerySource& source = FBlock->sources.at(0);
-  TDdlDirectory directory(FDirectory, source);
-  TDataCursor cursor(directory.Get(), source.tableName);
-  TCursorOptions options;
-  options.inMemory = source.memory;
-  cursor.SetOptions(options);
-  cursor.DeleteTable();
 }
 
 }  // namespace engine

@@ -24,9 +24,14 @@ TQueryKind KindOf(int statementKind) {
       return TQueryKind::CreateTable;
     case kStatementDropTable:
       return TQueryKind::DropTable;
+    case kStatementAlterTable:
+      return TQueryKind::AlterTable;
+    case kStatementCreateIndex:
+      return TQueryKind::CreateIndex;
+    case kStatementDropIndex:
+      return TQueryKind::DropIndex;
     default:
-      RaiseExpressionError(kErrSql, {},
-                           "ALTER TABLE, CREATE INDEX and DROP INDEX are not supported yet");
+      RaiseExpressionError(kErrSql, {}, "Internal error: no statement to prepare");
   }
 }
 
@@ -108,7 +113,9 @@ TTableDefinition DefinitionOf(const TDataQuery& q, const std::string& tableName,
 std::unique_ptr<TQueryBlock> BlockFromQuery(TQueryStatement& statement, TDataQuery& q) {
   auto b = std::make_unique<TQueryBlock>();
   b->kind = KindOf(q.statementKind);
-  if (b->kind == TQueryKind::CreateTable || b->kind == TQueryKind::DropTable) {
+  if (b->kind == TQueryKind::CreateTable || b->kind == TQueryKind::DropTable ||
+      b->kind == TQueryKind::AlterTable || b->kind == TQueryKind::CreateIndex ||
+      b->kind == TQueryKind::DropIndex) {
     const TTableNameParts parts =
         SplitTableName(q.resultTableName, q.inMemoryResult, statement.DirectoryPath());
     b->sources.push_back(SourceOf(parts.tableName, parts.directory, parts.pathGiven,
@@ -117,6 +124,7 @@ std::unique_ptr<TQueryBlock> BlockFromQuery(TQueryStatement& statement, TDataQue
       b->definition = DefinitionOf(
           q, parts.tableName,
           statement.Directory() != nullptr ? statement.Directory()->Session() : nullptr);
+    b->ddl = &q;
     return b;
   }
   for (const auto& s : q.sourceTables)
