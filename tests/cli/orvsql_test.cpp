@@ -93,4 +93,43 @@ TEST_F(OrvsqlTest, UsageAndHelp) {
   EXPECT_EQ(out_, "OK\nCount Of *\n0\n");
 }
 
+TEST_F(OrvsqlTest, NamedParametersFromTextAndFiles) {
+  std::string blob;
+  for (int i = 0; i < 300; ++i) blob += static_cast<char>(i % 256);
+  WriteHostFile(Host("blob.bin"), blob);
+  std::string hex = "\\x";
+  for (unsigned char ch : blob) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[ch >> 4];
+    hex += kDigits[ch & 15];
+  }
+  // Texts convert to the columns' types they are stored in (elsewhere they
+  // are strings); names match ignoring case; ':' inside quotes is no name.
+  ASSERT_EQ(
+      Orvsql("--param a=5 --param 'B=it'\\''s' --param when=2024-02-28 --param-file J=blob.bin",
+             std::string(kCreate) +
+                 "INSERT INTO t (a, b, d, j) VALUES (:A, :b, :when, :j);\n"
+                 "INSERT INTO t (a, b) VALUES (6, 'x:y');\n"
+                 "SELECT a, b, d, j FROM t WHERE b = :b OR b = 'x:y' ORDER BY a;\n"),
+      0)
+      << err_;
+  EXPECT_EQ(out_, "OK\n1 rows affected\n1 rows affected\na\tb\td\tj\n5\tit's\t2024-02-28\t" + hex +
+                      "\n6\tx:y\t\\N\t\\N\n");
+  EXPECT_EQ(err_, "");
+
+  // A parameter without a value fails its statement; the shell goes on.
+  EXPECT_EQ(Orvsql("", "INSERT INTO t (a) VALUES (:missing);\nSELECT COUNT(*) FROM t;\n"), 1);
+  EXPECT_EQ(err_, "error 0: No value for parameter 'missing'\n");
+  EXPECT_EQ(out_, "Count Of *\n2\n");
+
+  // Bad options are usage errors.
+  for (const char* args : {"--param", "--param novalue", "--param =1", "--param-file x"}) {
+    EXPECT_EQ(Orvsql(args, ""), 2) << args;
+    EXPECT_NE(err_.find("usage:"), std::string::npos) << args;
+  }
+  // A file that cannot be read fails the statement that needs it.
+  EXPECT_EQ(Orvsql("--param-file j=nosuch.bin", "UPDATE t SET j = :j;\n"), 1);
+  EXPECT_NE(err_.find("error 0: "), std::string::npos) << err_;
+}
+
 }  // namespace
