@@ -98,6 +98,14 @@ TEST_F(DdlExecTest, StatementsAndTheirOutcomes) {
               "in t"},
       {"ALTER TABLE t BLOB BLOCK SIZE 32", "9498"},
       {"ALTER TABLE t", ""},
+      // Nothing after the ';' is read; the table exists.
+      {"CREATE TABLE t (a INTEGER, PRIMARY KEY (a)) ; anything", "13060"},
+      {"CREATE TABLE u (a CHAR(251))",
+       kSql + "Length argument must be an integer greater than 0 and less than or equal to 250 "
+              "in u"},
+      {"DROP INDEX t.Primary", ""},
+      {"DROP INDEX t.PRIMARY", "10022"},
+      {"ALTER TABLE t ADD PRIMARY KEY (id)", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);
