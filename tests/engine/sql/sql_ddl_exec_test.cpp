@@ -266,4 +266,27 @@ TEST_F(DdlExecTest, AlterTableRedefinesThePrimaryKeyAndTableOptions) {
   EXPECT_EQ(c->GetInteger(r, 3), 0);  // qty 0 sorts first
 }
 
+// The backup catalog as the program creates it (a name with the .dat
+// extension in lower case): the rebuilt set keeps that name, and the backups
+// take the backup extensions.
+TEST_F(DdlExecTest, AlterTableOfTheCatalogKeepsItsFileNames) {
+  Exec(
+      "CREATE TABLE \"Back.dat\"  (                      FileName CHAR(250),   FileTime "
+      "integer,    isZip Char(1),      Path Char(250),      File BLOB(0,2),      PRIMARY KEY "
+      "(FileName,FileTime,Path)  ) ");
+  {
+    auto c = OpenCursor("Back.dat");
+    AddRow(*c, "a.txt", 1, "C:\\", "alpha");
+    AddRow(*c, "b.txt", 2, "C:\\", std::string(3000, 'b'));
+  }
+  const Lines before = Query("SELECT FileName, FileTime, isZip, Path, File FROM \"Back.dat\"");
+  EXPECT_EQ(ErrorOf("ALTER TABLE \"Back.dat\" ADD Size INTEGER"), "");
+  for (const char* name : {"Back.dat", "Back.IDX", "Back.BLB", "Back.DBK", "Back.IBK", "Back.BBK"})
+    EXPECT_TRUE(fs::exists(File(name))) << name;
+  EXPECT_EQ(Query("SELECT FileName, FileTime, isZip, Path, File FROM \"Back.dat\""), before);
+  const engine::TTableCheckReport report = engine::CheckTableSet("D:\\Db\\Back.dat");
+  EXPECT_TRUE(report.Ok()) << report.Describe();
+  EXPECT_EQ(report.liveRecords, 2);
+}
+
 }  // namespace
