@@ -8,10 +8,6 @@
 
 namespace orvbackup {
 
-#ifndef ORV_VERSION
-#define ORV_VERSION "0.0"
-#endif
-
 const char* const kVersion = "orvbackup " ORV_VERSION "\n";
 
 const char* const kUsage =
