@@ -7,6 +7,7 @@
 #include "app/core/stored_archive.h"
 #include "engine/components/dataset.h"
 #include "engine/components/zorvad_dbdataset.h"
+#include "engine/table/data_cursor.h"
 #include "platform/file_ops.h"
 #include "zip/crc32.h"
 
@@ -56,6 +57,20 @@ std::int64_t CatalogReader::RowCount() {
 }
 
 void CatalogReader::ForEach(bool withCrc, const std::function<void(const CatalogRow&)>& visit) {
+  // One reader slot for the whole walk, as a SELECT copy holds it: the rows
+  // are read as of one moment, and no record needs a lock and a change check
+  // of its own. Writers of other programs wait for the walk to end.
+  struct QueryReadLock {
+    engine::TDataCursor& cursor;
+    explicit QueryReadLock(engine::TDataCursor& c) : cursor(c) { cursor.QueryReadLock(); }
+    ~QueryReadLock() {
+      try {
+        cursor.QueryReadUnlock();
+      } catch (const std::exception&) {
+        // The lock goes with the table at the latest.
+      }
+    }
+  } lock(*table_->Handle());
   CatalogRow row;
   for (table_->First(); !table_->Eof(); table_->Next()) {
     row = CatalogRow{};
