@@ -14,9 +14,14 @@ constexpr std::string_view kFileExistsCaption = "File Exists Alert";
 }  // namespace
 
 ConsoleView::~ConsoleView() {
+  progress_.Finish();
+}
+
+void ConsoleView::Finish() {
   // The run is over: the last item is done too.
   if (terminal_ && bytesOf_ && position_ >= 1)
     progress_.Update(position_, bytesDone_ + bytesOf_(position_));
+  bytesOf_ = nullptr;
   progress_.Finish();
 }
 

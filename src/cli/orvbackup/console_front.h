@@ -45,6 +45,9 @@ class ConsoleView : public app::MainView {
   void SetItemBytes(std::function<std::int64_t(int position)> bytesOf) {
     bytesOf_ = std::move(bytesOf);
   }
+  // Prints the final progress line while the item sizes can still be asked
+  // (the destructor prints it without them).
+  void Finish();
   // The unit counted: "files" or "rows".
   void SetUnit(std::string unit) { unit_ = std::move(unit); }
 

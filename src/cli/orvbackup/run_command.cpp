@@ -62,7 +62,9 @@ int BackupCommand(const Options& o) {
     core.SetTargetFile(o.into);
     core.SetBackNewFile(o.changedToNewFile);
   }
-  if (!core.ExecuteRun(app::RunKind::Backup)) return kExitFailed;
+  const bool ran = core.ExecuteRun(app::RunKind::Backup);
+  view.Finish();
+  if (!ran) return kExitFailed;
   return ui.ErrorShown() ? kExitFailed : kExitOk;
 }
 
@@ -87,8 +89,9 @@ int RestoreCommand(const Options& o) {
   state.RestoreKeepGoing = o.keepGoing;
   core.SetTargetFile(o.backupFile);
   core.SetRestoreDir(o.restoreTo);
-  if (!core.ExecuteRun(app::RunKind::Restore)) return kExitFailed;
-  view.EndBar();
+  const bool ran = core.ExecuteRun(app::RunKind::Restore);
+  view.Finish();
+  if (!ran) return kExitFailed;
   for (const std::string& failure : state.RestoreFailures)
     std::cerr << "orvbackup: failed: " << failure << '\n';
   if (!state.RestoreFailures.empty()) {
