@@ -1,6 +1,7 @@
 // Reading a backup file's rows; see backup_list.h.
 #include "app/core/backup_list.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/core/catalog.h"
@@ -56,7 +57,7 @@ std::int64_t CatalogReader::RowCount() {
   return table_->RecordCount();
 }
 
-void CatalogReader::ForEach(bool withCrc, const std::function<void(const CatalogRow&)>& visit) {
+void CatalogReader::ForEach(RowDetail detail, const std::function<void(const CatalogRow&)>& visit) {
   // One reader slot for the whole walk, as a SELECT copy holds it: the rows
   // are read as of one moment, and no record needs a lock and a change check
   // of its own. Writers of other programs wait for the walk to end.
@@ -74,18 +75,18 @@ void CatalogReader::ForEach(bool withCrc, const std::function<void(const Catalog
   CatalogRow row;
   for (table_->First(); !table_->Eof(); table_->Next()) {
     row = CatalogRow{};
-    ReadRow(withCrc, row);
+    ReadRow(detail, row);
     visit(row);
   }
 }
 
-void CatalogReader::ReadRow(bool withCrc, CatalogRow& row) {
+void CatalogReader::ReadRow(RowDetail detail, CatalogRow& row) {
   row.name = name_->AsString();
   row.path = path_->AsString();
   row.time = time_->AsInteger();
   row.zipped = zip_->AsString() == kZipped;
   row.contentless = file_->IsNull();
-  if (row.contentless) return;
+  if (row.contentless || detail == RowDetail::None) return;
   try {
     auto blob = table_->CreateBlobStream(*file_, engine::TBlobStreamMode::bmRead);
     row.storedSize = blob->Size();
@@ -97,14 +98,16 @@ void CatalogReader::ReadRow(bool withCrc, CatalogRow& row) {
       return;
     }
     row.size = row.storedSize;
-    if (!withCrc) return;
-    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(kCrcChunkBytes));
+    if (detail != RowDetail::SizesAndCrc) return;
+    const std::int64_t piece = std::min(row.storedSize, kCrcChunkBytes);
+    if (chunk_.size() < static_cast<std::size_t>(piece))
+      chunk_.resize(static_cast<std::size_t>(piece));
     std::uint32_t reg = zip::kCrc32Initial;
     blob->SetPosition(0);
     for (std::int64_t done = 0; done < row.storedSize;) {
-      const std::int64_t got = blob->Read(chunk.data(), kCrcChunkBytes);
+      const std::int64_t got = blob->Read(chunk_.data(), piece);
       if (got <= 0) throw std::runtime_error("the BLOB ends early");
-      reg = zip::Crc32Update(reg, chunk.data(), static_cast<std::size_t>(got));
+      reg = zip::Crc32Update(reg, chunk_.data(), static_cast<std::size_t>(got));
       done += got;
     }
     row.crc = ~reg;

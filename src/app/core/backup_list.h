@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace engine {
 class TZORVADTable;
@@ -42,6 +43,12 @@ struct CatalogRow {
   std::string problem;  // why size or CRC could not be read
 };
 
+// How much of a row's File a walk reads: nothing (only whether it is NULL),
+// the sizes (the BLOB's length and, for a compressed row, the archive's
+// directory entry with its CRC), or the sizes and the CRC-32 of raw rows,
+// which reads their whole BLOB.
+enum class RowDetail { None, Sizes, SizesAndCrc };
+
 // "YYYY-MM-DDTHH:MM:SS" of a DOS date-time (which is local time already).
 std::string DosTimeIso(std::int32_t dosTime);
 
@@ -55,14 +62,13 @@ class CatalogReader {
   CatalogReader& operator=(const CatalogReader&) = delete;
 
   std::int64_t RowCount();
-  // Visits every row in the table's order. `withCrc`: also the CRC-32 of
-  // rows stored as they are, which reads their whole BLOB.
-  void ForEach(bool withCrc, const std::function<void(const CatalogRow&)>& visit);
+  // Visits every row in the table's order, reading `detail` of its File.
+  void ForEach(RowDetail detail, const std::function<void(const CatalogRow&)>& visit);
   // The current row's File field, valid inside a ForEach visit.
   engine::TField& FileField() const { return *file_; }
 
  private:
-  void ReadRow(bool withCrc, CatalogRow& row);
+  void ReadRow(RowDetail detail, CatalogRow& row);
 
   std::unique_ptr<engine::TZORVADTable> table_;
   engine::TField* name_ = nullptr;
@@ -70,6 +76,7 @@ class CatalogReader {
   engine::TField* zip_ = nullptr;
   engine::TField* path_ = nullptr;
   engine::TField* file_ = nullptr;
+  std::vector<std::uint8_t> chunk_;  // reused for the CRC of raw rows
 };
 
 }  // namespace app

@@ -13,32 +13,32 @@ namespace app {
 
 namespace {
 
+// Reads the row's BLOB once, whole, as a restore would.
 void CheckRow(CatalogReader& reader, const CatalogRow& row, zip::EntryDecoder& decoder,
               VerifyReport& report) {
-  const std::string where = row.path + row.name;
   if (row.contentless) return;
-  if (!row.problem.empty()) {
-    report.problems.push_back({where, row.problem});
-    return;
-  }
+  const std::string where = row.path + row.name;
   try {
-    auto blob = reader.FileField().DataSet().CreateBlobStream(reader.FileField(),
-                                                              engine::TBlobStreamMode::bmRead);
+    engine::TField& field = reader.FileField();
+    auto blob = field.DataSet().CreateBlobStream(field, engine::TBlobStreamMode::bmRead);
+    const std::int64_t size = blob->Size();
     const std::vector<std::uint8_t> bytes = blob->ReadAll();
-    if (static_cast<std::int64_t>(bytes.size()) != row.storedSize) {
+    if (static_cast<std::int64_t>(bytes.size()) != size) {
       report.problems.push_back({where, "the BLOB holds " + std::to_string(bytes.size()) +
-                                            " readable bytes of " +
-                                            std::to_string(row.storedSize)});
+                                            " readable bytes of " + std::to_string(size)});
       return;
     }
-    if (row.zipped) {
-      const std::string problem = CheckStoredArchive(bytes, decoder);
-      if (!problem.empty()) {
-        report.problems.push_back({where, problem});
-        return;
-      }
+    if (!row.zipped) {
+      report.bytes += size;
+      return;
     }
-    report.bytes += row.size;
+    std::uint64_t original = 0;
+    const std::string problem = CheckStoredArchive(bytes, decoder, &original);
+    if (!problem.empty()) {
+      report.problems.push_back({where, problem});
+      return;
+    }
+    report.bytes += static_cast<std::int64_t>(original);
   } catch (const std::exception& e) {
     report.problems.push_back({where, e.what()});
   }
@@ -71,7 +71,7 @@ VerifyReport VerifyBackup(const std::string& dataFile,
   std::int64_t total = 0;
   try {
     total = reader->RowCount();
-    reader->ForEach(false, [&](const CatalogRow& row) {
+    reader->ForEach(RowDetail::None, [&](const CatalogRow& row) {
       ++report.rows;
       CheckRow(*reader, row, decoder, report);
       if (progress) progress(report.rows, total);

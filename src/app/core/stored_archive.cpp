@@ -127,8 +127,8 @@ StoredEntry ReadStoredEntry(engine::TStream& blob) {
   return ParseCentral(central.data(), entries);
 }
 
-std::string CheckStoredArchive(const std::vector<std::uint8_t>& archive,
-                               zip::EntryDecoder& decoder) {
+std::string CheckStoredArchive(const std::vector<std::uint8_t>& archive, zip::EntryDecoder& decoder,
+                               std::uint64_t* originalSize) {
   StoredEntry e;
   try {
     engine::TMemoryStream stream(archive);
@@ -136,6 +136,7 @@ std::string CheckStoredArchive(const std::vector<std::uint8_t>& archive,
   } catch (const std::runtime_error& error) {
     return error.what();
   }
+  if (originalSize) *originalSize = e.originalSize;
   if (e.entries != 1) return "the archive holds " + std::to_string(e.entries) + " entries";
   if ((e.flags & zip::kFlagEncrypted) != 0) return "the entry is encrypted";
   if (!zip::IsSupportedMethod(e.method))

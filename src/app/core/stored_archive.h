@@ -46,7 +46,8 @@ StoredEntry ReadStoredEntry(engine::TStream& blob);
 // directory points, data inside the archive, a supported method, and data
 // that decodes to the recorded size with the recorded CRC. Returns "" when
 // sound, otherwise what is wrong.
-std::string CheckStoredArchive(const std::vector<std::uint8_t>& archive,
-                               zip::EntryDecoder& decoder);
+// `originalSize`, when given, receives the size the entry records.
+std::string CheckStoredArchive(const std::vector<std::uint8_t>& archive, zip::EntryDecoder& decoder,
+                               std::uint64_t* originalSize = nullptr);
 
 }  // namespace app

@@ -23,7 +23,7 @@ int BackupDryRun(const Options& o) {
   if (!o.into.empty()) {
     try {
       app::CatalogReader reader(o.into);
-      reader.ForEach(false, [&](const app::CatalogRow& row) {
+      reader.ForEach(app::RowDetail::None, [&](const app::CatalogRow& row) {
         auto [at, added] = recorded.try_emplace({row.name, row.path}, row.time);
         if (!added && row.time > at->second) at->second = row.time;
       });

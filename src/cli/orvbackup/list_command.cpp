@@ -100,20 +100,21 @@ int ListCommand(const Options& o) {
     app::CatalogReader reader(o.backupFile);
     bool first = true;
     if (o.json) std::fputs("[", stdout);
-    reader.ForEach(o.longList, [&](const app::CatalogRow& row) {
-      if (!patterns.Empty() && !patterns.MatchesRow(row.path + row.name)) return;
-      if (!row.problem.empty()) {
-        failed = true;
-        std::fprintf(stderr, "orvbackup: %s%s: %s\n", row.path.c_str(), row.name.c_str(),
-                     row.problem.c_str());
-      }
-      if (o.json) {
-        PrintJson(row, first);
-      } else {
-        PrintLine(row, o.longList);
-      }
-      first = false;
-    });
+    reader.ForEach(o.longList ? app::RowDetail::SizesAndCrc : app::RowDetail::Sizes,
+                   [&](const app::CatalogRow& row) {
+                     if (!patterns.Empty() && !patterns.MatchesRow(row.path + row.name)) return;
+                     if (!row.problem.empty()) {
+                       failed = true;
+                       std::fprintf(stderr, "orvbackup: %s%s: %s\n", row.path.c_str(),
+                                    row.name.c_str(), row.problem.c_str());
+                     }
+                     if (o.json) {
+                       PrintJson(row, first);
+                     } else {
+                       PrintLine(row, o.longList);
+                     }
+                     first = false;
+                   });
     if (o.json) std::fputs(first ? "]\n" : "\n]\n", stdout);
   } catch (const app::BackupOpenError& e) {
     std::fprintf(stderr, "orvbackup: %s\n", e.what());
