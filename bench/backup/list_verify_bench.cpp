@@ -18,7 +18,7 @@
 // computed from the CPU time: on a machine shared with other jobs the wall
 // time mostly measures them.
 //
-// Usage: list_verify_bench [rows [repeats [keep]]]   (100000 3)
+// Usage: list_verify_bench [rows [repeats [fileKB [keep]]]]   (100000 3 1)
 // Everything is written into a fresh directory under $TMPDIR, deleted at the end.
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -51,7 +51,8 @@ namespace fs = std::filesystem;
 constexpr int kDefaultRows = 100000;
 constexpr int kDefaultRepeats = 3;
 constexpr int kContents = 64;
-constexpr std::size_t kFileBytes = 1024;
+constexpr std::size_t kDefaultFileKB = 1;
+std::size_t fileBytes = kDefaultFileKB * 1024;  // the size of every file
 constexpr int kRowsPerCommit = 5000;
 constexpr int kRowsPerDirectory = 1000;
 constexpr std::int32_t kFileTime = 0x5B8A6000;  // 2025-12-10 12:00:00
@@ -74,8 +75,8 @@ std::string Content(int k) {
   static const char* const kWords[] = {"backup ", "file ",    "table ",   "index ",
                                        "row ",    "archive ", "restore ", "verify\n"};
   std::string text;
-  while (text.size() < kFileBytes) text += kWords[random() % 8];
-  text.resize(kFileBytes);
+  while (text.size() < fileBytes) text += kWords[random() % 8];
+  text.resize(fileBytes);
   return text;
 }
 
@@ -174,6 +175,7 @@ Times Run(const std::string& command) {
 int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : kDefaultRows;
   const int repeats = argc > 2 ? std::atoi(argv[2]) : kDefaultRepeats;
+  if (argc > 3) fileBytes = static_cast<std::size_t>(std::atoi(argv[3])) * 1024;
   const fs::path dir = fs::temp_directory_path() / ("orv_list_bench_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   int status = EXIT_SUCCESS;
@@ -184,7 +186,7 @@ int main(int argc, char** argv) {
       BuildBackup(dir, "Zip", rows, true, archives);
     });
     std::printf("built 2 x %d rows in %.1f s\n", rows, build);
-    const double content = static_cast<double>(rows) * kFileBytes / kMB;
+    const double content = static_cast<double>(rows) * static_cast<double>(fileBytes) / kMB;
     const std::string bin = ORVBACKUP_PATH;
     std::printf("%-28s %8s %8s %12s %10s\n", "command", "wall s", "CPU s", "rows/s", "MB/s");
     const auto report = [&](const char* what, const std::string& command) {
@@ -225,8 +227,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "list_verify_bench: %s\n", e.what());
     status = EXIT_FAILURE;
   }
-  // A third argument "keep" leaves the files for profiling.
-  if (argc > 3 && std::string(argv[3]) == "keep") {
+  // A fourth argument "keep" leaves the files for profiling.
+  if (argc > 4 && std::string(argv[4]) == "keep") {
     std::printf("kept %s\n", dir.string().c_str());
   } else {
     fs::remove_all(dir);
