@@ -5,8 +5,8 @@
 // The backup files are written directly through the engine's table
 // component, in transactions of kRowsPerCommit rows, rather than by backup
 // runs over 100,000 real files: the rows are the same (the catalog's schema,
-// a 1 KB file per row, or its one-entry archive made by the zip writer), and
-// building them takes seconds instead of minutes. 64 distinct contents are
+// a file of fileKB kilobytes per row, or its one-entry archive made by the
+// zip writer), and building them takes seconds instead of minutes. 64 distinct contents are
 // used round-robin.
 //
 // Printed, medians of `repeats` runs: list rows per second (target: at least
