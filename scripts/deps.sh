@@ -7,6 +7,7 @@ ORV_PACKAGES=(
   libicu-dev zlib1g-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth x11-apps fonts-noto-cjk
   zip unzip p7zip-full python3 clang libclang-rt-14-dev
+  dpkg-dev file
 )
 
 orv_install_deps() {

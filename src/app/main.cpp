@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "app/ui/frm_main.h"
 #include "app/ui/qt_ui_services.h"
@@ -40,6 +41,10 @@ class InstalledUiServices {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::puts("backup " ORV_VERSION);
+    return EXIT_SUCCESS;
+  }
   // The engine's session list with its "Default" session exists before the
   // window and the catalog.
   engine::Sessions();

@@ -70,7 +70,7 @@ TEST_F(OrvbackupTest, CompressedBackupIncrementalRunAndRestore) {
 }
 
 TEST_F(OrvbackupTest, FailuresExitWithOne) {
-  EXPECT_EQ(Orvbackup("restore missing.dat"), 1) << output_;
+  EXPECT_EQ(Orvbackup("restore missing.dat"), 3) << output_;
   WriteHostFile(Host("src/a.txt"), "a");
   std::filesystem::create_directories(Host("out"));
   ASSERT_EQ(Orvbackup("backup src --to-dir out"), 0) << output_;

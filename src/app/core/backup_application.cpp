@@ -153,7 +153,7 @@ void BackupApplication::ShowError(std::string_view message) {
 bool BackupApplication::ScanSource() {
   TFileList& list = *state_.FFileList;
   while (!list.empty()) list.pop_back();
-  ScanTree(list, state_.FSourceDir);
+  ScanTree(list, state_.FSourceDir, state_.ScanExclude);
   return !list.empty();
 }
 

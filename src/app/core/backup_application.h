@@ -20,8 +20,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/core/file_datas.h"
 #include "app/core/main_view.h"
@@ -57,6 +60,19 @@ struct MainState {
   // How long a backup run waits for another program's write lock on the
   // backup file before it fails, in milliseconds.
   int LockWaitMs = 60000;
+
+  // Settings of the command line that the window leaves unset.
+  // Files and directories the scan leaves out, by full path; a directory
+  // left out is not entered.
+  std::function<bool(std::string_view path)> ScanExclude;
+  // Rows the restore writes back, by Path + FileName; every row when unset.
+  std::function<bool(std::string_view path)> RestoreRowFilter;
+  // When set, the restore writes nothing and reports each file it would
+  // write (the row's Path + FileName and the target) instead.
+  std::function<void(const std::string& row, const std::string& target)> RestoreDryRun;
+  // The restore goes on past a row that fails and records it here.
+  bool RestoreKeepGoing = false;
+  std::vector<std::string> RestoreFailures;
 };
 
 enum class RunKind { None, Backup, Restore };
@@ -71,6 +87,9 @@ class BackupApplication {
   BackupApplication& operator=(const BackupApplication&) = delete;
 
   const MainState& State() const { return state_; }
+  // For the settings that only the command line uses (ScanExclude, the
+  // restore's row filter, dry run and keep-going).
+  MainState& MutableState() { return state_; }
 
   // ---- Setters ----
   void SetSourceDir(const std::string& value);

@@ -67,7 +67,19 @@ void TRestoreRun::Execute() {
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
-  for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) RestoreRow();
+  for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) {
+    if (!state_.RestoreKeepGoing) {
+      RestoreRow();
+      continue;
+    }
+    try {
+      RestoreRow();
+    } catch (const std::exception& e) {
+      engine::TZORVADTable& q = rx_.qryDBSrech;
+      state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
+                                       q.FieldByName("FileName").AsString() + ": " + e.what());
+    }
+  }
   rx_.qryDBSrech.Close();
   platform::Ui().MessageBox(std::string(texts::kRestoreDonePrefix) + Count(restored_) +
                                 std::string(texts::kRestoreDoneSuffix),
@@ -82,6 +94,7 @@ void TRestoreRun::RestoreRow() {
   engine::TZORVADTable& q = rx_.qryDBSrech;
   const std::string name = q.FieldByName("FileName").AsString();
   const std::string path = q.FieldByName("Path").AsString();
+  if (state_.RestoreRowFilter && !state_.RestoreRowFilter(path + name)) return;
   view_.ShowRestoreStatus(Count(row_) + std::string(texts::kCountSeparator) + Count(total_) +
                           std::string(texts::kRestoreProcessing) + path + name);
   const engine::TField& blob = q.FieldByName("File");
@@ -89,6 +102,12 @@ void TRestoreRun::RestoreRow() {
   // holds an empty BLOB and is restored like any other.
   const bool placeholder = blob.IsNull();
   const std::string dir = RestoreDirectoryOf(path, state_.FRestoreDir);
+  if (state_.RestoreDryRun) {
+    if (placeholder) return;
+    state_.RestoreDryRun(path + name, dir + kBackslash + name);
+    ++restored_;
+    return;
+  }
 
   if (q.FieldByName("isZip").AsString() == kZipped) {
     if (placeholder || blob.BlobSize() == 0) return;

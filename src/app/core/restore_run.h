@@ -10,6 +10,11 @@
 // The run has no error guard: the first error (an unreadable backup file, a
 // target that cannot be created, a damaged entry) ends it, the files written
 // until then stay, and the run frame shows the error.
+//
+// The command line adds three settings (MainState): a row filter (rows it
+// refuses are passed over), a dry run (each file is reported, none written)
+// and keep-going (a failing row is recorded in RestoreFailures and the run
+// goes on with the next one).
 #pragma once
 
 #include <string>

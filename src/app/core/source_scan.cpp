@@ -47,6 +47,7 @@ void TreeScanner::ScanDirectory(const std::string& dir) {
 }
 
 void TreeScanner::ScanEntry(const platform::FindData& entry, const std::string& dir) {
+  if (exclude_ && !IsDotEntry(entry.name) && exclude_(dir + kBackslash + entry.name)) return;
   if ((entry.attributes & platform::kAttrDirectory) != 0) {
     if (!IsDotEntry(entry.name)) ScanDirectory(dir + kBackslash + entry.name);
     return;
@@ -62,8 +63,9 @@ void TreeScanner::AddFileData(const platform::FindData& entry, const std::string
   list_.push_back(std::move(record));
 }
 
-void ScanTree(TFileList& list, const std::string& root) {
-  TreeScanner scanner(list);
+void ScanTree(TFileList& list, const std::string& root,
+              const std::function<bool(std::string_view)>& exclude) {
+  TreeScanner scanner(list, exclude);
   scanner.ScanDirectory(root);
 }
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,10 @@ class TreeScanner {
  public:
   // Makes `list` the list that AddFileData appends to.
   explicit TreeScanner(TFileList& list) : list_(list) {}
+  // Entries (files and directories, by full path) for which `exclude` answers
+  // true are passed over; a directory passed over is not entered.
+  TreeScanner(TFileList& list, std::function<bool(std::string_view)> exclude)
+      : list_(list), exclude_(std::move(exclude)) {}
 
   // Lists dir followed by "\*" and handles every entry in listing order.
   void ScanDirectory(const std::string& dir);
@@ -49,12 +54,14 @@ class TreeScanner {
 
  private:
   TFileList& list_;
+  std::function<bool(std::string_view)> exclude_;
   // Canonical names of the directories being scanned, outermost first.
   std::vector<std::string> ancestors_;
 };
 
 // Appends every file below `root` to `list`.
-void ScanTree(TFileList& list, const std::string& root);
+void ScanTree(TFileList& list, const std::string& root,
+              const std::function<bool(std::string_view)>& exclude = {});
 
 // The size the directory search reports for the first entry matching `path`:
 // the low 32 bits of the length as a signed 32-bit integer; 0 when nothing

@@ -1,6 +1,7 @@
 // Console view and message boxes of orvbackup; see console_front.h.
 #include "console_front.h"
 
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 
@@ -8,13 +9,20 @@ namespace orvbackup {
 
 namespace {
 
-constexpr int kBarWidth = 40;
 constexpr std::string_view kFileExistsCaption = "File Exists Alert";
 
 }  // namespace
 
 ConsoleView::~ConsoleView() {
-  EndBar();
+  progress_.Finish();
+}
+
+void ConsoleView::Finish() {
+  // The run is over: the last item is done too.
+  if (terminal_ && bytesOf_ && position_ >= 1)
+    progress_.Update(position_, bytesDone_ + bytesOf_(position_));
+  bytesOf_ = nullptr;
+  progress_.Finish();
 }
 
 void ConsoleView::Print(std::string_view text) {
@@ -25,26 +33,25 @@ void ConsoleView::Print(std::string_view text) {
 void ConsoleView::SetProgressMaximum(int maximum) {
   maximum_ = maximum;
   position_ = 0;
+  bytesDone_ = 0;
+  std::int64_t totalBytes = -1;
+  if (terminal_ && bytesOf_) {
+    totalBytes = 0;
+    for (int p = 1; p <= maximum; ++p) totalBytes += bytesOf_(p);
+  }
+  progress_.Start(maximum, totalBytes, unit_);
 }
 
 void ConsoleView::SetProgressPosition(int position) {
+  // The previous item is done when the next one starts.
+  if (terminal_ && bytesOf_)
+    for (int p = std::max(position_, 1); p < position; ++p) bytesDone_ += bytesOf_(p);
   position_ = position;
-  DrawBar();
-}
-
-void ConsoleView::DrawBar() {
-  if (!progressBar_ || maximum_ <= 0) return;
-  const int filled = static_cast<int>(static_cast<long long>(position_) * kBarWidth / maximum_);
-  std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-            << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << position_
-            << '/' << maximum_ << std::flush;
-  barShown_ = true;
+  progress_.Update(position, bytesDone_);
 }
 
 void ConsoleView::EndBar() {
-  if (!barShown_) return;
-  std::cerr << '\n' << std::flush;
-  barShown_ = false;
+  progress_.Clear();
 }
 
 ConsoleUi::ConsoleUi(ConsoleView& view, Overwrite overwrite)

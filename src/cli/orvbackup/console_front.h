@@ -1,21 +1,25 @@
 // The console in place of the window: a MainView that prints the run's
-// status texts on standard output and draws a progress bar on standard error
-// when that is a terminal, and the user-interface service that prints the
+// status texts on standard output and shows the progress line on standard
+// error (progress_line.h), and the user-interface service that prints the
 // message boxes on standard output and answers the "File Exists Alert"
 // question from --overwrite (asking on the terminal in ask mode).
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/core/main_view.h"
 #include "arguments.h"
 #include "platform/ui_services.h"
+#include "progress_line.h"
 
 namespace orvbackup {
 
 class ConsoleView : public app::MainView {
  public:
-  explicit ConsoleView(bool progressBar) : progressBar_(progressBar) {}
+  // `terminal`: standard error is a terminal.
+  explicit ConsoleView(bool terminal) : terminal_(terminal), progress_(terminal) {}
   ~ConsoleView() override;
 
   void ShowSourceDir(std::string_view) override {}
@@ -34,16 +38,28 @@ class ConsoleView : public app::MainView {
   void SetProgressMaximum(int maximum) override;
   void SetProgressPosition(int position) override;
 
-  // Ends the progress bar's line before other output.
+  // Clears the progress line before other output.
   void EndBar();
+  // The bytes of the file or row at a 1-based progress position, for the
+  // byte counts of the progress line; asked only on a terminal.
+  void SetItemBytes(std::function<std::int64_t(int position)> bytesOf) {
+    bytesOf_ = std::move(bytesOf);
+  }
+  // Prints the final progress line while the item sizes can still be asked
+  // (the destructor prints it without them).
+  void Finish();
+  // The unit counted: "files" or "rows".
+  void SetUnit(std::string unit) { unit_ = std::move(unit); }
 
  private:
   void Print(std::string_view text);
-  void DrawBar();
 
-  bool progressBar_;
-  bool barShown_ = false;
-  int maximum_ = 100;
+  bool terminal_;
+  ProgressLine progress_;
+  std::function<std::int64_t(int)> bytesOf_;
+  std::string unit_ = "files";
+  std::int64_t bytesDone_ = 0;
+  int maximum_ = 0;
   int position_ = 0;
 };
 

@@ -1,52 +1,39 @@
-// orvbackup: the backup program's runs on the command line, over the same
-// application core as the window (see arguments.h for the command line).
-//
-// Exit status: 0 after the run's success message (or an empty source tree),
-// 1 after its failure message or an error, 2 for a usage error.
-#include <unistd.h>
-
+// orvbackup: the backup program on the command line, over the same
+// application core as the window (see arguments.h for the command line and
+// commands.h for the exit status).
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "app/core/backup_application.h"
 #include "arguments.h"
-#include "console_front.h"
+#include "commands.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-int Run(const orvbackup::Options& o) {
-  using orvbackup::Overwrite;
-  const Overwrite overwrite =
-      o.overwrite.value_or(::isatty(STDIN_FILENO) ? Overwrite::Ask : Overwrite::Never);
-  orvbackup::ConsoleView view(::isatty(STDERR_FILENO) != 0);
-  orvbackup::ConsoleUi ui(view, overwrite);
-  app::BackupApplication core(view);
-  bool started = false;
-  if (o.command == orvbackup::Command::Backup) {
-    core.SetSourceDir(o.source);
-    core.SetCompress(o.compress);
-    if (!o.toDir.empty()) {
-      core.SetNewBackupDir(o.toDir);
-      core.SetBackFileName(o.name);
-      core.SetSizeLimit(o.sizeLimitMB);
-    } else {
-      core.SetTargetFile(o.into);
-      core.SetBackNewFile(o.changedToNewFile);
-    }
-    started = core.ExecuteRun(app::RunKind::Backup);
-  } else {
-    core.SetTargetFile(o.backupFile);
-    core.SetRestoreDir(o.restoreTo);
-    started = core.ExecuteRun(app::RunKind::Restore);
+int Dispatch(const orvbackup::Options& o) {
+  using orvbackup::Command;
+  switch (o.command) {
+    case Command::Backup:
+      return orvbackup::BackupCommand(o);
+    case Command::Restore:
+      return orvbackup::RestoreCommand(o);
+    case Command::List:
+      return orvbackup::ListCommand(o);
+    case Command::Verify:
+      return orvbackup::VerifyCommand(o);
+    case Command::Sql:
+      return orvbackup::SqlCommand(o);
+    case Command::Repair:
+      return orvbackup::RepairCommand(o);
+    case Command::Version:
+      std::cout << orvbackup::kVersion;
+      return orvbackup::kExitOk;
+    case Command::Help:
+      break;
   }
-  if (!started) return kExitFailed;
-  return ui.ErrorShown() ? kExitFailed : kExitOk;
+  std::cout << orvbackup::kUsage;
+  return orvbackup::kExitOk;
 }
 
 }  // namespace
@@ -58,16 +45,12 @@ int main(int argc, char** argv) {
     options = orvbackup::ParseArguments(args);
   } catch (const orvbackup::UsageError& e) {
     std::cerr << "orvbackup: " << e.message << "\n" << orvbackup::kUsage;
-    return kExitUsage;
-  }
-  if (options.command == orvbackup::Command::Help) {
-    std::cout << orvbackup::kUsage;
-    return kExitOk;
+    return orvbackup::kExitUsage;
   }
   try {
-    return Run(options);
+    return Dispatch(options);
   } catch (const std::exception& e) {
     std::cout << e.what() << '\n';
-    return kExitFailed;
+    return orvbackup::kExitFailed;
   }
 }

@@ -73,6 +73,10 @@ int main(int argc, char** argv) {
   orvsql::ParamValues params;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--version") {
+      std::puts("orvsql " ORV_VERSION);
+      return kExitOk;
+    }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return kExitOk;

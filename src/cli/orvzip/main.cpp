@@ -19,6 +19,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/paths.h"
@@ -334,6 +335,10 @@ int Extract(const Arguments& args) {
 }
 
 int Main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::cout << "orvzip " ORV_VERSION "\n";
+    return kExitOk;
+  }
   try {
     const Arguments args = Parse(argc, argv);
     if (args.command == "add") return Add(args);

@@ -84,6 +84,10 @@ int main(int argc, char** argv) {
   bool repair = false;
   std::vector<std::string> tables;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::puts("tablecheck " ORV_VERSION);
+      return kExitSound;
+    }
     if (std::strcmp(argv[i], "--help") == 0) {
       std::fputs(kHelp, stdout);
       return kExitSound;
