@@ -17,12 +17,11 @@
 #include <utility>
 
 #include "shell.h"
-#include "statement_reader.h"
+#include "shell_session.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
@@ -60,9 +59,6 @@ bool AddParam(const std::string& text, bool fromFile, orvsql::ParamValues& param
   params[text.substr(0, equals)] = orvsql::ParamValue{text.substr(equals + 1), fromFile};
   return true;
 }
-
-constexpr const char* kPrompt = "orvsql> ";
-constexpr const char* kContinuation = "   ...> ";
 
 }  // namespace
 
@@ -108,30 +104,14 @@ int main(int argc, char** argv) {
   std::istream& in = file.empty() ? std::cin : stream;
   const bool interactive = file.empty() && isatty(0) != 0 && isatty(1) != 0;
 
-  int status = kExitOk;
   try {
-    orvsql::Shell shell(directory, std::move(params));
-    orvsql::StatementReader reader;
-    const auto run = [&](const std::string& statement) {
-      if (!shell.Run(statement, stdout, stderr)) status = kExitFailed;
-      return !(bail && status != kExitOk);
-    };
-    std::string line;
-    for (;;) {
-      if (interactive) {
-        std::fputs(reader.Pending() ? kContinuation : kPrompt, stdout);
-        std::fflush(stdout);
-      }
-      if (!std::getline(in, line)) break;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (const auto statement = reader.AddLine(line)) {
-        if (!run(*statement)) return status;
-      }
-    }
-    if (const auto statement = reader.Finish()) run(*statement);
+    orvsql::ShellSessionOptions options;
+    options.bail = bail;
+    options.interactive = interactive;
+    options.params = std::move(params);
+    return orvsql::RunShellSession(directory, in, options, stdout, stderr);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orvsql: %s\n", e.what());
     return kExitUsage;
   }
-  return status;
 }

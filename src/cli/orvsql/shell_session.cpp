@@ -17,7 +17,7 @@ constexpr int kFailed = 1;
 
 int RunShellSession(const std::string& directory, std::istream& in,
                     const ShellSessionOptions& options, std::FILE* out, std::FILE* err) {
-  Shell shell(directory);
+  Shell shell(directory, options.params);
   StatementReader reader;
   int status = kSucceeded;
   const auto run = [&](const std::string& statement) {

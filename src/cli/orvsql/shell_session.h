@@ -8,11 +8,14 @@
 #include <istream>
 #include <string>
 
+#include "shell.h"
+
 namespace orvsql {
 
 struct ShellSessionOptions {
   bool bail = false;         // stop at the first statement that fails
   bool interactive = false;  // print prompts on `out`
+  ParamValues params;        // values for the statements' :NAME parameters
 };
 
 // Runs every statement of `in` against the tables of `directory` (a host or
