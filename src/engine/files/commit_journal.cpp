@@ -146,6 +146,30 @@ void RemoveJournalFile(const std::string& name, bool inMemory) {
   if (removed < 0) RaiseEngineError(-removed, name);
 }
 
+// Takes a file's recorder away for the scope, so that reads see the stored
+// file (the original bytes of every region not yet applied).
+class TStoredView {
+ public:
+  explicit TStoredView(TFileHandler& h) : h_(h), pending_(h.PendingWrites()) {
+    h_.SetPendingWrites(nullptr);
+  }
+  ~TStoredView() { h_.SetPendingWrites(pending_); }
+  TStoredView(const TStoredView&) = delete;
+  TStoredView& operator=(const TStoredView&) = delete;
+
+ private:
+  TFileHandler& h_;
+  TPendingWrites* pending_;
+};
+
+bool SameRegions(const std::vector<TPendingWrites::Region>& a,
+                 const std::vector<TPendingWrites::Region>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const TPendingWrites::Region& x, const TPendingWrites::Region& y) {
+                      return x.first == y.first && x.length == y.length;
+                    });
+}
+
 }  // namespace
 
 TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable)
@@ -158,7 +182,7 @@ TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& fi
     }
     auto& pending = FPending[static_cast<std::size_t>(f)];
     pending = std::make_unique<TPendingWrites>(h->GetSize());
-    pending->SetBeforeDirectWrite([this] { WriteHeader(); });
+    pending->SetBeforeDirectWrite([this] { JournalBeforeDirectWrite(); });
     h->SetPendingWrites(pending.get());
   }
   FRecording = true;
@@ -188,26 +212,12 @@ std::vector<std::uint8_t> TCommitJournal::HeaderBytes() const {
   return image;
 }
 
-void TCommitJournal::WriteHeader() {
+void TCommitJournal::JournalBeforeDirectWrite() {
+  // Once written, the journal holds every original length; regions recorded
+  // after it are added at the commit.
   if (FJournalFile) return;
-  auto journal = std::make_unique<TFileHandler>(nullptr);
-  journal->SetFileName(FJournal.name);
-  journal->SetInMemory(FJournal.inMemory);
-  try {
-    journal->CreateNew();
-    const std::vector<std::uint8_t> header = HeaderBytes();
-    journal->Write(header.data(), static_cast<std::int32_t>(header.size()));
-    if (FDurable) journal->Flush();  // with the journal's directory entry
-  } catch (...) {
-    journal->Close();
-    try {
-      RemoveJournalFile(FJournal.name, FJournal.inMemory);
-    } catch (const EDatabaseError&) {
-      // Nothing was appended yet: a leftover header only cuts nothing off.
-    }
-    throw;
-  }
-  FJournalFile = std::move(journal);
+  FImage = BuildJournal();
+  WriteJournal(FImage);
 }
 
 void TCommitJournal::CutToOriginalLengths() {
@@ -260,7 +270,9 @@ std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
     const auto& pending = FPending[static_cast<std::size_t>(f)];
     if (!pending) continue;
     TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
-    for (const TPendingWrites::Region& r : pending->TouchedRegions()) {
+    TStoredView stored(h);
+    FJournaled[static_cast<std::size_t>(f)] = pending->TouchedRegions();
+    for (const TPendingWrites::Region& r : FJournaled[static_cast<std::size_t>(f)]) {
       // Regions are split so that each length fits the entry's 32 bits and
       // one read.
       constexpr std::int64_t kMaxRegion = std::int64_t{1} << 30;
@@ -287,12 +299,29 @@ std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
   return image;
 }
 
+bool TCommitJournal::JournalOutdated() const {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    const auto& pending = FPending[static_cast<std::size_t>(f)];
+    if (pending && !SameRegions(pending->TouchedRegions(), FJournaled[static_cast<std::size_t>(f)]))
+      return true;
+  }
+  return false;
+}
+
 void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
-  // After appends the header is on disk already: the whole journal goes over
-  // it (the same bytes first), never cutting it, so that its lengths stay.
-  if (!FJournalFile) WriteHeader();
-  TFileHandler& journal = *FJournalFile;
-  {
+  const bool created = !FJournalFile;
+  std::unique_ptr<TFileHandler> fresh;
+  if (created) {
+    fresh = std::make_unique<TFileHandler>(nullptr);
+    fresh->SetFileName(FJournal.name);
+    fresh->SetInMemory(FJournal.inMemory);
+  }
+  TFileHandler& journal = created ? *fresh : *FJournalFile;
+  try {
+    if (created) journal.CreateNew();
+    // A journal written again goes over the old one: its header, the same
+    // bytes, stays in place, and the file is cut to the new image only after
+    // the image is there, so that the original lengths are never lost.
     TFileAccess access(journal);
     journal.Seek(0, kSeekFromStart);
     for (std::size_t done = 0; done < image.size();) {
@@ -300,8 +329,24 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
       journal.Write(image.data() + done, static_cast<std::int32_t>(chunk));
       done += chunk;
     }
+    const auto size = static_cast<std::int64_t>(image.size());
+    if (!created && journal.GetSize() > size) {
+      journal.Seek(size, kSeekFromStart);
+      journal.Write(nullptr, 0);
+    }
+    if (FDurable) journal.Flush();  // the first time with its directory entry
+  } catch (...) {
+    if (created) {
+      journal.Close();
+      try {
+        RemoveJournalFile(FJournal.name, FJournal.inMemory);
+      } catch (const EDatabaseError&) {
+        // Nothing was appended yet: a leftover journal only cuts nothing off.
+      }
+    }
+    throw;
   }
-  if (FDurable) journal.Flush();
+  if (created) FJournalFile = std::move(fresh);
 }
 
 void TCommitJournal::Apply() {
@@ -335,16 +380,18 @@ void TCommitJournal::Commit() {
     FFinished = true;
     return;
   }
-  const std::vector<std::uint8_t> image = BuildJournal();
   // A failure before the journal is whole leaves the files untouched but for
   // appends, which the destructor cuts off.
-  WriteJournal(image);
+  if (!FJournalFile || JournalOutdated()) {
+    FImage = BuildJournal();
+    WriteJournal(FImage);
+  }
   try {
     Apply();
   } catch (...) {
     try {
       TParsedJournal parsed;
-      if (ParseJournal(image, parsed) == TJournalState::kWhole) RollBack(parsed, FFiles);
+      if (ParseJournal(FImage, parsed) == TJournalState::kWhole) RollBack(parsed, FFiles);
       FJournalFile->Close();
       RemoveJournalFile(FJournal.name, FJournal.inMemory);
     } catch (const EDatabaseError&) {
@@ -358,36 +405,78 @@ void TCommitJournal::Commit() {
   RemoveJournalFile(FJournal.name, FJournal.inMemory);
 }
 
+namespace {
+
+// The journal's bytes; too large for one read: an error, so that it is left
+// in place rather than taken for a cut one.
+std::vector<std::uint8_t> ReadJournalImage(const TJournalLocation& location) {
+  std::vector<std::uint8_t> image;
+  TFileHandler journal(nullptr);
+  journal.SetFileName(location.name);
+  journal.SetInMemory(location.inMemory);
+  journal.Open();
+  const std::int64_t size = journal.GetSize();
+  if (size >= kMaxJournalSize) RaiseEngineError(kErrReadFailed, location.name);
+  if (size > 0) {
+    image.resize(static_cast<std::size_t>(size));
+    TFileAccess access(journal);
+    journal.Seek(0, kSeekFromStart);
+    const std::int32_t got =
+        journal.Read(image.data(), static_cast<std::int32_t>(image.size()), true);
+    image.resize(static_cast<std::size_t>(std::max(got, std::int32_t{0})));
+  }
+  journal.Close();
+  return image;
+}
+
+// Whether rolling `files` back from `journal` would change a byte: a file
+// longer (or shorter) than its original length, or a saved region that
+// differs from what the file holds.
+bool RollBackChanges(const TParsedJournal& journal, const TJournalFiles& files) {
+  for (int f = 0; f < kJournalFiles; ++f) {
+    TFileHandler* h = files[static_cast<std::size_t>(f)];
+    if (h == nullptr || !h->IsOpen() || journal.lengths[f] == kNoFile) continue;
+    if (h->GetSize() != journal.lengths[f]) return true;
+  }
+  std::vector<std::uint8_t> held;
+  for (const TSavedRegion& r : journal.regions) {
+    TFileHandler* h = files[static_cast<std::size_t>(r.file)];
+    if (h == nullptr || !h->IsOpen()) continue;
+    held.assign(r.length, 0);
+    TFileAccess access(*h);
+    h->Seek(r.offset, kSeekFromStart);
+    const std::int32_t got = h->Read(held.data(), static_cast<std::int32_t>(r.length), true);
+    if (got != static_cast<std::int32_t>(r.length) ||
+        std::memcmp(held.data(), r.bytes, r.length) != 0)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool TCommitJournal::Recover(const TJournalLocation& location, const TJournalFiles& files) {
   if (!Exists(location)) return false;
-  const std::string& journalName = location.name;
-  const bool inMemory = location.inMemory;
-  std::vector<std::uint8_t> image;
-  {
-    TFileHandler journal(nullptr);
-    journal.SetFileName(journalName);
-    journal.SetInMemory(inMemory);
-    journal.Open();
-    const std::int64_t size = journal.GetSize();
-    // Too large for one read: left in place rather than taken for a cut one.
-    if (size >= kMaxJournalSize) RaiseEngineError(kErrReadFailed, journalName);
-    if (size > 0) {
-      image.resize(static_cast<std::size_t>(size));
-      TFileAccess access(journal);
-      journal.Seek(0, kSeekFromStart);
-      const std::int32_t got =
-          journal.Read(image.data(), static_cast<std::int32_t>(image.size()), true);
-      image.resize(static_cast<std::size_t>(std::max(got, std::int32_t{0})));
-    }
-    journal.Close();
-  }
+  const std::vector<std::uint8_t> image = ReadJournalImage(location);
   TParsedJournal parsed;
   // A header that does not check was cut short before any table file was
   // touched; one whose entries do not check was cut short before any
   // overwrite, so only the appends are cut off.
   if (ParseJournal(image, parsed) != TJournalState::kInvalid) RollBack(parsed, files);
-  RemoveJournalFile(journalName, inMemory);
+  RemoveJournalFile(location.name, location.inMemory);
   return true;
+}
+
+bool TCommitJournal::RollBackNeeded(const TJournalLocation& location, const TJournalFiles& files) {
+  if (!Exists(location)) return false;
+  const std::vector<std::uint8_t> image = ReadJournalImage(location);
+  TParsedJournal parsed;
+  if (ParseJournal(image, parsed) == TJournalState::kInvalid) return false;
+  return RollBackChanges(parsed, files);
+}
+
+bool TCommitJournal::Discard(const TJournalLocation& location) {
+  return TFileList::Instance().RemoveFile(location.name, location.inMemory) == 0;
 }
 
 }  // namespace engine

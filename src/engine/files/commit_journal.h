@@ -6,18 +6,24 @@
 // -------------------------------
 //  1. Record. The write-back code runs unchanged while each open file of the
 //     set records its writes (pending_writes.h): a write that overwrites
-//     bytes the file holds (below its original length) is kept in memory;
-//     an append (at or past the original end and past every recorded write)
-//     goes straight to the file, while it is still in the processor's cache.
-//  2a. Before the first append, the rollback journal N.JNL (beside N.DAT,
-//     named after the data file as spelled on disk) is created holding only
-//     its header, the original length of each file, and flushed; its first
-//     flush also makes its directory entry durable. From then on a crash is
-//     mended by cutting the files back to those lengths.
-//  2b. Journal. The whole journal, the header again (the same bytes) followed
-//     by the original bytes of every region the recorded operations
-//     overwrite or cut off, is written over it and flushed. Until this flush
-//     has returned no byte a file held before is touched.
+//     bytes the file holds (below its original length), and a short append,
+//     is kept in memory; a large append (at or past the original end and
+//     past every recorded write) goes straight to the file, while it is
+//     still in the processor's cache.
+//  2. Journal. Before the first large append, or at the commit when none
+//     came, the rollback journal N.JNL (beside N.DAT, named after the data
+//     file as spelled on disk) is created whole: its header with the
+//     original length of each file, the original bytes of every region the
+//     operations recorded so far overwrite or cut off, and its trailer; it is
+//     flushed, and that first flush also makes its directory entry durable.
+//     From then on a crash is mended by rolling the files back from it. When
+//     operations recorded after that point overwrite or cut further regions,
+//     the journal is written whole again over the old one (the same header
+//     first, then cut to its new length) and flushed once more. Until the
+//     last journal flush has returned no byte a file held before is touched.
+//     The table write-back records every file's overwrites and short appends
+//     before the BLOB file's long runs of blocks, so that one journal flush
+//     is the rule.
 //  3. Apply. The recorded operations are replayed on the files in their
 //     order, and every changed file is flushed.
 //  4. Finish. The journal is deleted (the deletion is made durable). This is
@@ -36,9 +42,9 @@
 // its writer died. So whoever holds a reader slot or the write range and
 // still sees a journal has found a hot journal: it takes the write ranges,
 // and Recover() rolls the files back according to what checks:
-//   header does not check (short, wrong magic or CRC)  -> cut short in 2a,
-//       nothing was touched: the journal is only deleted;
-//   header checks, entries or trailer do not           -> cut short in 2b,
+//   header does not check (short, wrong magic or CRC)  -> cut short in 2
+//       before any table byte was written: the journal is only deleted;
+//   header checks, entries or trailer do not           -> cut short in 2,
 //       only appends were made: the files are cut to the original lengths;
 //   everything checks                                  -> the saved regions
 //       are written back and the files cut to the original lengths.
@@ -71,13 +77,13 @@
 // Worked example: a commit of one new row to a table without BLOBs, whose
 // data file is 1000 bytes and index file 12288 bytes long, rewrites the
 // 127-byte data header at 0, appends the record at 1000, and rewrites the
-// 4096-byte index header at 0 and the index page at 4096. The append makes
-// the 48-byte header durable first (lengths 1000, 12288, -1) and goes to the
-// data file at once. The whole journal then holds the header, the entries
-// (0, 0, 127, the old data header), (1, 0, 4096, the old index header) and
-// (1, 4096, 4096, the old page), and the trailer: 48 + 143 + 4112 + 4112 +
-// 16 = 8431 bytes. Rolling back writes the three regions back and cuts the
-// data file to 1000 bytes.
+// 4096-byte index header at 0 and the index page at 4096. The append is
+// short and recorded with the rest; no large append comes, so at the commit
+// the whole journal is written once: the header (lengths 1000, 12288, -1),
+// the entries (0, 0, 127, the old data header), (1, 0, 4096, the old index
+// header) and (1, 4096, 4096, the old page), and the trailer: 48 + 143 +
+// 4112 + 4112 + 16 = 8431 bytes. Rolling back writes the three regions back
+// and cuts the data file to 1000 bytes.
 #pragma once
 
 #include <array>
@@ -137,14 +143,28 @@ class TCommitJournal {
   // The caller holds the write ranges and the files are open for writing.
   // True when a journal was found.
   static bool Recover(const TJournalLocation& journal, const TJournalFiles& files);
+  // Whether rolling the files back from the journal would change any byte of
+  // them (false without a journal, or with one whose header does not check).
+  // Reads only: for files that cannot be written.
+  static bool RollBackNeeded(const TJournalLocation& journal, const TJournalFiles& files);
+  // Removes a journal that RollBackNeeded found to change nothing; false when
+  // it cannot be removed (it stays, harmless).
+  static bool Discard(const TJournalLocation& journal);
 
  private:
   void StopRecording() noexcept;
   std::vector<std::uint8_t> HeaderBytes() const;
-  // Step 2a: the header alone, made durable before the first append.
-  void WriteHeader();
+  // Step 2 before the first large append: the journal of what is recorded.
+  void JournalBeforeDirectWrite();
   void CutToOriginalLengths();
+  // The journal of the regions recorded so far (read from the stored files),
+  // noting them in FJournaled.
   std::vector<std::uint8_t> BuildJournal();
+  // Whether operations recorded since the journal was written touch regions
+  // it does not hold.
+  bool JournalOutdated() const;
+  // Writes `image` as the whole journal (creating it the first time) and
+  // flushes it.
   void WriteJournal(const std::vector<std::uint8_t>& image);
   void Apply();
 
@@ -154,7 +174,9 @@ class TCommitJournal {
   bool FDurable;
   bool FRecording = false;
   bool FFinished = false;
-  std::unique_ptr<TFileHandler> FJournalFile;  // open once the header is written
+  std::unique_ptr<TFileHandler> FJournalFile;  // open once the journal is written
+  std::vector<std::uint8_t> FImage;            // the journal as last written
+  std::array<std::vector<TPendingWrites::Region>, kJournalFiles> FJournaled;  // held in FImage
 };
 
 }  // namespace engine

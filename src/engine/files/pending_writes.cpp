@@ -34,7 +34,8 @@ void TPendingWrites::Write(const void* buffer, std::int32_t count) {
 }
 
 bool TPendingWrites::TakeDirect(std::int32_t count) {
-  if (count <= 0 || cut_ || !before_ || position_ < original_ || position_ < recordedEnd_)
+  if (count < kMinDirectWrite || cut_ || !before_ || position_ < original_ ||
+      position_ < recordedEnd_)
     return false;
   if (!directStarted_) {
     before_();

@@ -9,13 +9,17 @@
 // original bytes of every region the operations overwrite or cut, makes that
 // durable, and only then replays the operations on the real file.
 //
-// Appends go straight to the file. A write at or past both the original end
-// and the end of every recorded write overwrites nothing the file held and
-// nothing recorded: once the journal's header with the original lengths is
-// durable (BeforeDirectWrite, called before the first such write), it is
+// Large appends go straight to the file. A write at or past both the
+// original end and the end of every recorded write overwrites nothing the
+// file held and nothing recorded: once the journal with the original lengths
+// is durable (BeforeDirectWrite, called before the first such write), it is
 // written to the file at once, while its bytes are still in the processor's
-// cache, and a rollback only has to cut it off. After a recorded cut every
-// write is recorded.
+// cache, and a rollback only has to cut it off. Appends shorter than
+// kMinDirectWrite are recorded like overwrites: copying a few kilobytes
+// costs nothing, and holding them back lets a write-back record every
+// overwrite and small append of the set before its first large append, so
+// that the journal is complete, and made durable once, at that point. After a
+// recorded cut every write is recorded.
 //
 // Invariants:
 //  * OriginalSize() is the stored length when recording began;
@@ -35,6 +39,11 @@ namespace engine {
 
 class TPendingWrites {
  public:
+  // The shortest append that goes straight to the file (bytes): a BLOB
+  // file's write-back writes long runs of blocks in pieces of 256 KB, while
+  // records, index pages and headers come in a few kilobytes.
+  static constexpr std::int32_t kMinDirectWrite = 64 * 1024;
+
   // One recorded operation: `bytes` written at `offset`, or (cut) the file
   // made `offset` bytes long.
   struct Operation {

@@ -43,9 +43,40 @@ bool TDataTable::RollBackHotJournal() {
   return true;
 }
 
+namespace {
+
+// 11013 for a table whose files cannot be written while an interrupted
+// commit waits to be rolled back from its journal: the message says what
+// has to happen before the table can be read.
+[[noreturn]] void RaiseRollBackNeedsWriter(const std::string& table) {
+  std::string text;
+  try {
+    RaiseEngineError(kErrAccessDenied, table);  // sets the error context
+  } catch (const EZORVADEngineError& e) {
+    text = e.Errors(0).Message();
+  }
+  text +=
+      ": an interrupted commit must first be rolled back from its journal (.JNL) by a "
+      "process that may write the table's files, which are read-only";
+  if (text.size() > kMaxErrorText) text.resize(kMaxErrorText);
+  throw EZORVADEngineError(kErrAccessDenied, text);
+}
+
+}  // namespace
+
 bool TDataTable::RecoverHotJournal(bool holdsRanges) {
   if (!FOpen || !HotJournalPresent()) return false;
-  if (FReadOnlyAttrFound) RaiseEngineError(kErrAccessDenied, FName);
+  if (FReadOnlyAttrFound) {
+    // No one can write these files, so no writer is at work: a journal whose
+    // rollback would change nothing (a commit cut short before it touched a
+    // byte) is removed when the directory allows it, and the table is read
+    // as it is; any other needs a process that may write the files.
+    const TJournalFiles files = {FDataFile.get(), FIndexFile.get(),
+                                 HasBlobs() ? FBlobFile.get() : nullptr};
+    if (TCommitJournal::RollBackNeeded(FJournal, files)) RaiseRollBackNeedsWriter(FName);
+    TCommitJournal::Discard(FJournal);
+    return false;
+  }
   if (holdsRanges || LocksSkipped()) return RollBackHotJournal();
   if (!TakeWriteRanges()) RaiseEngineError(kErrLockFailed, FName);
   bool recovered = false;
@@ -102,8 +133,15 @@ void TDataTable::WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, boo
   FIndexFile->WriteHeader(forceIndexHeader, flushToDisk);
   if (trim) FIndexFile->TrimCache(true);
   if (HasBlobs()) {
+    // Journaled, the BLOB header goes before the blocks: it is recorded like
+    // every header and page above, so that the journal is whole when the
+    // first long run of blocks goes straight to the file and is made durable
+    // once (files/commit_journal.h, step 2). Without a journal the header
+    // follows the blocks it describes.
+    const bool headerFirst = Journaled();
+    if (headerFirst) FBlobFile->WriteHeader(forceBlobHeader, flushToDisk);
     FBlobFile->WriteBack(flushToDisk);
-    FBlobFile->WriteHeader(forceBlobHeader, flushToDisk);
+    if (!headerFirst) FBlobFile->WriteHeader(forceBlobHeader, flushToDisk);
     if (trim) FBlobFile->TrimCache();
   }
 }

@@ -147,9 +147,9 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
     journal.Commit();
     operations = platform::FaultOperationCount();
   }
-  // The journal's header (write, flush) before the append, the append, the
-  // journal (write, flush), the two recorded operations, three flushes.
-  ASSERT_EQ(operations, 10u);
+  // The journal (write, flush), the three recorded operations (the short
+  // append is recorded too), three flushes.
+  ASSERT_EQ(operations, 8u);
   for (std::uint64_t at = 1; at <= operations; ++at) {
     SCOPED_TRACE(at);
     for (int i = 0; i < 3; ++i) {
@@ -170,12 +170,82 @@ TEST_F(CommitJournalTest, AFailedWriteOrFlushPutsTheFilesBack) {
   }
 }
 
+// A large append goes to the file at once, after the journal of what was
+// recorded before it has been written and flushed; the commit writes the
+// journal again only when an overwrite was recorded after that. A failure at
+// each operation puts the files back either way.
+TEST_F(CommitJournalTest, ALargeAppendGoesStraightToTheFileAfterTheJournal) {
+  const std::string before[3] = {Read(0), Read(1), Read(2)};
+  const std::string large(static_cast<std::size_t>(TPendingWrites::kMinDirectWrite), 'L');
+  struct Case {
+    const char* name;
+    bool overwriteAfter;    // file 2 overwritten after the large append
+    std::uint64_t flushes;  // journal flushes and file flushes of the commit
+  };
+  const Case cases[] = {
+      {"every overwrite before the append", false, 1 + 2},
+      {"an overwrite after the append", true, 2 + 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto record = [&] {
+      handlers_[0]->Seek(100, engine::kSeekFromStart);
+      handlers_[0]->Write("XYZ", 3);
+      handlers_[1]->Seek(0, engine::kSeekFromEnd);
+      handlers_[1]->Write(large.data(), static_cast<std::int32_t>(large.size()));
+      if (c.overwriteAfter) {
+        handlers_[2]->Seek(7, engine::kSeekFromStart);
+        handlers_[2]->Write("Q", 1);
+      }
+    };
+    auto reset = [&] {
+      for (int i = 0; i < 3; ++i) {
+        handlers_[i]->Close();
+        Write(i, before[i]);
+        handlers_[i]->Open();
+      }
+    };
+    const std::string after[3] = {
+        before[0].substr(0, 100) + "XYZ" + before[0].substr(103), before[1] + large,
+        c.overwriteAfter ? before[2].substr(0, 7) + "Q" + before[2].substr(8) : before[2]};
+    std::uint64_t operations = 0;
+    {
+      platform::SetFaultPlan({});
+      TCommitJournal journal(Journal(), Files());
+      record();
+      EXPECT_TRUE(JournalExists()) << "the journal comes before the append";
+      EXPECT_EQ(Read(1), before[1] + large) << "the append went straight to the file";
+      EXPECT_EQ(Read(0), before[0]) << "the overwrite waits for the commit";
+      journal.Commit();
+      operations = platform::FaultOperationCount();
+      EXPECT_EQ(platform::FaultOperationCount(platform::FaultKind::Flush), c.flushes);
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(i), after[i]) << i;
+    EXPECT_FALSE(JournalExists());
+    for (std::uint64_t at = 1; at <= operations; ++at) {
+      SCOPED_TRACE(at);
+      reset();
+      platform::SetFaultPlan({at, platform::FaultAction::Fail, platform::FaultKind::All, false});
+      EXPECT_EQ(engine_test::EngineCodeOf([&] {
+                  TCommitJournal journal(Journal(), Files());
+                  record();
+                  journal.Commit();
+                }),
+                engine::kErrWriteFailed);
+      platform::ClearFaultPlan();
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(i), before[i]) << i;
+      EXPECT_FALSE(JournalExists());
+    }
+    reset();
+  }
+}
+
 // Recovery: a whole journal puts back the original bytes and lengths; one
 // that fails its check (cut short, a flipped byte) is only removed.
 TEST_F(CommitJournalTest, RecoveryRollsBackAWholeJournalAndDropsADamagedOne) {
   const std::string before[3] = {Read(0), Read(1), Read(2)};
-  // A hot journal: the first overwrite fails (after the header, the append
-  // and the whole journal with its flush), and so does every write after it,
+  // A hot journal: the first overwrite fails (after the whole journal with
+  // its flush), and so does every write after it,
   // those of the rollback included, so that the journal stays.
   {
     TCommitJournal journal(Journal(), Files());

@@ -292,6 +292,95 @@ TEST_F(TableTest, AHotJournalIsFoundWhateverCaseTheTableIsOpenedWith) {
   EXPECT_FALSE(std::filesystem::exists(Host("Db/Back.JNL")));
 }
 
+// A commit killed on a table whose files are then made read-only (copied to
+// a read-only medium, say): a journal whose rollback would change nothing is
+// dropped and the table reads as before; one that must put bytes back is
+// refused with 11013 saying so, until the files may be written again, when
+// the next opener rolls it back.
+TEST_F(TableTest, AHotJournalOnReadOnlyFilesIsDroppedOrNamedInTheError) {
+  CreateCatalog();
+  {
+    auto c = OpenCursor();
+    for (int i = 0; i < 5; ++i) PutCatalogRow(*c, i, 2000);
+  }
+  const std::string before = [&] {
+    auto c = OpenCursor();
+    return crash_test::DumpRows(*c);
+  }();
+  crash_test::CopyDirectory(Host("Db"), Host("Saved"));
+  auto commit = [](const platform::FaultPlan& plan) {
+    return RunInChild([plan] {
+      engine::TDataSession session;
+      TDataCursor c(session.OpenDirectory("", "D:\\Db"), "Back");
+      c.Open();
+      c.Table()->Directory()->StartTransaction();
+      PutCatalogRow(c, 9, 7000);
+      auto r = RowAt(c, 2);
+      const std::string blob = Content(5, 3000);
+      c.PutBlob(r, kFile, blob.data(), blob.size());
+      c.Modify(r);
+      platform::SetFaultPlan(plan);
+      c.Table()->Directory()->Commit();
+      return static_cast<int>(platform::FaultOperationCount());
+    });
+  };
+  const ChildEnd counted = commit({});
+  ASSERT_FALSE(counted.killed);
+  ASSERT_GT(counted.answer, 3);
+  const std::string files[] = {"Db/Back.DAT", "Db/Back.IDX", "Db/Back.BLB"};
+  auto setReadOnly = [&](bool readOnly) {
+    for (const std::string& f : files) {
+      std::filesystem::permissions(
+          Host(f), std::filesystem::perms::owner_write,
+          readOnly ? std::filesystem::perm_options::remove : std::filesystem::perm_options::add);
+    }
+  };
+  struct Case {
+    const char* name;
+    std::uint64_t killAt;
+    bool rollBackNeeded;
+  };
+  const Case cases[] = {
+      // The journal is written and flushed; the first table write is next.
+      {"killed before the first table write", 3, false},
+      // Every table byte is written; the last flush is next.
+      {"killed before the last flush", static_cast<std::uint64_t>(counted.answer), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    crash_test::CopyDirectory(Host("Saved"), Host("Db"));
+    ASSERT_TRUE(commit({c.killAt, platform::FaultAction::Kill}).killed);
+    ASSERT_TRUE(std::filesystem::exists(Host("Db/Back.JNL")));
+    setReadOnly(true);
+    if (!c.rollBackNeeded) {
+      auto cursor = OpenCursor();
+      EXPECT_TRUE(cursor->Table()->ReadOnlyAttrFound());
+      EXPECT_EQ(crash_test::DumpRows(*cursor), before);
+      EXPECT_FALSE(std::filesystem::exists(Host("Db/Back.JNL")));
+    } else {
+      std::string message;
+      try {
+        auto opened = OpenCursor();
+        ADD_FAILURE() << "opened over a journal it cannot roll back";
+      } catch (const engine::EZORVADEngineError& e) {
+        EXPECT_EQ(e.ErrorCode(), engine::kErrAccessDenied);
+        message = e.Message();
+      }
+      EXPECT_NE(message.find("Access denied to table"), std::string::npos) << message;
+      EXPECT_NE(message.find("interrupted commit must first be rolled back"), std::string::npos)
+          << message;
+      EXPECT_TRUE(std::filesystem::exists(Host("Db/Back.JNL"))) << "kept for a writer";
+      setReadOnly(false);
+      auto cursor = OpenCursor();
+      EXPECT_EQ(crash_test::DumpRows(*cursor), before);
+      EXPECT_FALSE(std::filesystem::exists(Host("Db/Back.JNL")));
+    }
+    setReadOnly(false);
+  }
+  const auto report = engine::CheckTableSet(Host("Db/Back.DAT"));
+  EXPECT_TRUE(report.Ok()) << report.Describe();
+}
+
 // ---- SIGKILL at random moments of a long run of commits ------------------------------
 
 // Commit i (from 1) inserts rows 3i, 3i+1, 3i+2, gives row 3(i-1) a BLOB of
