@@ -152,4 +152,59 @@ void ReadProbe(TDataCursor& cursor, const TProbeKey& probe, std::int64_t count, 
             [](const TProbeRecord& a, const TProbeRecord& b) { return a.number < b.number; });
 }
 
+std::unique_ptr<TTableSnapshot> TTableSnapshot::Take(TDataCursor& cursor) {
+  TDataFile& data = cursor.Table()->DataFile();
+  const std::int32_t records = data.RecordCount();
+  const std::uint32_t size = cursor.RecordSize();
+  if (records > kMaxSnapshotRecords ||
+      static_cast<std::int64_t>(records) * size > kMaxSnapshotBytes || size == 0)
+    return nullptr;
+  auto snapshot = std::make_unique<TTableSnapshot>();
+  snapshot->FRecordSize = size;
+  cursor.Table()->ChangeCounters(snapshot->FCounters);
+  // Every record is read; its status byte tells whether it is in use.
+  TRecordsBitmap all(static_cast<std::uint32_t>(std::max(records, 0)));
+  all.SetAll();
+  snapshot->FSlot.assign(static_cast<std::size_t>(records) + 1, 0);
+  snapshot->FBytes.reserve(static_cast<std::size_t>(records) * size);
+  bool complete = false;
+  try {
+    complete = data.ScanRecords(&cursor, all, [&](std::int32_t n, const std::uint8_t* record) {
+      if (record[kRecordStatusOffset] != kRecordInUse) return;
+      snapshot->FBytes.insert(snapshot->FBytes.end(), record, record + size);
+      snapshot->FSlot[static_cast<std::size_t>(n)] =
+          static_cast<std::uint32_t>(snapshot->FBytes.size() / size);
+    });
+  } catch (...) {
+    cursor.Table()->EndOperation();
+    throw;
+  }
+  cursor.Table()->EndOperation();
+  std::int32_t now[3];
+  cursor.Table()->ChangeCounters(now);
+  if (!complete || !std::equal(now, now + 3, snapshot->FCounters)) return nullptr;
+  return snapshot;
+}
+
+bool TTableSnapshot::Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests,
+                          std::vector<TProbeRecord>& out) {
+  FRange.ClearAll();
+  cursor.ScanRangeToBitmap(probe.slot, probe.key, probe.key, FRange);
+  std::int32_t now[3];
+  cursor.Table()->ChangeCounters(now);
+  if (!std::equal(now, now + 3, FCounters)) return false;
+  const std::size_t first = out.size();
+  for (std::uint32_t n = FRange.FindNext(0); n != 0; n = FRange.FindNext(n)) {
+    const std::uint32_t slot = n < FSlot.size() ? FSlot[n] : 0;
+    if (slot == 0) {
+      out.resize(first);  // a record the snapshot does not hold: the table changed
+      return false;
+    }
+    const std::uint8_t* bytes = FBytes.data() + static_cast<std::size_t>(slot - 1) * FRecordSize;
+    FRecord.assign(bytes, bytes + FRecordSize);
+    if (tests.Passes(FRecord)) out.push_back({static_cast<std::int32_t>(n), FRecord});
+  }
+  return true;
+}
+
 }  // namespace engine

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -35,6 +36,7 @@
 #include "engine/sql/expr_eval.h"
 #include "engine/sql/filter_bitmap.h"
 #include "engine/storage/index_keys.h"
+#include "engine/storage/records_bitmap.h"
 #include "engine/table/data_cursor.h"
 #include "engine/values/expr_token.h"
 
@@ -98,5 +100,33 @@ class TRecordTests {
 // hold no active filter, is left in the probe's index.
 void ReadProbe(TDataCursor& cursor, const TProbeKey& probe, std::int64_t count, TRecordTests& tests,
                std::vector<TProbeRecord>& out);
+
+// The records of an inner table held in memory for the probes of one run,
+// so that a probe's records, which lie anywhere in the data file, cost no
+// read of their own: the table is read once in record-number order, and each
+// probe takes the record numbers of its key range from the index. Taken only
+// for tables of at most kMaxSnapshotRecords records and kMaxSnapshotBytes;
+// taken again when the table's change counters move (another writer).
+class TTableSnapshot {
+ public:
+  static constexpr std::int32_t kMaxSnapshotRecords = 262144;
+  static constexpr std::int64_t kMaxSnapshotBytes = 16 << 20;
+
+  // Null when the table is too large or another writer interrupted the read.
+  static std::unique_ptr<TTableSnapshot> Take(TDataCursor& cursor);
+  // Appends the records of the probe's range that pass `tests`, in
+  // record-number order; false (nothing appended) when the table changed
+  // since the snapshot was taken.
+  bool Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests,
+            std::vector<TProbeRecord>& out);
+
+ private:
+  std::uint32_t FRecordSize = 0;
+  std::vector<std::uint32_t> FSlot;  // per record number: 1 + its place in FBytes, 0 absent
+  std::vector<std::uint8_t> FBytes;
+  std::int32_t FCounters[3] = {0, 0, 0};
+  TRecordsBitmap FRange;
+  TDataCursor::TRecordBuffer FRecord;
+};
 
 }  // namespace engine

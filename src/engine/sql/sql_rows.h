@@ -85,6 +85,8 @@ class TRowProducer {
     std::vector<const TExpToken*> ownParts;
     bool fixed = false;  // no join key: the same records at every visit
     std::vector<TProbeRecord> records;
+    std::int64_t probes = 0;  // of this run
+    std::unique_ptr<TTableSnapshot> snapshot;
   };
 
   void Order(const std::vector<const TExpToken*>& multi, bool optimiseOrder);

@@ -10,6 +10,9 @@
 //  - or it has no join key and its own conditions fix the leading fields of
 //    an index whose range holds at most kMaxProbeRecords records: those
 //    records are read once per run and visited at every outer row.
+// An inner table probed more than kSnapshotAfterProbes times in a run is
+// read into memory whole when it is small enough (TTableSnapshot): its
+// probes then walk only the index.
 // Either way the level's table holds no filter of its own while it probes,
 // and its records reach the loop in record-number order, as through a
 // filtered cursor.
@@ -20,6 +23,9 @@
 namespace engine {
 
 namespace {
+
+// Probes of one inner loop after which its table is read into memory.
+constexpr std::int64_t kSnapshotAfterProbes = 16;
 
 std::vector<const TExpToken*> Without(const std::vector<const TExpToken*>& parts,
                                       const TExpToken* answered) {
@@ -91,6 +97,15 @@ void TRowProducer::ProbeKeys(Level& level) {
   SplitConjuncts(keys.get(), parts);
   parts.insert(parts.end(), level.ownParts.begin(), level.ownParts.end());
   if (std::optional<TProbeKey> probe = IndexesOf(&source).Choose(parts)) {
+    if (++level.probes == kSnapshotAfterProbes) level.snapshot = TTableSnapshot::Take(cursor);
+    if (level.snapshot) {
+      TRecordTests tests(cursor, Without(parts, probe->answered));
+      if (level.snapshot->Read(cursor, *probe, tests, level.records)) return;
+      level.snapshot = TTableSnapshot::Take(cursor);  // another writer changed the table
+      if (level.snapshot && level.snapshot->Read(cursor, *probe, tests, level.records)) return;
+      level.snapshot.reset();
+      level.records.clear();
+    }
     const std::int64_t count = ProbeCount(cursor, *probe);
     if (count <= kMaxProbeRecords) {
       TRecordTests tests(cursor, Without(parts, probe->answered));
