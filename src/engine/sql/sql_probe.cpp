@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "engine/storage/data_file.h"
+#include "engine/storage/index_btree.h"
 #include "engine/storage/index_file.h"
 
 namespace engine {
@@ -205,6 +206,54 @@ bool TTableSnapshot::Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTe
     if (tests.Passes(FRecord)) out.push_back({static_cast<std::int32_t>(n), FRecord});
   }
   return true;
+}
+
+bool TTableSnapshot::ReadInIndexOrder(TDataCursor& cursor, std::vector<TProbeRecord>& out) {
+  const int slot = cursor.CurrentIndex();
+  TDataFile& data = cursor.Table()->DataFile();
+  TIndexFile& index = cursor.Table()->IndexFile();
+  const TKeyLayout layout = TKeyLayout::ForDescriptor(index.Descriptor(slot), slot, cursor.Fields(),
+                                                      static_cast<std::uint16_t>(data.LanguageId()),
+                                                      static_cast<std::uint16_t>(data.SortId()));
+  std::vector<std::uint8_t> low(static_cast<std::size_t>(layout.KeyLength()));
+  std::vector<std::uint8_t> high(low.size());
+  layout.LowestKey(low.data());
+  layout.HighestKey(high.data());
+  const std::size_t first = out.size();
+  bool missing = false;
+  TIndexTree tree(index, slot, layout, &cursor);
+  try {
+    tree.ScanRange(low.data(), high.data(), layout.KeyLength(), [&](std::int32_t n) {
+      const std::uint32_t at = n > 0 && static_cast<std::size_t>(n) < FSlot.size()
+                                   ? FSlot[static_cast<std::size_t>(n)]
+                                   : 0;
+      if (at == 0) {
+        missing = true;
+        return;
+      }
+      const std::uint8_t* bytes = FBytes.data() + static_cast<std::size_t>(at - 1) * FRecordSize;
+      out.push_back({n, TDataCursor::TRecordBuffer(bytes, bytes + FRecordSize)});
+    });
+  } catch (...) {
+    cursor.Table()->EndOperation();
+    throw;
+  }
+  cursor.Table()->EndOperation();
+  std::int32_t now[3];
+  cursor.Table()->ChangeCounters(now);
+  if (missing || !std::equal(now, now + 3, FCounters)) {
+    out.resize(first);
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeTable(TDataCursor& cursor, std::vector<TProbeRecord>& out) {
+  if (cursor.NaturalOrder() || cursor.BitmapMode() || cursor.RangeActive() ||
+      cursor.CurrentIndex() == kSystemIndexNumber)
+    return false;
+  std::unique_ptr<TTableSnapshot> snapshot = TTableSnapshot::Take(cursor);
+  return snapshot && snapshot->ReadInIndexOrder(cursor, out);
 }
 
 }  // namespace engine

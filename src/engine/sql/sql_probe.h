@@ -119,6 +119,10 @@ class TTableSnapshot {
   // since the snapshot was taken.
   bool Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests,
             std::vector<TProbeRecord>& out);
+  // Appends every record in the order of the cursor's index (its keys walked
+  // from the lowest to the highest); false (nothing appended) when the table
+  // changed since the snapshot was taken.
+  bool ReadInIndexOrder(TDataCursor& cursor, std::vector<TProbeRecord>& out);
 
  private:
   std::uint32_t FRecordSize = 0;
@@ -128,5 +132,10 @@ class TTableSnapshot {
   TRecordsBitmap FRange;
   TDataCursor::TRecordBuffer FRecord;
 };
+
+// The records a cursor without filters or range walks, in its order, read
+// through a snapshot; false when the cursor is in record-number order, the
+// table is too large for a snapshot, or another writer changed it meanwhile.
+bool ReadWholeTable(TDataCursor& cursor, std::vector<TProbeRecord>& out);
 
 }  // namespace engine

@@ -106,6 +106,13 @@ TEST_F(ProbeTest, JoinsThroughProbesKeepTheLoopOrder) {
     for (int k = 0; k < i; ++k) from = line.find('\t', from) + 1;
     return line.substr(from, line.find('\t', from) - from);
   };
+  // t without conditions comes in its primary key's order (Name bytewise, then N).
+  for (std::size_t i = 2; i < tOrder.size(); ++i) {
+    const auto key = [&](const std::string& line) {
+      return std::pair{field(line, 0), std::stoi(field(line, 1))};
+    };
+    EXPECT_LT(key(tOrder[i - 1]), key(tOrder[i])) << tOrder[i];
+  }
   for (std::size_t i = 1; i < tOrder.size(); ++i)
     tDrives.push_back(field(tOrder[i], 0) + "\t" + field(tOrder[i], 1) + "\tl" +
                       field(tOrder[i], 2));
