@@ -65,10 +65,13 @@ void TQueryExecutor::RunSelect() {
   RunSubSelects();
   if (!FRows) FRows = std::make_unique<TRowProducer>(FSources, FEval);
   // A live result and the counted COUNT(*) read the driving cursor itself,
-  // so only the copy may read its tables through key probes.
+  // so only the copy may read its tables through key probes; and not WITH
+  // LOCKS, whose rows must all be read under the query read locks, which
+  // are taken after planning (a probe without join keys reads its records
+  // while it plans).
   const bool countCandidate =
       FAggregateOnly && FResult.size() == 1 && FResult[0].countAll && FSources.size() == 1;
-  FRows->Plan(b.where.get(), !b.noJoinOptimize, !FLive && !countCandidate);
+  FRows->Plan(b.where.get(), !b.noJoinOptimize, !FLive && !countCandidate && !b.withLocks);
   if (FLive && FRows->FiltersAnswerAll()) {
     TDataCursor& cursor = FSources.front()->Cursor();
     FRowsAffected = static_cast<std::int32_t>(cursor.RecordCount());
