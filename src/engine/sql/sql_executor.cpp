@@ -42,6 +42,15 @@ TQueryExecutor::~TQueryExecutor() {
     FResultCursor.reset();
   }
   if (FResultDirectory != nullptr) FDirectory->Session()->CloseDirectory(FResultDirectory);
+  if (FMemoryResult) {
+    try {
+      FMemoryResult->Close();
+    } catch (...) {
+      // Closing an in-memory result only drops it.
+    }
+    FMemoryResult.reset();
+  }
+  if (FMemoryDirectory != nullptr) FDirectory->Session()->CloseDirectory(FMemoryDirectory);
   FSources.clear();
 }
 
@@ -140,7 +149,7 @@ TDataCursor* TQueryExecutor::Execute() {
   switch (FBlock->kind) {
     case TQueryKind::Select:
       RunSelect();
-      result = FLive ? &FSources.front()->Cursor() : FResultCursor.get();
+      result = FLive ? &FSources.front()->Cursor() : FRunResult;
       break;
     case TQueryKind::Insert:
       if (FBlock->select) {

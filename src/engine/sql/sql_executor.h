@@ -9,7 +9,9 @@
 // (sql_rows.h) and:
 //   SELECT  copies them into the result table (in PrivateDir, or the INTO
 //           table), then removes duplicates (DISTINCT), merges groups (GROUP
-//           BY, HAVING) and sorts (ORDER BY); the result cursor is returned;
+//           BY, HAVING) and sorts (ORDER BY); the result cursor is returned.
+//           A small result (kMemoryResultRows) without BLOBs goes into an
+//           in-memory table instead, so that a key lookup writes no file;
 //   INSERT  appends one record (VALUES) or one per row of its SELECT;
 //   UPDATE, DELETE  change or delete every qualifying record.
 // INSERT ... SELECT, UPDATE and DELETE run in a transaction of their own when
@@ -32,6 +34,9 @@
 #include "engine/sql/sql_values.h"
 
 namespace engine {
+
+// Results of at most this many rows (without BLOBs) are kept in memory.
+inline constexpr std::size_t kMemoryResultRows = 256;
 
 // Progress of a row loop: step (1-based), percent, and a flag that stops the
 // loop after the current row when set.
@@ -101,6 +106,8 @@ class TQueryExecutor : private SubQueryEvaluator {
   std::vector<TSortKey> BindItems(const std::vector<TQueryOrderItem>& items, const char* clause);
   void PrepareHaving();
   void CreateResultTable();
+  TTableDefinition ResultDefinition() const;
+  TDataCursor& MemoryResult();
   bool LiveResultPossible() const;
   // Execution of SELECT (sql_select_run.cpp).
   void RunSelect();
@@ -113,6 +120,7 @@ class TQueryExecutor : private SubQueryEvaluator {
   void Group(std::vector<TResultRow>& rows);
   void SortRows(std::vector<TResultRow>& rows, const std::vector<TSortKey>& keys, bool noCase);
   void WriteResult(const std::vector<TResultRow>& rows);
+  void WriteRows(TDataCursor& out, const std::vector<TResultRow>& rows);
   // INSERT, UPDATE, DELETE (sql_modify.cpp).
   void PrepareModify();
   void AnalyseValues();
@@ -157,6 +165,14 @@ class TQueryExecutor : private SubQueryEvaluator {
   ExpTree FHaving;     // aggregates and columns rewritten to read result columns
   TDataDirectory* FResultDirectory = nullptr;
   std::unique_ptr<TDataCursor> FResultCursor;
+  // A result of at most kMemoryResultRows rows without BLOBs, INTO or
+  // password is written into an in-memory table instead, made at its first
+  // use: a key lookup then writes no file. FResult*Cursor* stays the table
+  // that preparation made; the run's result is FRunResult.
+  TDataDirectory* FMemoryDirectory = nullptr;
+  std::unique_ptr<TDataCursor> FMemoryResult;
+  TDataCursor* FRunResult = nullptr;
+  bool FResultTableFilled = false;  // the table on disk holds rows of a run
   // INSERT, UPDATE.
   std::vector<std::uint32_t> FTargetFields;
   std::unique_ptr<TQueryExecutor> FInsertSelect;

@@ -102,10 +102,11 @@ void CollectConjuncts(const TExpToken* node,
 
 }  // namespace
 
-void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
+void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder, bool probes) {
   for (auto& s : FSources) s->RemoveFilters();
   FLevels.clear();
   FRowTests.clear();
+  FIndexes.clear();
   std::vector<std::pair<const TExpToken*, TOpenSource*>> conjuncts;
   CollectConjuncts(where, conjuncts);
 
@@ -152,14 +153,24 @@ void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
     }
   }
   // One filter per table holds all its parts, so that the parts an index
-  // answers narrow the records on which the others are evaluated.
+  // answers narrow the records on which the others are evaluated. A single
+  // table that may be probed gets its filter only when no probe serves; with
+  // several tables every filter is installed first, since the loop order
+  // depends on the visible counts.
+  std::map<TOpenSource*, ExpTree> prepared;
   for (auto& [table, tree] : filterTrees) {
     PrepareOptions prepare;
     prepare.partialCompare = true;
     prepare.collation = FEval.collation;
-    TFilterOptions options;
-    options.countInversion = true;
-    table->AddFilter(PrepareExpression(*tree, prepare), options);
+    prepared[table] = PrepareExpression(*tree, prepare);
+  }
+  const bool installFirst = !probes || FSources.size() > 1;
+  if (installFirst) {
+    for (auto& [table, tree] : prepared) {
+      TFilterOptions options;
+      options.countInversion = true;
+      table->AddFilter(probes ? CopyTree(*tree) : std::move(tree), options);
+    }
   }
 
   Order(multi, optimiseOrder);
@@ -167,6 +178,7 @@ void TRowProducer::Plan(const TExpToken* where, bool optimiseOrder) {
   for (std::size_t i = 0; i < loopTests.size(); ++i)
     FLevels[static_cast<std::size_t>(LevelOf(loopTestSources[i]))].checks.push_back(loopTests[i]);
   for (const TExpToken* c : multi) PlaceMultiTable(c);
+  if (probes) ChooseProbes(prepared, installFirst);
 }
 
 void TRowProducer::Order(const std::vector<const TExpToken*>& multi, bool optimiseOrder) {
@@ -215,7 +227,7 @@ void TRowProducer::Order(const std::vector<const TExpToken*>& multi, bool optimi
   for (TOpenSource* s : order) {
     Level level;
     level.source = s;
-    FLevels.push_back(level);
+    FLevels.push_back(std::move(level));
   }
 }
 
@@ -259,7 +271,7 @@ void TRowProducer::PlaceMultiTable(const TExpToken* conjunct) {
   level.checks.push_back(conjunct);
 }
 
-void TRowProducer::InstallKeys(Level& level) {
+ExpTree TRowProducer::KeyTree(const Level& level) const {
   ExpTree combined;
   for (const JoinKey& key : level.keys) {
     const TExpToken& c = *key.comparison;
@@ -284,7 +296,11 @@ void TRowProducer::InstallKeys(Level& level) {
   PrepareOptions prepare;
   prepare.partialCompare = false;
   prepare.collation = FEval.collation;
-  ExpTree prepared = PrepareExpression(*combined, prepare);
+  return PrepareExpression(*combined, prepare);
+}
+
+void TRowProducer::InstallKeys(Level& level) {
+  ExpTree prepared = KeyTree(level);
   if (level.keyFilter == nullptr) {
     TFilterOptions options;
     options.countInversion = false;
@@ -301,8 +317,8 @@ bool TRowProducer::Passes(const std::vector<const TExpToken*>& tests) const {
 }
 
 bool TRowProducer::FiltersAnswerAll() const {
-  return FLevels.size() == 1 && FLevels.front().checks.empty() && FLevels.front().keys.empty() &&
-         FRowTests.empty();
+  return FLevels.size() == 1 && !FLevels.front().probing && FLevels.front().checks.empty() &&
+         FLevels.front().keys.empty() && FRowTests.empty();
 }
 
 void TRowProducer::Run(const std::function<bool()>& row,
@@ -316,6 +332,7 @@ void TRowProducer::Run(const std::function<bool()>& row,
 bool TRowProducer::Visit(std::size_t i, const std::function<bool()>& row) {
   if (i == FLevels.size()) return !Passes(FRowTests) || row();
   Level& level = FLevels[i];
+  if (level.probing) return VisitRecords(i, row);
   TOpenSource& source = *level.source;
   source.SetNullRow(false);
   if (!level.keys.empty()) InstallKeys(level);

@@ -36,9 +36,13 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/sql/expr_eval.h"
+#include "engine/sql/sql_probe.h"
 #include "engine/sql/sql_sources.h"
 
 namespace engine {
@@ -49,13 +53,17 @@ class TRowProducer {
       : FSources(sources), FEval(evaluation) {}
 
   // Removes the filters of an earlier run and plans this one over `where`
-  // (analysed; may be null).
-  void Plan(const TExpToken* where, bool optimiseOrder);
+  // (analysed; may be null). With `probes`, tables may be read through key
+  // probes (sql_probe.h) instead of filters; only for a caller that reads
+  // the rows from the sources' buffers, never from their cursors.
+  void Plan(const TExpToken* where, bool optimiseOrder, bool probes = false);
   // Calls `row` for every qualifying row; it answers false to stop.
   // `drivingMoved` is called whenever the driving table reaches a new record.
   void Run(const std::function<bool()>& row, const std::function<void()>& drivingMoved = {});
 
   TOpenSource& Driving() { return *FLevels.front().source; }
+  // The number of records the driving loop visits (before its loop tests).
+  std::int64_t DrivingCount();
   // True when the driving cursor's visible records are exactly the rows.
   bool FiltersAnswerAll() const;
 
@@ -69,12 +77,27 @@ class TRowProducer {
     std::vector<JoinKey> keys;
     std::vector<const TExpToken*> checks;
     TFilterHandle keyFilter = nullptr;
+    // A probing level reads its records through key probes; its cursor holds
+    // no filter of its own, and its own conditions (`own`, prepared as a
+    // filter's) are tested on the records a probe finds.
+    bool probing = false;
+    ExpTree own;
+    std::vector<const TExpToken*> ownParts;
+    bool fixed = false;  // no join key: the same records at every visit
+    std::vector<TProbeRecord> records;
+    std::int64_t probes = 0;  // of this run
+    std::unique_ptr<TTableSnapshot> snapshot;
   };
 
   void Order(const std::vector<const TExpToken*>& multi, bool optimiseOrder);
   int LevelOf(const TOpenSource* source) const;
   void PlaceMultiTable(const TExpToken* conjunct);
+  ExpTree KeyTree(const Level& level) const;
   void InstallKeys(Level& level);
+  void ChooseProbes(std::map<TOpenSource*, ExpTree>& prepared, bool installed);
+  void ProbeKeys(Level& level);
+  TProbeIndexes& IndexesOf(TOpenSource* source);
+  bool VisitRecords(std::size_t i, const std::function<bool()>& row);
   bool Passes(const std::vector<const TExpToken*>& tests) const;
   bool Visit(std::size_t i, const std::function<bool()>& row);
 
@@ -83,6 +106,7 @@ class TRowProducer {
   std::vector<Level> FLevels;
   std::vector<const TExpToken*> FRowTests;
   std::function<void()> FDrivingMoved;
+  std::map<TOpenSource*, std::unique_ptr<TProbeIndexes>> FIndexes;  // rebuilt at each plan
 };
 
 // The conjuncts of a tree split at its top-level ANDs.

@@ -14,6 +14,7 @@ namespace engine {
 namespace {
 
 constexpr const char* kSourceColumns = "source columns";
+constexpr const char* kMemoryAlias = "MEMORY";
 constexpr std::size_t kMaxResultName = 30;    // characters, the longest field name
 constexpr int kMaxFixedExpressionSize = 251;  // string and bytes results, with the terminator
 
@@ -342,6 +343,40 @@ void TQueryExecutor::CreateResultTable() {
     name = b.intoName.empty() ? FResultDirectory->TempTableName() : b.intoName;
     if (b.intoName.empty()) options.temporary = options.dropOnClose = true;
   }
+  const TTableDefinition d = ResultDefinition();
+  FResultCursor = std::make_unique<TDataCursor>(FResultDirectory, name);
+  FResultCursor->SetOptions(options);
+  const bool addPassword = d.encrypted && !session.HasPassword(b.password);
+  if (addPassword) session.AddPassword(b.password);
+  try {
+    FResultCursor->CreateTable(d);
+    FResultCursor->Open();
+  } catch (...) {
+    if (addPassword) session.RemovePassword(b.password);
+    throw;
+  }
+  if (addPassword) session.RemovePassword(b.password);
+}
+
+// A small result of a run without INTO, kept in memory (sql_executor.h).
+TDataCursor& TQueryExecutor::MemoryResult() {
+  if (FMemoryResult) return *FMemoryResult;
+  TDataSession& session = *FDirectory->Session();
+  FMemoryDirectory = session.OpenDirectory(kMemoryAlias, "");
+  TCursorOptions options;
+  options.exclusive = true;
+  options.inMemory = true;
+  options.temporary = options.dropOnClose = true;
+  auto cursor = std::make_unique<TDataCursor>(FMemoryDirectory, FMemoryDirectory->TempTableName());
+  cursor->SetOptions(options);
+  cursor->CreateTable(ResultDefinition());
+  cursor->Open();
+  FMemoryResult = std::move(cursor);
+  return *FMemoryResult;
+}
+
+TTableDefinition TQueryExecutor::ResultDefinition() const {
+  const TQueryBlock& b = *FBlock;
   TTableDefinition d;
   d.languageId = b.languageId;
   d.sortId = b.sortId;
@@ -369,18 +404,7 @@ void TQueryExecutor::CreateResultTable() {
     out.SetSubtype(static_cast<std::uint8_t>(t.subType));
     if (t.dataType == kFieldBcd) out.SetScale(static_cast<std::uint8_t>(t.scale));
   }
-  FResultCursor = std::make_unique<TDataCursor>(FResultDirectory, name);
-  FResultCursor->SetOptions(options);
-  const bool addPassword = d.encrypted && !session.HasPassword(b.password);
-  if (addPassword) session.AddPassword(b.password);
-  try {
-    FResultCursor->CreateTable(d);
-    FResultCursor->Open();
-  } catch (...) {
-    if (addPassword) session.RemovePassword(b.password);
-    throw;
-  }
-  if (addPassword) session.RemovePassword(b.password);
+  return d;
 }
 
 }  // namespace engine

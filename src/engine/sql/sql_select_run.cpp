@@ -64,7 +64,14 @@ void TQueryExecutor::RunSelect() {
   if (b.where) AnalyseCondition(b.where, kWhereContext, kWhereNotBoolean);
   RunSubSelects();
   if (!FRows) FRows = std::make_unique<TRowProducer>(FSources, FEval);
-  FRows->Plan(b.where.get(), !b.noJoinOptimize);
+  // A live result and the counted COUNT(*) read the driving cursor itself,
+  // so only the copy may read its tables through key probes; and not WITH
+  // LOCKS, whose rows must all be read under the query read locks, which
+  // are taken after planning (a probe without join keys reads its records
+  // while it plans).
+  const bool countCandidate =
+      FAggregateOnly && FResult.size() == 1 && FResult[0].countAll && FSources.size() == 1;
+  FRows->Plan(b.where.get(), !b.noJoinOptimize, !FLive && !countCandidate && !b.withLocks);
   if (FLive && FRows->FiltersAnswerAll()) {
     TDataCursor& cursor = FSources.front()->Cursor();
     FRowsAffected = static_cast<std::int32_t>(cursor.RecordCount());
@@ -79,8 +86,7 @@ void TQueryExecutor::RunSelect() {
   std::vector<TResultRow> rows;
   {
     TQueryReadLocks locks(FSources, b.withLocks);
-    const bool countOnly = FAggregateOnly && FResult.size() == 1 && FResult[0].countAll &&
-                           FSources.size() == 1 && FRows->FiltersAnswerAll();
+    const bool countOnly = countCandidate && FRows->FiltersAnswerAll();
     if (countOnly) {
       TResultRow row(1);
       ExpTree count = NewToken();
@@ -102,7 +108,7 @@ void TQueryExecutor::RunSelect() {
   if (!FOrderKeys.empty()) SortRows(rows, FOrderKeys, b.orderNoCase);
   WriteResult(rows);
   FRowsAffected = static_cast<std::int32_t>(rows.size());
-  FResultCursor->First();
+  FRunResult->First();
 }
 
 TResultRow TQueryExecutor::CurrentRow() {
@@ -132,7 +138,7 @@ void TQueryExecutor::CollectRows(std::vector<TResultRow>& rows,
                                  const std::function<void(TResultRow&&)>& fold) {
   const std::int32_t limit = FBlock->maxRowCount;
   std::size_t copied = 0;
-  const std::int64_t total = FRows->Driving().Cursor().RecordCount();
+  const std::int64_t total = FRows->DrivingCount();
   std::int64_t step = 0;
   bool abort = false;
   FRows->Run(
@@ -232,13 +238,29 @@ void TQueryExecutor::SortRows(std::vector<TResultRow>& rows, const std::vector<T
 }
 
 void TQueryExecutor::WriteResult(const std::vector<TResultRow>& rows) {
-  TDataCursor& out = *FResultCursor;
-  out.Filters().RemoveAll();
-  out.EmptyTable();
+  const TQueryBlock& b = *FBlock;
   const bool hasBlobs = std::any_of(FResult.begin(), FResult.end(), [](const TResultColumn& r) {
     return r.type->dataType == kFieldBlob;
   });
-  (void)hasBlobs;
+  const bool small =
+      rows.size() <= kMemoryResultRows && !hasBlobs && b.intoName.empty() && b.password.empty();
+  if (small) {
+    if (FResultTableFilled) {
+      FResultCursor->Filters().RemoveAll();
+      FResultCursor->EmptyTable();
+      FResultTableFilled = false;
+    }
+    FRunResult = &MemoryResult();
+  } else {
+    FRunResult = FResultCursor.get();
+    FResultTableFilled = true;
+  }
+  WriteRows(*FRunResult, rows);
+}
+
+void TQueryExecutor::WriteRows(TDataCursor& out, const std::vector<TResultRow>& rows) {
+  out.Filters().RemoveAll();
+  out.EmptyTable();
   for (const TResultRow& row : rows) {
     TDataCursor::TRecordBuffer record = out.NewRecord();
     for (std::size_t i = 0; i < FResult.size(); ++i) {
