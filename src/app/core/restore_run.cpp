@@ -67,7 +67,14 @@ void TRestoreRun::Execute() {
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
-  for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) RestoreRow();
+  {
+    // No temporary archive outlives the run, whichever way it ends.
+    struct Release {
+      TCompressedStorage& storage;
+      ~Release() { storage.ReleaseArchive(); }
+    } release{storage_};
+    for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) RestoreRow();
+  }
   rx_.qryDBSrech.Close();
   platform::Ui().MessageBox(std::string(texts::kRestoreDonePrefix) + Count(restored_) +
                                 std::string(texts::kRestoreDoneSuffix),
