@@ -31,6 +31,8 @@ TCompressedStorage::TCompressedStorage(MainView& view) : view_(view) {
   OrvUnZip1.RecreateDirs = true;
   // Every archive is written whole (see the header).
   OrvZip1.OverwriteArchive = true;
+  // Reading the directory and extracting share one opening of the archive.
+  OrvUnZip1.KeepZipOpen = true;
 }
 
 TCompressedStorage::~TCompressedStorage() {
@@ -97,7 +99,9 @@ ExpandResult TCompressedStorage::ExpandRow(int row, const engine::TField& blob,
     std::string path;
     bool armed = true;
     ~Remove() {
-      if (armed) storage.DeleteArchive(path);
+      if (!armed) return;
+      storage.OrvUnZip1.SetZipName("");  // lets go of the archive
+      storage.DeleteArchive(path);
     }
   } removeArchive{*this, archive};
   blob.SaveToFile(archive);
