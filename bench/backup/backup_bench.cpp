@@ -7,6 +7,9 @@
 //            catalog's schema, committing every 10 files, synchronous FULL;
 //  restore   orvbackup restore (plain and compressed), tar -xf, unzip, and
 //            the SQLite program writing every row back;
+//  flushes   both orvbackup backups again with fsync and fdatasync made
+//            no-ops by a preloaded library: the difference is what the
+//            commits' flushes cost;
 //  unchanged an incremental orvbackup run over an unchanged tree of N small
 //            files, for each N given (it must grow linearly).
 //
@@ -221,6 +224,7 @@ int main(int argc, char** argv) {
   fs::create_directories(work);
   const std::size_t largest = MakeCorpus(corpus, corpusMB);
   const std::string orv = std::string("TZ=UTC '") + ORVBACKUP_PATH + "'";
+  const std::string orvNoFlush = std::string("LD_PRELOAD='") + NO_FLUSH_PATH + "' " + orv;
 
   std::vector<Row> rows = {{"orvbackup backup", {}},
                            {"orvbackup backup --compress", {}},
@@ -231,11 +235,14 @@ int main(int argc, char** argv) {
                            {"orvbackup restore (compressed)", {}},
                            {"tar -xf", {}},
                            {"unzip", {}},
-                           {"sqlite restore", {}}};
+                           {"sqlite restore", {}},
+                           {"orvbackup backup, no flushes", {}},
+                           {"orvbackup backup --compress, no flushes", {}}};
   for (int r = 0; r < repeats; ++r) {
     const fs::path out = work / "out";
     fs::remove_all(out);
-    for (const char* d : {"plain", "zipped", "restore"}) fs::create_directories(out / d);
+    for (const char* d : {"plain", "zipped", "restore", "plain-nf", "zipped-nf"})
+      fs::create_directories(out / d);
     rows[0].runs.push_back(
         Shell(orv + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain")));
     rows[1].runs.push_back(Shell(orv + " backup " + Quote(corpus) + " --to-dir " +
@@ -256,6 +263,10 @@ int main(int argc, char** argv) {
         Shell("unzip -q " + Quote(out / "c.zip") + " -d " + Quote(out / "restore/unzip")));
     rows[9].runs.push_back(
         InChild([&] { return SqliteRestore(out / "c.sqlite", out / "restore/sqlite"); }));
+    rows[10].runs.push_back(
+        Shell(orvNoFlush + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain-nf")));
+    rows[11].runs.push_back(Shell(orvNoFlush + " backup " + Quote(corpus) + " --to-dir " +
+                                  Quote(out / "zipped-nf") + " --compress"));
   }
   std::printf("corpus %zu MB in %d files + %d small; largest file %.1f MB; %d repeats, medians\n",
               corpusMB, kLargeFiles, kSmallFiles, static_cast<double>(largest) / kMB, repeats);

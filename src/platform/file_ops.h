@@ -47,6 +47,9 @@ bool DeleteScratchFile(std::string_view path);
 bool MoveFile(std::string_view from, std::string_view to);
 // Renames, replacing `to` when it exists (MoveFileEx with REPLACE_EXISTING).
 bool ReplaceFile(std::string_view from, std::string_view to);
+// ReplaceFile without syncing the directory, for scratch files whose old name
+// may come back after a crash without harm (as DeleteScratchFile).
+bool ReplaceScratchFile(std::string_view from, std::string_view to);
 // Copies content, attributes and time; kErrorFileExists when `to` exists and failIfExists.
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists);
 

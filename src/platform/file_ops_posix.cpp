@@ -80,8 +80,9 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The common part of MoveFile and ReplaceFile.
-bool Rename(std::string_view from, std::string_view to, bool replace) {
+// The common part of MoveFile, ReplaceFile and ReplaceScratchFile; `durable`
+// syncs the directories so that the new name survives a crash.
+bool Rename(std::string_view from, std::string_view to, bool replace, bool durable = true) {
   const auto src = Host(from);
   if (!src) return false;
   struct stat srcSt {};
@@ -120,6 +121,7 @@ bool Rename(std::string_view from, std::string_view to, bool replace) {
     if (errno == ENOENT) return FailPath(*dst, errno);
     return Fail(internal::ErrorForPath(*dst, errno));
   }
+  if (!durable) return true;
   internal::SyncParentDirectory(*src);
   if (internal::HostParent(*src) != internal::HostParent(*dst)) {
     internal::SyncParentDirectory(*dst);
@@ -229,6 +231,10 @@ bool MoveFile(std::string_view from, std::string_view to) {
 
 bool ReplaceFile(std::string_view from, std::string_view to) {
   return Rename(from, to, true);
+}
+
+bool ReplaceScratchFile(std::string_view from, std::string_view to) {
+  return Rename(from, to, true, false);
 }
 
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists) {

@@ -34,6 +34,10 @@ bool TFileStream::Open(std::string_view windowsPath, TFileMode mode) {
       writable_ = true;
       return file_.Open(windowsPath, platform::Access::ReadWrite, platform::Share::None,
                         platform::Disposition::CreateAlways);
+    case TFileMode::kRewrite:
+      writable_ = true;
+      return file_.Open(windowsPath, platform::Access::ReadWrite, platform::Share::None,
+                        platform::Disposition::OpenAlways);
   }
   return false;
 }

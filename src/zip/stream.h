@@ -42,6 +42,7 @@ enum class TFileMode {
   kOpenRead,       // existing file, read only, others may read and write
   kOpenReadWrite,  // existing file, read and write, exclusive
   kCreate,         // create or truncate, read and write, exclusive
+  kRewrite,        // open or create without truncating, read and write, exclusive
 };
 
 // A file through the host layer. Open() reports failure with the host's last

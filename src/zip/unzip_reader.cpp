@@ -130,14 +130,15 @@ bool TOrvUnZip::ArchiveChanged() const {
 }
 
 void TOrvUnZip::Open() {
-  if (!dir_.list || ArchiveChanged()) {
+  const bool stale = !dir_.list || ArchiveChanged();
+  if (stale) {
     // The file may have been replaced: reopen it.
     CloseArchive();
   }
   if (!archive_) {
     CreateArchiveStream();
   }
-  if (!dir_.list || ArchiveChanged()) {
+  if (stale) {
     RecordArchiveStamp();
     view_.reset();
     TDirLoadOptions options;

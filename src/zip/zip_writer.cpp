@@ -407,7 +407,7 @@ int TOrvZip::Zip() {
     FilesList.clear();
   };
   try {
-    run.update = platform::FileExists(zipName_);
+    run.update = !OverwriteArchive && platform::FileExists(zipName_);
     if (run.update) {
       // The old directory, also needed by the file list expansion.
       Open();
@@ -430,8 +430,9 @@ int TOrvZip::Zip() {
     } else {
       run.writing = zipName_;
     }
-    run.out = std::make_unique<TLFNFileStream>(run.writing, kZipBufferSize, FlushFilesOnClose,
-                                               TFileMode::kCreate);
+    run.out = std::make_unique<TLFNFileStream>(
+        run.writing, kZipBufferSize, FlushFilesOnClose,
+        OverwriteArchive ? TFileMode::kRewrite : TFileMode::kCreate);
     run.byName = std::make_unique<TSortedZip>(TDupPolicy::kError, false, TZipSortMode::ByName);
     run.byNone = std::make_unique<TSortedZip>(TDupPolicy::kError, true, TZipSortMode::ByNone);
     if (run.update) {
@@ -475,6 +476,10 @@ int TOrvZip::Zip() {
     run.end.CommentOffset = static_cast<std::uint32_t>(endAt + kEndRecordSize);
     run.end.ArchiveShift = 0;
     run.end.Write(*run.out);
+    // A file written over may be longer than the new archive.
+    if (OverwriteArchive && !run.out->SetSize(run.out->Position())) {
+      throw ENotEnoughRoom(kMsgNotEnoughRoom);
+    }
     if (!run.out->FlushBuffer()) throw ENotEnoughRoom(kMsgNotEnoughRoom);
     run.out.reset();
     run.compressor.reset();

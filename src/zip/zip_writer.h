@@ -7,7 +7,9 @@
 // temporary directory), the old entries are copied over (or replaced by newer
 // files), and the temporary archive then replaces ZipName; the old archive is
 // never touched before the new one is complete. On any failure the file being
-// written is deleted and the exception propagates.
+// written is deleted and the exception propagates. With OverwriteArchive an
+// existing archive is not updated: its file is written over from the start
+// and cut to the new archive's length, its old entries dropped.
 //
 // Entry layout: local header with placeholder CRC and sizes, the data (12-byte
 // encryption header first when a password is set), then the local header is
@@ -85,6 +87,10 @@ class TOrvZip : public TOrvUnZip {
   std::vector<std::string> ExcludeList;
   std::vector<std::string> NoCompressList;
   bool AddDirEntriesOnRecurse = false;
+  // Writes over an existing archive instead of updating it. The file is
+  // reused rather than deleted and created anew, which spares the file
+  // system freeing and allocating it for a scratch archive written per file.
+  bool OverwriteArchive = false;
 
   // ---- Events ----
   std::function<void(int numFiles, std::int64_t totalBytes, TEndCentral& endCentral, bool& stopNow)>

@@ -195,6 +195,31 @@ TEST_F(FileOpsTest, ScratchDeleteRemovesTheNameWithoutSyncingTheDirectory) {
   EXPECT_EQ(syncs(), before + 1);
 }
 
+TEST_F(FileOpsTest, ScratchReplaceRenamesWithoutSyncingTheDirectory) {
+  WriteHostFile(D("/back0.zip"), "first");
+  WriteHostFile(D("/back1.zip"), "stale");
+  WriteHostFile(D("/ro.zip"), "x");
+  ::chmod(D("/ro.zip").c_str(), 0444);
+  auto syncs = [] { return internal::Counters().directorySyncs.load(); };
+
+  const auto before = syncs();
+  ASSERT_TRUE(ReplaceScratchFile("D:\\back0.zip", "D:\\back1.zip"));
+  EXPECT_FALSE(FileExists("D:\\back0.zip"));
+  EXPECT_EQ(ReadHostFile(D("/back1.zip")), "first");
+  EXPECT_EQ(syncs(), before);
+
+  // The same rules as ReplaceFile.
+  EXPECT_FALSE(ReplaceScratchFile("D:\\back0.zip", "D:\\back2.zip"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_FALSE(ReplaceScratchFile("D:\\back1.zip", "D:\\ro.zip"));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(syncs(), before);
+
+  // ReplaceFile still makes the new name durable.
+  ASSERT_TRUE(ReplaceFile("D:\\back1.zip", "D:\\back2.zip"));
+  EXPECT_EQ(syncs(), before + 1);
+}
+
 TEST_F(FileOpsTest, MoveAndReplace) {
   WriteHostFile(D("/a.txt"), "A");
   WriteHostFile(D("/b.txt"), "B");

@@ -231,6 +231,38 @@ TEST_F(WriterTest, ExistingFileThatIsNotAZipStaysUntouched) {
   EXPECT_TRUE(z.FilesList.empty());
 }
 
+TEST_F(WriterTest, OverwriteArchiveWritesOverTheFileAsIfItWereNew) {
+  WriteHostFile(HostC("f.txt"), "the new entry");
+  platform::SetFileDosTime("C:\\f.txt", kJan2020);
+  TOrvZip fresh;
+  fresh.SetZipName("D:\\fresh.zip");
+  fresh.FilesList = {"C:\\f.txt"};
+  ASSERT_EQ(fresh.Zip(), 1);
+  const std::string expected = ReadHostFile(HostD("fresh.zip"));
+
+  // Both are longer than the new archive, which must neither keep their
+  // entries nor end in their bytes.
+  WriteHostFile(HostC("big.txt"), std::string(5000, 'b'));
+  for (const bool archive : {true, false}) {
+    SCOPED_TRACE(archive);
+    if (archive) {
+      TOrvZip old;
+      old.SetPackLevel(0);
+      old.SetZipName("D:\\o.zip");
+      old.FilesList = {"C:\\big.txt", "C:\\f.txt"};
+      ASSERT_EQ(old.Zip(), 2);
+    } else {
+      WriteHostFile(HostD("o.zip"), std::string(9000, 'j'));
+    }
+    TOrvZip z;
+    z.OverwriteArchive = true;
+    z.SetZipName("D:\\o.zip");
+    z.FilesList = {"C:\\f.txt"};
+    EXPECT_EQ(z.Zip(), 1);
+    EXPECT_EQ(ReadHostFile(HostD("o.zip")), expected);
+  }
+}
+
 TEST_F(WriterTest, FailuresDeleteWhatWasBeingWritten) {
   WriteHostFile(HostC("big.bin"), zip_test::RandomBytes(400000, 2));
   WriteHostFile(HostC("small.txt"), "small");

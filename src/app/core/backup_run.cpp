@@ -81,8 +81,9 @@ bool TBackupRun::Execute() {
     } catch (const std::exception&) {
       // The run already failed; its first error is the one reported.
     }
-    if (current_ >= 0) storage_.DiscardArchive(current_);
   }
+  // No temporary archive outlives the run.
+  storage_.ReleaseArchive();
   ShowResult(ok, error);
   return ok;
 }
@@ -108,7 +109,6 @@ void TBackupRun::StoreFile(int i) {
   if (file.Name.size() > kCatalogNameWidth || file.Path.size() > kCatalogNameWidth)
     throw std::runtime_error(std::string(texts::kNameTooLong) + source);
 
-  current_ = i;
   std::string counted = source;
   if (state_.FTargetFile.empty() && state_.FZipFlag == kZipped) {
     CheckStorable(source, source);
@@ -134,7 +134,6 @@ void TBackupRun::StoreFile(int i) {
   view_.ShowShortStatus(Count(i) + std::string(texts::kCountSeparator) + Count(n_ - 1) +
                         std::string(texts::kBackupWriting));
   if (archived) storage_.DiscardArchive(i);
-  current_ = -1;
 
   if (i % kCommitEveryFiles == 0 ||
       static_cast<double>(sinceCommit_) / kBytesPerMegabyte > kCommitAfterMegabytes) {

@@ -75,7 +75,6 @@ class TBackupRun {
   TDataModuleRx& rx_;
   TCompressedStorage& storage_;
   int n_ = 0;
-  int current_ = -1;  // the file whose archive may exist
   std::int32_t threshold_ = 0;
   std::uint64_t sinceSwitch_ = 0;
   std::uint64_t sinceCommit_ = 0;

@@ -29,6 +29,32 @@ void DeleteIfPresent(const std::string& path) {
 TCompressedStorage::TCompressedStorage(MainView& view) : view_(view) {
   OrvZip1.RecreateDirs = true;
   OrvUnZip1.RecreateDirs = true;
+  // Every archive is written whole (see the header).
+  OrvZip1.OverwriteArchive = true;
+  // Reading the directory and extracting share one opening of the archive.
+  OrvUnZip1.KeepZipOpen = true;
+}
+
+TCompressedStorage::~TCompressedStorage() {
+  ReleaseArchive();
+}
+
+void TCompressedStorage::ReuseFileFor(const std::string& archive) {
+  if (!kept_.empty() && kept_ != archive && !platform::ReplaceScratchFile(kept_, archive)) {
+    DeleteIfPresent(kept_);
+  }
+  kept_ = archive;
+}
+
+void TCompressedStorage::DeleteArchive(const std::string& archive) {
+  DeleteIfPresent(archive);
+  if (kept_ == archive) kept_.clear();
+}
+
+void TCompressedStorage::ReleaseArchive() {
+  if (kept_.empty()) return;
+  DeleteIfPresent(kept_);
+  kept_.clear();
 }
 
 std::string TCompressedStorage::ArchiveName(long long number) const {
@@ -40,29 +66,44 @@ void TCompressedStorage::CompressFile(int i, int n, const std::string& source) {
   view_.ShowShortStatus(std::to_string(i) + std::string(texts::kCountSeparator) +
                         std::to_string(n - 1) + std::string(texts::kBackupCompressing));
   const std::string archive = ArchiveName(i);
-  // A leftover of an interrupted run would be updated, not replaced.
-  DeleteIfPresent(archive);
+  // The writer writes over the file (a leftover of an interrupted run too).
+  ReuseFileFor(archive);
   OrvZip1.FilesList.assign(1, source);
   OrvZip1.SetDestDir(dir_);
   OrvZip1.SetZipName(archive);
-  if (OrvZip1.Zip() != 1) {
-    DeleteIfPresent(archive);
+  int added = 0;
+  try {
+    added = OrvZip1.Zip();
+  } catch (...) {
+    DeleteArchive(archive);
+    throw;
+  }
+  if (added != 1) {
+    DeleteArchive(archive);
     throw std::runtime_error(std::string(texts::kCannotRead) + source);
   }
 }
 
-void TCompressedStorage::DiscardArchive(int i) {
-  DeleteIfPresent(ArchiveName(i));
+void TCompressedStorage::DiscardArchive(int /*i*/) {
   OrvZip1.FilesList.clear();
 }
 
 ExpandResult TCompressedStorage::ExpandRow(int row, const engine::TField& blob,
                                            const std::string& dir, int restored, int total) {
   const std::string archive = ArchiveName(row);
+  ReuseFileFor(archive);
+  // A row that fails takes its archive with it; a restored row leaves the
+  // file for the next one.
   struct Remove {
+    TCompressedStorage& storage;
     std::string path;
-    ~Remove() { DeleteIfPresent(path); }
-  } removeArchive{archive};
+    bool armed = true;
+    ~Remove() {
+      if (!armed) return;
+      storage.OrvUnZip1.SetZipName("");  // lets go of the archive
+      storage.DeleteArchive(path);
+    }
+  } removeArchive{*this, archive};
   blob.SaveToFile(archive);
   platform::Ui().ProcessMessages();
   view_.ShowShortStatus(std::to_string(restored) + std::string(texts::kCountSeparator) +
@@ -86,8 +127,10 @@ ExpandResult TCompressedStorage::ExpandRow(int row, const engine::TField& blob,
   if (notCreated) throw std::runtime_error(std::string(texts::kCannotWrite) + target);
   if (count < 1) {
     if (entryName.empty()) throw std::runtime_error(std::string(texts::kRestoreDamaged) + archive);
+    removeArchive.armed = false;
     return ExpandResult::Kept;
   }
+  removeArchive.armed = false;
   view_.ShowShortStatus(texts::kRestoreExpanded);
   return ExpandResult::Restored;
 }

@@ -67,17 +67,24 @@ void TRestoreRun::Execute() {
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
-  for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) {
-    if (!state_.RestoreKeepGoing) {
-      RestoreRow();
-      continue;
-    }
-    try {
-      RestoreRow();
-    } catch (const std::exception& e) {
-      engine::TZORVADTable& q = rx_.qryDBSrech;
-      state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
-                                       q.FieldByName("FileName").AsString() + ": " + e.what());
+  {
+    // No temporary archive outlives the run, whichever way it ends.
+    struct Release {
+      TCompressedStorage& storage;
+      ~Release() { storage.ReleaseArchive(); }
+    } release{storage_};
+    for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) {
+      if (!state_.RestoreKeepGoing) {
+        RestoreRow();
+        continue;
+      }
+      try {
+        RestoreRow();
+      } catch (const std::exception& e) {
+        engine::TZORVADTable& q = rx_.qryDBSrech;
+        state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
+                                         q.FieldByName("FileName").AsString() + ": " + e.what());
+      }
     }
   }
   rx_.qryDBSrech.Close();

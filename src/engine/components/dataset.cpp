@@ -58,12 +58,17 @@ std::int64_t TField::BlobSize() const {
 }
 
 void TField::SaveToFile(const std::string& path) const {
-  TFileStream file(path, TFileStream::TMode::fmCreate);
-  if (IsNull()) return;
-  const std::vector<std::uint8_t> bytes =
-      FDataSet.CreateBlobStream(const_cast<TField&>(*this), TBlobStreamMode::bmRead)->ReadAll();
+  // An existing file is written over and cut behind the BLOB, so that its
+  // space is reused instead of freed and allocated again.
+  TFileStream file(path, TFileStream::TMode::fmRewrite);
+  std::vector<std::uint8_t> bytes;
+  if (!IsNull()) {
+    bytes =
+        FDataSet.CreateBlobStream(const_cast<TField&>(*this), TBlobStreamMode::bmRead)->ReadAll();
+  }
   if (file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) !=
-      static_cast<std::int64_t>(bytes.size())) {
+          static_cast<std::int64_t>(bytes.size()) ||
+      !file.SetEnd()) {
     throw EFCreateError("Cannot write file \"" + path + "\"");
   }
 }

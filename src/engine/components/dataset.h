@@ -70,7 +70,7 @@ class TField {
 
   // BLOB fields.
   std::int64_t BlobSize() const;
-  // Creates the file and copies the BLOB into it.
+  // Writes the BLOB into the file, creating it or replacing its content.
   void SaveToFile(const std::string& path) const;
   void LoadFromFile(const std::string& path);
 

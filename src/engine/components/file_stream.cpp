@@ -13,9 +13,10 @@ constexpr std::int64_t kMaxChunk = std::numeric_limits<std::int32_t>::max();
 }  // namespace
 
 TFileStream::TFileStream(const std::string& path, TMode mode) {
-  if (mode == TMode::fmCreate) {
-    if (!FFile.Open(path, platform::Access::ReadWrite, platform::Share::None,
-                    platform::Disposition::CreateAlways)) {
+  if (mode != TMode::fmOpenRead) {
+    const auto disposition = mode == TMode::fmCreate ? platform::Disposition::CreateAlways
+                                                     : platform::Disposition::OpenAlways;
+    if (!FFile.Open(path, platform::Access::ReadWrite, platform::Share::None, disposition)) {
       throw EFCreateError("Cannot create file \"" + path + "\"");
     }
     return;

@@ -1,7 +1,10 @@
 // TFileStream: a stream over a file named by a Windows path (through the
 // platform layer, so that drive letters and backslashes work as on Windows).
-// Opening for reading shares the file; creating truncates it. A file that
-// cannot be opened or created raises EFOpenError / EFCreateError.
+// Opening for reading shares the file; creating truncates it; rewriting opens
+// or creates it without truncating, for a writer that cuts it with SetEnd
+// after writing (the file's space is reused rather than freed and taken
+// again). A file that cannot be opened or created raises EFOpenError /
+// EFCreateError.
 #pragma once
 
 #include <stdexcept>
@@ -23,13 +26,15 @@ class EFCreateError : public std::runtime_error {
 
 class TFileStream : public TStream {
  public:
-  enum class TMode { fmOpenRead, fmCreate };
+  enum class TMode { fmOpenRead, fmCreate, fmRewrite };
   TFileStream(const std::string& path, TMode mode);
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   std::int64_t Size() override;
+  // Cuts the file at the current position; false when the host refuses.
+  bool SetEnd() { return FFile.SetEndOfFile(); }
 
  private:
   platform::File FFile;
