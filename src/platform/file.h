@@ -1,6 +1,11 @@
 // An open file handle with Windows semantics: access and sharing modes,
 // byte-range locks, delete-on-close, a file pointer per handle.
 //
+// The file pointer lives in the handle, not in the kernel: Read and Write are
+// positioned reads and writes at it (pread/pwrite), so moving the pointer costs
+// no system call and a seek followed by a read or write costs one. ReadAt and
+// WriteAt read and write at a given offset and leave the pointer alone.
+//
 // Sharing and locks are built on open-file-description locks (F_OFD_SETLK),
 // which belong to one open file description, not to the process: two handles of
 // one process conflict like two processes do, and every lock vanishes when its
@@ -49,12 +54,21 @@ class File {
   // Closes the handle, releasing every lock it holds. Safe on a closed handle.
   void Close();
 
-  // Reads up to `count` bytes at the file pointer; `done` gets the number read
-  // (0 at or beyond the end). False on an I/O error.
+  // Reads up to `count` bytes at the file pointer and advances it by the
+  // number read, which `done` gets (0 at or beyond the end). False on an I/O
+  // error.
   bool Read(void* buffer, std::uint32_t count, std::uint32_t& done);
-  // Writes `count` bytes at the file pointer (the file grows as needed).
+  // Writes `count` bytes at the file pointer (the file grows as needed) and
+  // advances it by the number written.
   bool Write(const void* buffer, std::uint32_t count, std::uint32_t& done);
+  // The same at `offset`, one system call each (more only when the system
+  // hands back fewer bytes); the file pointer stays where it is. A negative
+  // offset fails with kErrorNegativeSeek.
+  bool ReadAt(std::int64_t offset, void* buffer, std::uint32_t count, std::uint32_t& done);
+  bool WriteAt(std::int64_t offset, const void* buffer, std::uint32_t count, std::uint32_t& done);
   // Moves the file pointer; `newPosition` (when given) receives the result.
+  // From the start or the current position no system call is made; from the
+  // end the size is asked for. A negative result fails with kErrorNegativeSeek.
   bool Seek(std::int64_t offset, SeekOrigin origin, std::int64_t* newPosition = nullptr);
   // Cuts or extends the file at the file pointer.
   bool SetEndOfFile();
@@ -87,6 +101,7 @@ class File {
   bool sizeChanged_ = false;           // a flush after a size change also syncs metadata
   bool syncDirectoryOnFlush_ = false;  // created here: the first flush makes the name durable
   std::int64_t knownSize_ = 0;         // size as this handle last saw it, to notice growth
+  std::int64_t position_ = 0;          // the file pointer (the descriptor's own is not used)
   // Ranges locked through this handle: offset -> length. They never overlap
   // (an own overlapping lock is refused), so the map is also in end order.
   std::map<std::uint32_t, std::uint32_t> locks_;

@@ -62,6 +62,12 @@
 // about 1.5 ms per file and would make an empty name durable before any data.)
 // Delete-on-close files are never made durable: they are scratch space.
 //
+// The file pointer is kept in the handle and every read and write is a
+// positioned one (pread, pwrite): the engine moves the pointer before almost
+// every read, and a seek of its own would double the system calls of a read.
+// The descriptor's own offset is never used, so nothing else may read or
+// write through it.
+//
 // Delete-on-close removes the name when the handle that asked for it closes.
 // Other handles of the same file keep reading and writing the (now nameless)
 // file until they close, which is when Windows would remove it; only a new
@@ -198,6 +204,7 @@ File& File::operator=(File&& other) noexcept {
     sizeChanged_ = other.sizeChanged_;
     syncDirectoryOnFlush_ = other.syncDirectoryOnFlush_;
     knownSize_ = other.knownSize_;
+    position_ = other.position_;
     locks_ = std::move(other.locks_);
     other.fd_ = -1;
     other.deleteOnClose_ = false;
@@ -290,6 +297,7 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
   writeThrough_ = (options & kOpenWriteThrough) != 0;
   sizeChanged_ = sizeChanged_ || created;
   knownSize_ = st.st_size;
+  position_ = 0;
   locks_.clear();
   return true;
 }
@@ -304,15 +312,23 @@ void File::Close() {
   sizeChanged_ = false;
   syncDirectoryOnFlush_ = false;
   knownSize_ = 0;
+  position_ = 0;
   locks_.clear();
 }
 
 bool File::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
+  if (!ReadAt(position_, buffer, count, done)) return false;
+  position_ += done;
+  return true;
+}
+
+bool File::ReadAt(std::int64_t offset, void* buffer, std::uint32_t count, std::uint32_t& done) {
   done = 0;
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
+  if (offset < 0) return internal::Fail(kErrorNegativeSeek);
   auto* out = static_cast<char*>(buffer);
   while (done < count) {
-    const ssize_t n = ::read(fd_, out + done, count - done);
+    const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return internal::Fail(WinErrorFromErrno(errno));
@@ -324,14 +340,21 @@ bool File::Read(void* buffer, std::uint32_t count, std::uint32_t& done) {
 }
 
 bool File::Write(const void* buffer, std::uint32_t count, std::uint32_t& done) {
+  const bool ok = WriteAt(position_, buffer, count, done);
+  position_ += done;
+  return ok;
+}
+
+bool File::WriteAt(std::int64_t offset, const void* buffer, std::uint32_t count,
+                   std::uint32_t& done) {
   done = 0;
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
   if (access_ != Access::ReadWrite) return internal::Fail(kErrorAccessDenied);
+  if (offset < 0) return internal::Fail(kErrorNegativeSeek);
   if (!internal::FaultCheck(false)) return internal::Fail(kErrorDiskFull);
-  const off_t start = ::lseek(fd_, 0, SEEK_CUR);
   const auto* in = static_cast<const char*>(buffer);
   while (done < count) {
-    const ssize_t n = ::write(fd_, in + done, count - done);
+    const ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
@@ -339,8 +362,8 @@ bool File::Write(const void* buffer, std::uint32_t count, std::uint32_t& done) {
     }
     done += static_cast<std::uint32_t>(n);
   }
-  if (start >= 0 && start + static_cast<off_t>(done) > knownSize_) {
-    knownSize_ = start + static_cast<off_t>(done);
+  if (offset + static_cast<std::int64_t>(done) > knownSize_) {
+    knownSize_ = offset + static_cast<std::int64_t>(done);
     sizeChanged_ = true;
   }
   return true;
@@ -348,13 +371,14 @@ bool File::Write(const void* buffer, std::uint32_t count, std::uint32_t& done) {
 
 bool File::Seek(std::int64_t offset, SeekOrigin origin, std::int64_t* newPosition) {
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
-  int whence = SEEK_SET;
-  if (origin == SeekOrigin::Current) whence = SEEK_CUR;
-  if (origin == SeekOrigin::End) whence = SEEK_END;
-  const off_t pos = ::lseek(fd_, static_cast<off_t>(offset), whence);
-  if (pos < 0)
-    return internal::Fail(errno == EINVAL ? kErrorNegativeSeek : WinErrorFromErrno(errno));
-  if (newPosition != nullptr) *newPosition = pos;
+  std::int64_t base = 0;
+  if (origin == SeekOrigin::Current) base = position_;
+  if (origin == SeekOrigin::End && !GetSize(base)) return false;
+  std::int64_t moved = 0;
+  if (__builtin_add_overflow(base, offset, &moved) || moved < 0)
+    return internal::Fail(kErrorNegativeSeek);
+  position_ = moved;
+  if (newPosition != nullptr) *newPosition = moved;
   return true;
 }
 
@@ -362,9 +386,9 @@ bool File::SetEndOfFile() {
   if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
   if (access_ != Access::ReadWrite) return internal::Fail(kErrorAccessDenied);
   if (!internal::FaultCheck(false)) return internal::Fail(kErrorDiskFull);
-  const off_t pos = ::lseek(fd_, 0, SEEK_CUR);
-  if (pos < 0 || ::ftruncate(fd_, pos) != 0) return internal::Fail(WinErrorFromErrno(errno));
-  knownSize_ = pos;
+  if (::ftruncate(fd_, static_cast<off_t>(position_)) != 0)
+    return internal::Fail(WinErrorFromErrno(errno));
+  knownSize_ = position_;
   sizeChanged_ = true;
   return true;
 }

@@ -131,6 +131,39 @@ TEST_P(FileTest, ReadWriteSeekAndEndOfFile) {
   EXPECT_EQ(GetLastError(), kErrorNegativeSeek);
 }
 
+TEST_P(FileTest, PositionedReadsAndWritesLeaveThePointer) {
+  File f;
+  ASSERT_TRUE(OpenShared(f));
+  char buf[16] = {};
+  std::uint32_t done = 0;
+  ASSERT_TRUE(f.Seek(2, SeekOrigin::Begin));
+  ASSERT_TRUE(f.ReadAt(6, buf, 8, done));
+  EXPECT_EQ(std::string(buf, done), "6789");  // short at the end, no error
+  ASSERT_TRUE(f.WriteAt(8, "xyz", 3, done));
+  EXPECT_EQ(done, 3u);
+  std::int64_t pos = 0;
+  ASSERT_TRUE(f.Seek(0, SeekOrigin::Current, &pos));
+  EXPECT_EQ(pos, 2);  // neither moved the pointer
+  ASSERT_TRUE(f.Read(buf, 3, done));
+  EXPECT_EQ(std::string(buf, done), "234");
+  ASSERT_TRUE(f.Seek(0, SeekOrigin::End, &pos));
+  EXPECT_EQ(pos, 11);  // the size includes what WriteAt appended
+  // Another handle of the same file sees the positioned write at once.
+  File other;
+  ASSERT_TRUE(OpenShared(other));
+  ASSERT_TRUE(other.ReadAt(0, buf, sizeof buf, done));
+  EXPECT_EQ(std::string(buf, done), "01234567xyz");
+
+  EXPECT_FALSE(f.ReadAt(-1, buf, 1, done));
+  EXPECT_EQ(GetLastError(), kErrorNegativeSeek);
+  EXPECT_FALSE(f.WriteAt(-1, "x", 1, done));
+  EXPECT_EQ(GetLastError(), kErrorNegativeSeek);
+  EXPECT_FALSE(f.Seek(-12, SeekOrigin::End));
+  EXPECT_EQ(GetLastError(), kErrorNegativeSeek);
+  ASSERT_TRUE(f.Seek(0, SeekOrigin::Current, &pos));
+  EXPECT_EQ(pos, 11);  // a refused seek keeps the pointer
+}
+
 TEST_P(FileTest, ReadOnlyAccessRefusesWrites) {
   File f;
   ASSERT_TRUE(OpenShared(f, Access::Read));

@@ -92,6 +92,13 @@ std::int32_t TFileHandler::Read(void* buffer, std::int32_t count, bool allowShor
   return done;
 }
 
+std::int32_t TFileHandler::ReadAt(std::int64_t offset, void* buffer, std::int32_t count,
+                                  bool allowShort) {
+  TFileAccess access(*this);
+  Seek(offset, kSeekFromStart);
+  return Read(buffer, count, allowShort);
+}
+
 void TFileHandler::Write(const void* buffer, std::int32_t count) {
   if (FFile == nullptr) RaiseEngineError(kErrWriteFailed, FFileName);
   if (FPending != nullptr) {

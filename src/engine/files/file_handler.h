@@ -35,6 +35,9 @@ inline constexpr int kSeekFromStart = 0;
 inline constexpr int kSeekFromCurrent = 1;
 inline constexpr int kSeekFromEnd = 2;  // used only with offset 0, which yields the length
 
+// Size in bytes of the change counter that each table file's header carries.
+inline constexpr std::int32_t kChangeCounterBytes = 4;
+
 class TFileHandler {
  public:
   // `table` owns the handler; it may be null for a handler used on its own.
@@ -59,6 +62,9 @@ class TFileHandler {
   // Reads up to `count` bytes at the current position and returns the number
   // read. Raises 9217 when closed, or when fewer came back and !allowShort.
   virtual std::int32_t Read(void* buffer, std::int32_t count, bool allowShort = false);
+  // Seek to `offset` and Read, under the file object's critical section.
+  std::int32_t ReadAt(std::int64_t offset, void* buffer, std::int32_t count,
+                      bool allowShort = false);
   // Writes `count` bytes at the current position; 9218 when closed or short.
   // A count of 0 cuts the file at the current position.
   virtual void Write(const void* buffer, std::int32_t count);

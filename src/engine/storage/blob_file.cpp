@@ -112,6 +112,13 @@ void TBlobFile::ReadHeader() {
 }
 
 bool TBlobFile::HeaderChanged() {
+  // Only the counter is compared (it deciphers on its own, see cipher.h); the
+  // whole header is read when it moved.
+  static_assert(bh::kChangeCounter == 0, "a counter elsewhere would not decipher alone");
+  std::uint8_t counter[kChangeCounterBytes];
+  ReadAt(bh::kChangeCounter, counter, kChangeCounterBytes);
+  if (FEncrypted) Decipher(counter, sizeof counter, kDataKey);
+  if (bytes::GetI32(counter) == ChangeCounter()) return false;
   THeader stored;
   ReadHeaderBytes(stored);
   if (bytes::GetI32(&stored[bh::kChangeCounter]) == ChangeCounter()) return false;

@@ -267,9 +267,12 @@ void TDataFile::ReadHeader() {
 }
 
 bool TDataFile::HeaderChanged() {
+  // Only the counter is compared; the whole header is read when it moved.
+  std::uint8_t counter[kChangeCounterBytes];
+  ReadAt(h::kChangeCounter, counter, kChangeCounterBytes);
+  if (bytes::GetI32(counter) == ChangeCounter()) return false;
   THeader stored;
   ReadHeaderBytes(stored);
-  if (bytes::GetI32(&stored[h::kChangeCounter]) == ChangeCounter()) return false;
   // The record layout never changes after creation: a stored header that
   // says otherwise is damaged, and the cached records keep their size.
   if (bytes::GetU16(&stored[h::kRecordSize]) != RecordSize() ||

@@ -127,6 +127,16 @@ void TIndexFile::ReadHeader() {
 }
 
 bool TIndexFile::HeaderChanged() {
+  // Only the counter is compared (the cipher's key stream starts afresh with
+  // each unit, so the first bytes decipher on their own); the whole header is
+  // read when it moved.
+  static_assert(kIdxHdrChangeCounter == 0, "a counter elsewhere would not decipher alone");
+  std::uint8_t counter[kChangeCounterBytes];
+  if (ReadAt(kIdxHdrChangeCounter, counter, kChangeCounterBytes, true) != kChangeCounterBytes) {
+    RaiseEngineError(kErrHeaderCorrupt, TableName());
+  }
+  if (FEncrypted) Decipher(counter, sizeof counter, kDataKey);
+  if (bytes::GetI32(counter) == ChangeCounter()) return false;
   std::array<std::uint8_t, kIndexHeaderSize> stored{};
   {
     TFileAccess access(*this);

@@ -133,6 +133,8 @@ class TDataTable : public TStorageHost {
   void ReadUnlock();
   bool QueryReadLock();
   void QueryReadUnlock();
+  // The write lock around a change; inside a transaction nothing is taken
+  // (the commit takes what it needs).
   bool WriteLock();
   void WriteUnlock();
   // Record locks; LockRecord returns true when its refresh found changes.
@@ -182,6 +184,8 @@ class TDataTable : public TStorageHost {
   void ReleaseTransactionLock();
   void RunDeferredUnlocks();
   bool TakeReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
+  // The write lock itself, also inside a transaction (for its commit).
+  bool TakeWriteLock();
   bool ReleaseReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
   bool LocksSkipped() const { return FExclusive || FReadOnlyAttrFound; }
   // ---- Journal (table_journal.cpp) ----

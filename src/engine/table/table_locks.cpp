@@ -15,7 +15,11 @@
 //     statement; while held, rule 2 is skipped.
 //  4. Write lock: the data byte (unless the transaction lock holds it), the
 //     index range, the BLOB range; then Refresh unless in a transaction. A
-//     writer thus waits for every reader slot to be free.
+//     writer thus waits for every reader slot to be free. Inside a
+//     transaction a change takes nothing: the data byte already keeps every
+//     other writer out and nothing reaches the files before the commit, which
+//     takes the ranges for its write-back (rule 8). Readers of other
+//     processes meanwhile read the files as they were before the transaction.
 //  5. Record lock n: byte 0x7FFFFFFE - n of the data file, with the session's
 //     retry rule. A record locked by a cursor of this process is refused at
 //     once (10258). During a transaction unlocks are deferred to its end.
@@ -163,6 +167,11 @@ void TDataTable::QueryReadUnlock() {
 // ---- Write lock -------------------------------------------------------------------
 
 bool TDataTable::WriteLock() {
+  if (FInTransaction && FTransactionLock) return false;  // rule 4
+  return TakeWriteLock();
+}
+
+bool TDataTable::TakeWriteLock() {
   if (!FOpen || FWriteLock || LocksSkipped()) return false;
   // A read lock taken for a cache miss is given up first: a writer needs the
   // whole index range, which covers our own reader slot too.
@@ -371,7 +380,7 @@ void TDataTable::Commit(bool endTransaction) {
   if (!FInTransaction) return;
   // Until the write-back has succeeded the table stays in its transaction
   // (rule 12): a failure here is followed by the caller's Rollback.
-  const bool tookWrite = FExclusive ? false : WriteLock();
+  const bool tookWrite = FExclusive ? false : TakeWriteLock();
   try {
     FInTransaction = false;  // FlushTable writes only outside a transaction
     FlushTable(endTransaction, false, true, false, false);

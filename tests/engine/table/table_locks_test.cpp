@@ -81,6 +81,51 @@ TEST_F(TableTest, TwoProcessesTransactionsChangeDetectionAndRecordLocks) {
   EXPECT_EQ(child.Run(3), 0);
 }
 
+// Inside a transaction nothing reaches the files before the commit, so the
+// changes take no lock that readers of another process could meet; only the
+// commit needs the write ranges (a commit refused by a reader is covered in
+// failed_commit_test.cpp).
+TEST_F(TableTest, TransactionChangesDoNotWaitForReaders) {
+  CreateCatalog();
+  {
+    auto c = OpenCursor();
+    AddRow(*c, "a", 1, "p", "first");
+  }
+  std::unique_ptr<engine::TDataSession> childSession;
+  std::unique_ptr<TDataCursor> childCursor;
+  StepChild child([&](int step) -> int {
+    engine_test::CountingSleep fast;
+    if (step == 0) {
+      childSession = std::make_unique<engine::TDataSession>();
+      childSession->StrictChangeDetection = true;
+      childCursor =
+          std::make_unique<TDataCursor>(childSession->OpenDirectory("", "D:\\Db"), "Back");
+      childCursor->Open();
+      childCursor->QueryReadLock();  // holds reader slots of the index and BLOB files
+      return CountRows(*childCursor);
+    }
+    if (step == 1) {
+      childCursor->QueryReadUnlock();
+      return CountRows(*childCursor);
+    }
+    if (step == 2) return CountRows(*childCursor);
+    return -1;
+  });
+  ASSERT_EQ(child.Run(0), 1);
+
+  engine_test::CountingSleep sleeps;
+  auto c = OpenCursor();
+  dir_->StartTransaction();
+  ASSERT_TRUE(dir_->InTransaction());
+  AddRow(*c, "b", 2, "p", "second");
+  AddRow(*c, "c", 3, "p", std::string(3000, 'c'));
+  EXPECT_TRUE(sleeps.sleeps.empty()) << "a change inside the transaction waited for a reader";
+  EXPECT_EQ(child.Run(1), 1);  // the files still hold the table as before the transaction
+  dir_->Commit();
+  EXPECT_TRUE(sleeps.sleeps.empty());
+  EXPECT_EQ(child.Run(2), 3);
+}
+
 TEST_F(TableTest, RecordLockedByAnotherCursorIsRefusedAtOnce) {
   CreateCatalog();
   auto a = OpenCursor();
