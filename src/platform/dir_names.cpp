@@ -163,6 +163,8 @@ class NameCache {
     }
   };
 
+  // The name as written when it exists, else the first one equal to it
+  // ignoring case (as a lookup that probes the name first would find).
   std::optional<std::optional<std::string>> Lookup(const struct stat& st, std::string_view name) {
     const auto known = byInode_.find({st.st_dev, st.st_ino});
     if (known == byInode_.end()) return std::nullopt;
@@ -170,6 +172,9 @@ class NameCache {
     d.lastUse = ++useClock_;
     const auto it = d.names.find(FoldedKey(name));
     if (it == d.names.end() || it->second.empty()) return std::optional<std::string>();
+    for (const std::string& same : it->second) {
+      if (same == name) return std::optional<std::string>(same);
+    }
     return std::optional<std::string>(it->second.front());
   }
 
@@ -292,6 +297,11 @@ HostCounters& Counters() {
 
 std::optional<std::string> FindNameIgnoringCaseAt(int dirFd, std::string_view name) {
   return Cache().Find(dirFd, name);
+}
+
+std::optional<std::optional<std::string>> FindNameInCachedDirectory(const struct stat& dirStat,
+                                                                    std::string_view name) {
+  return Cache().FindCached(dirStat, name);
 }
 
 std::optional<std::string> FindNameIgnoringCase(const std::string& dirHost, std::string_view name) {
