@@ -72,7 +72,14 @@ std::u32string FoldedKey(std::string_view name) {
   std::u32string key;
   key.reserve(name.size());
   for (std::size_t i = 0; i < name.size();) {
-    key.push_back(static_cast<char32_t>(UpperCharAt(name, i)));
+    const char c = name[i];
+    if (static_cast<unsigned char>(c) < kFirstNonAscii) {
+      // ASCII: the same upper case as UpperCharAt gives, without decoding.
+      key.push_back(static_cast<char32_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c));
+      ++i;
+    } else {
+      key.push_back(static_cast<char32_t>(UpperCharAt(name, i)));
+    }
   }
   return key;
 }
