@@ -72,7 +72,14 @@ std::u32string FoldedKey(std::string_view name) {
   std::u32string key;
   key.reserve(name.size());
   for (std::size_t i = 0; i < name.size();) {
-    key.push_back(static_cast<char32_t>(UpperCharAt(name, i)));
+    const char c = name[i];
+    if (static_cast<unsigned char>(c) < kFirstNonAscii) {
+      // ASCII: the same upper case as UpperCharAt gives, without decoding.
+      key.push_back(static_cast<char32_t>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c));
+      ++i;
+    } else {
+      key.push_back(static_cast<char32_t>(UpperCharAt(name, i)));
+    }
   }
   return key;
 }
@@ -163,6 +170,8 @@ class NameCache {
     }
   };
 
+  // The name as written when it exists, else the first one equal to it
+  // ignoring case (as a lookup that probes the name first would find).
   std::optional<std::optional<std::string>> Lookup(const struct stat& st, std::string_view name) {
     const auto known = byInode_.find({st.st_dev, st.st_ino});
     if (known == byInode_.end()) return std::nullopt;
@@ -170,6 +179,9 @@ class NameCache {
     d.lastUse = ++useClock_;
     const auto it = d.names.find(FoldedKey(name));
     if (it == d.names.end() || it->second.empty()) return std::optional<std::string>();
+    for (const std::string& same : it->second) {
+      if (same == name) return std::optional<std::string>(same);
+    }
     return std::optional<std::string>(it->second.front());
   }
 
@@ -292,6 +304,11 @@ HostCounters& Counters() {
 
 std::optional<std::string> FindNameIgnoringCaseAt(int dirFd, std::string_view name) {
   return Cache().Find(dirFd, name);
+}
+
+std::optional<std::optional<std::string>> FindNameInCachedDirectory(const struct stat& dirStat,
+                                                                    std::string_view name) {
+  return Cache().FindCached(dirStat, name);
 }
 
 std::optional<std::string> FindNameIgnoringCase(const std::string& dirHost, std::string_view name) {

@@ -216,61 +216,75 @@ File& File::operator=(File&& other) noexcept {
 bool File::Open(std::string_view windowsPath, Access access, Share share, Disposition disposition,
                 unsigned options) {
   Close();
-  const auto host = ToHostPath(windowsPath);
+  const bool mayCreate = disposition != Disposition::OpenExisting;
+  bool absent = false;  // the directory's name cache proved the name new
+  const auto host =
+      mayCreate ? internal::ToHostPathForCreate(windowsPath, absent) : ToHostPath(windowsPath);
   if (!host) return false;
 
   // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below).
-  int base = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  // A create with O_EXCL only ever makes a new regular file and needs no such care.
+  int base = O_CLOEXEC | O_NOCTTY;
   if ((options & kOpenWriteThrough) != 0) base |= O_DSYNC;
-  const bool mayCreate = disposition != Disposition::OpenExisting;
+  const int openFlags = base | O_NONBLOCK;
+  const int createFlags = base | O_RDWR | O_CREAT | O_EXCL;
   const bool writableOnly = access == Access::ReadWrite || disposition == Disposition::CreateAlways;
 
-  // Open the existing file first, so that a refused sharing mode never
-  // truncates it; create it only when it is absent.
   int fd = -1;
   bool created = false;
   bool writable = false;
-  for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
-    if (disposition != Disposition::CreateNew) {
-      const bool tryWritable = writableOnly || !gForceReadOnlyDescriptors.load();
-      if (tryWritable) {
-        fd = OpenRetrying(*host, base | O_RDWR);
-        writable = fd >= 0;
-      }
-      if (fd < 0 && !writableOnly &&
-          (!tryWritable || errno == EACCES || errno == EROFS || errno == ETXTBSY ||
-           errno == EPERM)) {
-        fd = OpenRetrying(*host, base | O_RDONLY);
-      }
-      if (fd >= 0) break;
-      if (errno != ENOENT || !mayCreate) return internal::FailPath(*host, errno);
+  // A name that must be new, or that the cache proved absent, is created at
+  // once. Otherwise the existing file is opened first, so that a refused
+  // sharing mode never truncates it, and it is created only when absent.
+  if (disposition == Disposition::CreateNew || absent) {
+    fd = OpenRetrying(*host, createFlags);
+    if (fd >= 0) {
+      created = true;
+      writable = true;
+    } else if (errno != EEXIST || disposition == Disposition::CreateNew) {
+      return internal::FailPath(*host, errno);
     }
-    fd = OpenRetrying(*host, base | O_RDWR | O_CREAT | O_EXCL);
+  }
+  for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+    const bool tryWritable = writableOnly || !gForceReadOnlyDescriptors.load();
+    if (tryWritable) {
+      fd = OpenRetrying(*host, openFlags | O_RDWR);
+      writable = fd >= 0;
+    }
+    if (fd < 0 && !writableOnly &&
+        (!tryWritable || errno == EACCES || errno == EROFS || errno == ETXTBSY || errno == EPERM)) {
+      fd = OpenRetrying(*host, openFlags | O_RDONLY);
+    }
+    if (fd >= 0) break;
+    if (errno != ENOENT || !mayCreate) return internal::FailPath(*host, errno);
+    fd = OpenRetrying(*host, createFlags);
     if (fd >= 0) {
       created = true;
       writable = true;
       break;
     }
-    if (errno != EEXIST || disposition == Disposition::CreateNew) {
-      return internal::FailPath(*host, errno);
-    }
+    if (errno != EEXIST) return internal::FailPath(*host, errno);
     // Someone else created it meanwhile: open it as existing.
   }
   if (fd < 0) return internal::Fail(kErrorSharingViolation);
 
-  // Only regular files are files here: a directory, FIFO, socket or device
-  // is refused as Windows refuses to open a directory as a file.
+  // A file created here is known: regular, empty, writable. Anything opened
+  // must be a regular file: a directory, FIFO, socket or device is refused as
+  // Windows refuses to open a directory as a file.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return internal::Fail(kErrorAccessDenied);
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  // Windows refuses write access to a file with the read-only attribute, even
-  // to an administrator; the owner's write permission is that attribute.
-  if (!created && writableOnly && (st.st_mode & S_IWUSR) == 0) {
-    ::close(fd);
-    return internal::Fail(kErrorAccessDenied);
+  if (!created) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return internal::Fail(kErrorAccessDenied);
+    }
+    // F_SETFL changes only the status flags, of which O_NONBLOCK is the one set.
+    ::fcntl(fd, F_SETFL, 0);
+    // Windows refuses write access to a file with the read-only attribute,
+    // even to an administrator; the owner's write permission is that attribute.
+    if (writableOnly && (st.st_mode & S_IWUSR) == 0) {
+      ::close(fd);
+      return internal::Fail(kErrorAccessDenied);
+    }
   }
   if (!TakeShareLocks(fd, writable, share)) {
     ::close(fd);  // a file just created stays: another handle already holds it

@@ -84,6 +84,21 @@ bool IsMappedRoot(std::string_view windowsPath);
 // change notification keeps current (dir_names.cpp).
 std::optional<std::string> FindNameIgnoringCase(const std::string& dirHost, std::string_view name);
 std::optional<std::string> FindNameIgnoringCaseAt(int dirFd, std::string_view name);
+// The answer of the name cache alone, for the directory that `dirStat`
+// describes: nullopt when that directory is not cached; otherwise the entry
+// (the name as written when it exists, else the first equal ignoring case),
+// or an empty answer when the directory has no such entry. Every change made
+// before the call, by any process, is taken into account.
+std::optional<std::optional<std::string>> FindNameInCachedDirectory(const struct stat& dirStat,
+                                                                    std::string_view name);
+
+// Resolves a Windows path that is about to be created or opened, like
+// ToHostPath. When the parent directory exists as written and is cached, the
+// last component is looked up in the cache alone, and `absent` is set when the
+// cache proves that no entry equals it ignoring case: the caller may then
+// create the file at once (with O_EXCL, which still catches a name that
+// appeared meanwhile) instead of trying to open it first.
+std::optional<std::string> ToHostPathForCreate(std::string_view windowsPath, bool& absent);
 
 // The longest host path the system accepts, with its terminating NUL.
 inline constexpr std::size_t kHostPathLimit = 4096;

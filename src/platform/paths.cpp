@@ -583,6 +583,36 @@ std::optional<std::string> ToHostPathKeepingName(std::string_view windowsPath) {
   return Resolve(hostRoot, parsed.parts, false);
 }
 
+std::optional<std::string> ToHostPathForCreate(std::string_view windowsPath, bool& absent) {
+  absent = false;
+  WinPath parsed;
+  std::string hostRoot;
+  if (!ParseAndRoot(windowsPath, parsed, hostRoot)) return std::nullopt;
+  if (parsed.parts.empty()) return Resolve(hostRoot, parsed.parts, true);
+
+  // The parent as written; one probe tells whether it is a directory and
+  // which one, and its cache (when it has one) answers for the last name.
+  std::string dir = hostRoot;
+  for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+    if (dir.back() != '/') dir += '/';
+    dir += WindowsNameToHost(parsed.parts[i]);
+  }
+  const std::string name = WindowsNameToHost(parsed.parts.back());
+  if (dir.size() + 1 + name.size() < internal::kHostPathLimit) {
+    internal::Counters().probes.fetch_add(1, std::memory_order_relaxed);
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      if (const auto cached = internal::FindNameInCachedDirectory(st, name)) {
+        absent = !cached->has_value();
+        return internal::JoinHost(dir, absent ? name : **cached);
+      }
+    }
+  }
+  // Not cached (or reached through a link, or spelt in another case): the
+  // general resolution, which probes the name first.
+  return Resolve(hostRoot, parsed.parts, true);
+}
+
 bool HostRootAndNames(std::string_view windowsPath, std::string& hostRoot,
                       std::vector<std::string>& hostNames) {
   WinPath parsed;

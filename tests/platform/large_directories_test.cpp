@@ -103,6 +103,101 @@ TEST_F(LargeDirectoryTest, CachedNamesFollowEveryChange) {
   for (const auto& c : cases) EXPECT_EQ(*ToHostPath(c.windows), c.host) << c.windows;
 }
 
+// Creating in a cached directory takes the cache's word that a name is new
+// and creates it at once; every disposition still finds a file that exists
+// in another case, or that appeared outside the host layer just before.
+TEST_F(LargeDirectoryTest, DispositionsInACachedDirectory) {
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(CreateNew("D:\\big\\" + Name(i)));
+  for (int i = 1; i <= 4; ++i) {
+    platform_test::WriteHostFile(Host("Keep" + std::to_string(i) + ".Dat"), "old");
+  }
+  // Made outside the host layer: only the notification tells the cache.
+  ASSERT_EQ(::close(::open(Host("Outside.DAT").c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+  platform_test::WriteHostFile(Host("Outside.DAT"), "old");
+  // Two names that differ only in case: the one written exactly is taken.
+  platform_test::WriteHostFile(Host("Twin.dat"), "lower");
+  platform_test::WriteHostFile(Host("TWIN.DAT"), "upper");
+
+  const struct {
+    const char* path;
+    Disposition disposition;
+    WinError error;  // kErrorSuccess when the open succeeds
+    const char* host;
+    const char* content;  // read through the handle, and of `host` afterwards
+  } cases[] = {
+      {"D:\\big\\keep1.dat", Disposition::CreateNew, kErrorFileExists, "Keep1.Dat", "old"},
+      {"D:\\big\\KEEP2.DAT", Disposition::OpenAlways, kErrorSuccess, "Keep2.Dat", "old"},
+      {"D:\\big\\kEEP3.dAT", Disposition::CreateAlways, kErrorSuccess, "Keep3.Dat", ""},
+      {"D:\\big\\keep4.DAT", Disposition::OpenExisting, kErrorSuccess, "Keep4.Dat", "old"},
+      {"D:\\big\\outside.dat", Disposition::OpenAlways, kErrorSuccess, "Outside.DAT", "old"},
+      {"D:\\big\\TWIN.DAT", Disposition::OpenAlways, kErrorSuccess, "TWIN.DAT", "upper"},
+      {"D:\\big\\Fresh1.Dat", Disposition::CreateNew, kErrorSuccess, "Fresh1.Dat", ""},
+      {"D:\\big\\Fresh2.Dat", Disposition::OpenAlways, kErrorSuccess, "Fresh2.Dat", ""},
+      {"D:\\big\\Fresh3.Dat", Disposition::CreateAlways, kErrorSuccess, "Fresh3.Dat", ""},
+      {"D:\\big\\Fresh4.Dat", Disposition::OpenExisting, kErrorFileNotFound, nullptr, nullptr},
+  };
+  const auto entries = [&] {
+    return std::distance(std::filesystem::directory_iterator(d_.path() + "/big"),
+                         std::filesystem::directory_iterator());
+  };
+  for (const auto& c : cases) {
+    const auto before = entries();
+    File f;
+    const bool created = c.host != nullptr && !std::filesystem::exists(Host(c.host));
+    const bool ok = f.Open(c.path, Access::ReadWrite, Share::ReadWrite, c.disposition);
+    EXPECT_EQ(ok ? kErrorSuccess : GetLastError(), c.error) << c.path;
+    if (ok) {
+      // The handle reads the file it was meant to open.
+      char buffer[16] = {};
+      std::uint32_t done = 0;
+      ASSERT_TRUE(f.Read(buffer, sizeof buffer, done));
+      EXPECT_EQ(std::string(buffer, done), c.content) << c.path;
+    }
+    f.Close();
+    EXPECT_EQ(entries(), before + (ok && created ? 1 : 0)) << c.path;
+    if (c.host != nullptr) {
+      EXPECT_EQ(platform_test::ReadHostFile(Host(c.host)), c.content) << c.path;
+    }
+  }
+}
+
+// A file created at once keeps its sharing mode against other handles and
+// processes, and a refused CreateAlways leaves an existing file intact.
+TEST_F(LargeDirectoryTest, ShareModesInACachedDirectory) {
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(CreateNew("D:\\big\\" + Name(i)));
+  File owner;
+  ASSERT_TRUE(
+      owner.Open("D:\\big\\Locked.Dat", Access::ReadWrite, Share::None, Disposition::CreateNew));
+  std::uint32_t done = 0;
+  ASSERT_TRUE(owner.Write("kept", 4, done));
+  for (const Disposition d :
+       {Disposition::OpenExisting, Disposition::OpenAlways, Disposition::CreateAlways}) {
+    File other;
+    EXPECT_FALSE(other.Open("D:\\big\\LOCKED.DAT", Access::Read, Share::ReadWrite, d));
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    EXPECT_EQ(InChild([&] {
+                File inChild;
+                if (inChild.Open("D:\\big\\locked.dat", Access::Read, Share::ReadWrite, d))
+                  return 0;
+                return static_cast<int>(GetLastError());
+              }),
+              static_cast<int>(kErrorSharingViolation));
+  }
+  EXPECT_EQ(platform_test::ReadHostFile(Host("Locked.Dat")), "kept");
+
+  // Shared handles of a new file live side by side; an exclusive one is refused.
+  File first;
+  ASSERT_TRUE(first.Open("D:\\big\\Shared.Dat", Access::ReadWrite, Share::ReadWrite,
+                         Disposition::CreateNew));
+  File second;
+  EXPECT_TRUE(
+      second.Open("D:\\big\\SHARED.DAT", Access::Read, Share::ReadWrite, Disposition::OpenAlways));
+  File exclusive;
+  EXPECT_FALSE(
+      exclusive.Open("D:\\big\\shared.dat", Access::Read, Share::None, Disposition::OpenAlways));
+  EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+}
+
 class DeepPathTest : public DrivesTest {};
 
 TEST_F(DeepPathTest, CreatingLevelsCostsOneStepEach) {

@@ -37,6 +37,7 @@
 
 #include "../fuzz_scratch.h"
 #include "engine/errors.h"
+#include "engine/storage/index_format.h"
 #include "engine/table/data_cursor.h"
 #include "engine/table/data_directory.h"
 #include "engine/table/data_session.h"
@@ -148,11 +149,15 @@ void Exercise(engine::TDataDirectory* dir) {
   }
 }
 
-// Reads a repaired set whole; any engine error is a fault of the repair.
-void ReadRepaired(engine::TDataDirectory* dir) {
+// Reads a repaired set whole, in every order it has (a damaged header may
+// have counted the secondary index out, and the repair keeps what the header
+// says); any engine error is a fault of the repair.
+void ReadRepaired(engine::TDataDirectory* dir, int secondaryIndexes) {
   engine::TDataCursor c(dir, "Work");
   c.Open();
-  for (const int order : {0, engine::kNaturalOrder, 1}) {
+  std::vector<int> orders = {0, engine::kNaturalOrder};
+  for (int i = 1; i <= secondaryIndexes; ++i) orders.push_back(i);
+  for (const int order : orders) {
     c.SelectIndex(order);
     engine::TDataCursor::TRecordBuffer r;
     c.First();
@@ -178,9 +183,14 @@ void RepairAndVerify(const std::string& root) {
                  check.Describe().c_str());
     std::abort();
   }
+  const Bytes index = ReadAll(root + "/Work.IDX");
+  const int secondaryIndexes =
+      index.size() > engine::kIdxHdrSecondaryCount
+          ? static_cast<unsigned char>(index[engine::kIdxHdrSecondaryCount])
+          : 0;
   try {
     engine::TDataSession session;
-    ReadRepaired(session.OpenDirectory("", "F:\\"));
+    ReadRepaired(session.OpenDirectory("", "F:\\"), secondaryIndexes);
   } catch (const engine::EDatabaseError& e) {
     std::fprintf(stderr, "%s--- reading the repaired set: %s\n", report.Describe().c_str(),
                  e.what());
