@@ -1,0 +1,188 @@
+// Emptying a table and restoring its index backup, cut short by a crash: a
+// child process runs the operation and is killed at each of its writes and
+// flushes (through the host layer's fault injection). After every kill the
+// table opens, the checker finds it clean, no journal or emptying intent is
+// left, and the table is byte for byte as it was before the operation or as
+// it is after it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "engine/table/crash_test_util.h"
+#include "engine/table/data_table.h"
+#include "engine/table/table_check.h"
+#include "engine/table/table_test_util.h"
+#include "platform/fault_injection.h"
+
+namespace {
+
+using engine::TDataCursor;
+using namespace table_test;
+using crash_test::ChildEnd;
+using crash_test::RunInChild;
+
+// Deterministic content of a given length for row `seed`.
+std::string Content(int seed, std::size_t length) {
+  std::string s(length, '\0');
+  std::uint32_t x = 2246822519u * static_cast<std::uint32_t>(seed + 1);
+  for (char& ch : s) {
+    x = x * 1103515245u + 12345u;
+    ch = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+engine::TIndexDefinition ByTime() {
+  engine::TIndexDefinition d;
+  d.name = "ByTime";
+  d.fieldNumbers = {kFileTime};
+  return d;
+}
+
+// The catalog with the secondary index ByTime over FileTime.
+engine::TTableDefinition CatalogWithTimeIndex() {
+  engine::TTableDefinition d = CatalogDefinition();
+  d.indexes.push_back(ByTime());
+  return d;
+}
+
+struct OpCase {
+  const char* name;
+  engine::TTableDefinition definition;
+  int rows;  // 250 make an index file longer than one copy chunk (64 KB)
+  // Run on an exclusive cursor after the rows are in.
+  std::function<void(TDataCursor&)> prepare;
+  bool exclusive;  // the operation needs an exclusive cursor
+  std::function<void(TDataCursor&)> operation;
+  // The state compared includes the index file byte for byte (a restore
+  // leaves exactly the old file or exactly the backup).
+  bool indexBytes;
+};
+
+void PrintTo(const OpCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const OpCase kCases[] = {
+    {"EmptyWithBlobsAndASecondaryIndex", CatalogWithTimeIndex(), 12, [](TDataCursor&) {}, true,
+     [](TDataCursor& c) { c.EmptyTable(); }, false},
+    {"EmptyInsideATransaction", CatalogWithTimeIndex(), 12, [](TDataCursor&) {}, true,
+     [](TDataCursor& c) {
+       engine::TDataDirectory* dir = c.Table()->Directory();
+       dir->StartTransaction();
+       c.EmptyTable();
+       dir->Commit();
+     },
+     false},
+    // The index grew by an index after its backup: the restored file is
+    // shorter than the one it replaces.
+    {"RestoreAShorterIndex", CatalogDefinition(), 250,
+     [](TDataCursor& c) {
+       c.Table()->BackupIndex();
+       c.AddIndex(ByTime());
+     },
+     false, [](TDataCursor& c) { c.Table()->RestoreIndex(false, false); }, true},
+    // An index was dropped after the backup: the restored file brings it back.
+    {"RestoreADroppedIndex", CatalogWithTimeIndex(), 250,
+     [](TDataCursor& c) {
+       c.Table()->BackupIndex();
+       c.DeleteIndex("ByTime");
+     },
+     false, [](TDataCursor& c) { c.Table()->RestoreIndex(false, true); }, true},
+};
+
+class TableOpsCrashTest : public TableTest, public ::testing::WithParamInterface<OpCase> {
+ protected:
+  void TearDown() override {
+    platform::ClearFaultPlan();
+    TableTest::TearDown();
+  }
+  // The rows, byte for byte, and the secondary indexes of T, opened the way
+  // a user opens it after a crash; with `indexBytes` the index file too.
+  std::string State(bool indexBytes) {
+    std::string state;
+    {
+      auto c = OpenCursor("T");
+      state = crash_test::DumpRows(*c) +
+              "|secondary indexes: " + std::to_string(c->Table()->IndexFile().SecondaryCount());
+    }
+    if (indexBytes) {
+      std::ifstream in(Host("Db/T.IDX"), std::ios::binary);
+      state += "|index file: " + std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return state;
+  }
+  // In a child with a session of its own: opens T, runs `operation` under
+  // `plan` and answers the operations counted.
+  ChildEnd InChild(const OpCase& op, const platform::FaultPlan& plan) {
+    return RunInChild([&] {
+      engine::TDataSession session;
+      TDataCursor c(session.OpenDirectory("", "D:\\Db"), "T");
+      engine::TCursorOptions o;
+      o.exclusive = op.exclusive;
+      c.SetOptions(o);
+      c.Open();
+      platform::SetFaultPlan(plan);
+      op.operation(c);
+      return static_cast<int>(platform::FaultOperationCount());
+    });
+  }
+  void ExpectClean() {
+    const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
+    EXPECT_TRUE(report.Ok()) << report.Describe();
+    EXPECT_FALSE(std::filesystem::exists(Host("Db/T.JNL")));
+    EXPECT_FALSE(std::filesystem::exists(Host("Db/T.EMP")));
+  }
+};
+
+TEST_P(TableOpsCrashTest, KilledAtEveryWriteAndFlushLeavesTheStateBeforeOrAfter) {
+  const OpCase& op = GetParam();
+  CreateTable("T", op.definition);
+  {
+    auto c = OpenCursor("T", true);
+    for (int i = 0; i < op.rows; ++i) {
+      AddRow(*c, "file" + std::to_string(i), 1000 - i, "C:\\src\\",
+             Content(i, 300 + 2500 * static_cast<std::size_t>(i % 12)));
+    }
+    op.prepare(*c);
+  }
+  ExpectClean();
+  const std::string before = State(op.indexBytes);
+  crash_test::CopyDirectory(Host("Db"), Host("Saved"));
+
+  const ChildEnd counted = InChild(op, {});
+  ASSERT_FALSE(counted.killed);
+  ASSERT_GT(counted.answer, 0);
+  const std::string after = State(op.indexBytes);
+  ASSERT_NE(after, before);
+  ExpectClean();
+
+  for (int k = 1; k <= counted.answer; ++k) {
+    SCOPED_TRACE("killed at operation " + std::to_string(k) + " of " +
+                 std::to_string(counted.answer));
+    crash_test::CopyDirectory(Host("Saved"), Host("Db"));
+    const ChildEnd end = InChild(op, {static_cast<std::uint64_t>(k), platform::FaultAction::Kill});
+    ASSERT_TRUE(end.killed);
+    const std::string seen = State(op.indexBytes);
+    EXPECT_TRUE(seen == before || seen == after)
+        << "neither the state before nor the state after the operation";
+    ExpectClean();
+    // The table takes rows again.
+    {
+      auto c = OpenCursor("T");
+      AddRow(*c, "new", 1, "C:\\new\\", Content(99, 7000));
+    }
+    ExpectClean();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(TableOps, TableOpsCrashTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<OpCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
