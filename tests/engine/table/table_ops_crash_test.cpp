@@ -10,8 +10,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 
+#include "engine/errors.h"
 #include "engine/table/crash_test_util.h"
 #include "engine/table/data_table.h"
 #include "engine/table/table_check.h"
@@ -184,5 +186,62 @@ INSTANTIATE_TEST_SUITE_P(TableOps, TableOpsCrashTest, ::testing::ValuesIn(kCases
                          [](const ::testing::TestParamInfo<OpCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// An emptying killed after its intent file is on disk, on files that are
+// then made read-only: the opener cannot finish it and says so with 11013,
+// leaving N.EMP; once the files may be written again, an opener that asks
+// only to read finishes it all the same.
+TEST_F(TableTest, AnInterruptedEmptyingOnReadOnlyFilesIsNamedThenFinished) {
+  CreateTable("T", CatalogWithTimeIndex());
+  {
+    auto c = OpenCursor("T");
+    for (int i = 0; i < 6; ++i) AddRow(*c, "f" + std::to_string(i), i, "C:\\", Content(i, 4000));
+  }
+  const ChildEnd end = RunInChild([] {
+    engine::TDataSession session;
+    TDataCursor c(session.OpenDirectory("", "D:\\Db"), "T");
+    engine::TCursorOptions o;
+    o.exclusive = true;
+    c.SetOptions(o);
+    c.Open();
+    // The intent file is created and written; its flush is next.
+    platform::SetFaultPlan({2, platform::FaultAction::Kill});
+    c.EmptyTable();
+    return 0;
+  });
+  ASSERT_TRUE(end.killed);
+  ASSERT_TRUE(std::filesystem::exists(Host("Db/T.EMP")));
+  const std::string files[] = {"Db/T.DAT", "Db/T.IDX", "Db/T.BLB"};
+  auto setReadOnly = [&](bool readOnly) {
+    for (const std::string& f : files) {
+      std::filesystem::permissions(
+          Host(f), std::filesystem::perms::owner_write,
+          readOnly ? std::filesystem::perm_options::remove : std::filesystem::perm_options::add);
+    }
+  };
+  setReadOnly(true);
+  std::string message;
+  try {
+    auto opened = OpenCursor("T");
+    ADD_FAILURE() << "opened over an emptying it cannot finish";
+  } catch (const engine::EZORVADEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), engine::kErrAccessDenied);
+    message = e.Message();
+  }
+  EXPECT_NE(message.find("interrupted emptying (.EMP)"), std::string::npos) << message;
+  EXPECT_TRUE(std::filesystem::exists(Host("Db/T.EMP"))) << "kept for a writer";
+  setReadOnly(false);
+  {
+    auto c = std::make_unique<TDataCursor>(dir_, "T");
+    engine::TCursorOptions o;
+    o.readOnly = true;
+    c->SetOptions(o);
+    c->Open();
+    EXPECT_EQ(c->RecordCount(), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(Host("Db/T.EMP")));
+  const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
+  EXPECT_TRUE(report.Ok()) << report.Describe();
+}
 
 }  // namespace
