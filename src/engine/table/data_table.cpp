@@ -281,9 +281,20 @@ void TDataTable::EmptyTable() {
   // finished when the table is next opened (table_empty.h).
   const bool withIntent = Journaled();
   if (withIntent) WriteEmptyIntent(FJournal);
-  CutTableFilesToHeaders(*this);
-  WriteEmptyHeaders(*this);
-  if (withIntent) RemoveEmptyIntent(FJournal);
+  const auto emptyFiles = [&] {
+    CutTableFilesToHeaders(*this);
+    WriteEmptyHeaders(*this);
+    if (withIntent) RemoveEmptyIntent(FJournal);
+  };
+  try {
+    emptyFiles();
+  } catch (const EDatabaseError&) {
+    // A refused write or flush once past the intent: the emptying can only
+    // go forward. It is tried once more; when that fails too, the intent
+    // stays and the next opener finishes it.
+    if (!withIntent) throw;
+    emptyFiles();
+  }
 }
 
 void TDataTable::BackupIndex() {

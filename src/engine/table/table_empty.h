@@ -32,6 +32,12 @@
 // interrupted run got, and a crash during the recovery is mended by the next.
 // A table whose files carry the read-only attribute cannot be finished: its
 // opening fails with 11013 saying so.
+//
+// A refused write or flush (a full disk) in step 1 removes N.EMP and leaves
+// the table as it was. One in steps 2 to 4 cannot go back: steps 2 to 4 are
+// tried once more, and when that fails too the error is raised with N.EMP
+// left for the next opener, who finishes the emptying (whatever this process
+// writes to the table after such an error is then emptied away as well).
 #pragma once
 
 #include <string>

@@ -247,4 +247,76 @@ TEST_F(TableTest, AnInterruptedEmptyingOnReadOnlyFilesIsNamedThenFinished) {
   EXPECT_TRUE(report.Ok()) << report.Describe();
 }
 
+// A write or flush of an emptying refused (a full disk) at each point: a
+// refusal before the intent file is on disk leaves the table as it was and
+// raises; one after it is tried once more, and when the disk stays full the
+// error is raised and the intent left for the next opener. Either way the
+// table is whole and before or after.
+TEST_F(TableTest, AnEmptyingWithARefusedWriteOrFlushEndsBeforeOrAfter) {
+  struct Case {
+    const char* name;
+    bool sticky;  // every later operation is refused too
+  };
+  const Case cases[] = {{"refused once", false}, {"refused from then on", true}};
+  CreateTable("T", CatalogWithTimeIndex());
+  {
+    auto c = OpenCursor("T");
+    for (int i = 0; i < 6; ++i) AddRow(*c, "f" + std::to_string(i), i, "C:\\", Content(i, 4000));
+  }
+  auto rows = [&] {
+    auto c = OpenCursor("T");
+    return crash_test::DumpRows(*c);
+  };
+  const std::string before = rows();
+  crash_test::CopyDirectory(Host("Db"), Host("Saved"));
+  auto empty = [](const platform::FaultPlan& plan) {
+    return RunInChild([plan] {
+      engine::TDataSession session;
+      TDataCursor c(session.OpenDirectory("", "D:\\Db"), "T");
+      engine::TCursorOptions o;
+      o.exclusive = true;
+      c.SetOptions(o);
+      c.Open();
+      platform::SetFaultPlan(plan);
+      int raised = 0;
+      try {
+        c.EmptyTable();
+      } catch (const engine::EDatabaseError&) {
+        raised = 1;
+      }
+      const int counted = static_cast<int>(platform::FaultOperationCount());
+      platform::ClearFaultPlan();
+      return raised != 0 ? -counted : counted;
+    });
+  };
+  const ChildEnd counted = empty({});
+  ASSERT_GT(counted.answer, 0);
+  const std::string after = rows();
+  ASSERT_NE(after, before);
+  for (const Case& c : cases) {
+    for (int k = 1; k <= counted.answer; ++k) {
+      SCOPED_TRACE(std::string(c.name) + " at operation " + std::to_string(k));
+      crash_test::CopyDirectory(Host("Saved"), Host("Db"));
+      platform::FaultPlan plan;
+      plan.at = static_cast<std::uint64_t>(k);
+      plan.action = platform::FaultAction::Fail;
+      plan.sticky = c.sticky;
+      const ChildEnd end = empty(plan);
+      ASSERT_FALSE(end.killed);
+      const std::string seen = rows();
+      EXPECT_TRUE(seen == before || seen == after);
+      // Raised only when it had to be: before the intent, or a full disk.
+      if (end.answer > 0) {
+        EXPECT_EQ(seen, after);
+      }
+      if (!c.sticky && end.answer < 0) {
+        EXPECT_EQ(seen, before);
+      }
+      EXPECT_FALSE(std::filesystem::exists(Host("Db/T.EMP")));
+      const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
+      EXPECT_TRUE(report.Ok()) << report.Describe();
+    }
+  }
+}
+
 }  // namespace
