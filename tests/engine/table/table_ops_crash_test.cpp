@@ -319,4 +319,68 @@ TEST_F(TableTest, AnEmptyingWithARefusedWriteOrFlushEndsBeforeOrAfter) {
   }
 }
 
+// A write or flush of an index restore refused (a full disk) at each point:
+// the restore raises and the index is the old one, byte for byte, or it
+// succeeds; with a disk that stays full the journal left behind is rolled
+// back by the next opener.
+TEST_F(TableTest, AnIndexRestoreWithARefusedWriteOrFlushEndsBeforeOrAfter) {
+  CreateTable("T", CatalogDefinition());
+  {
+    auto c = OpenCursor("T", true);
+    for (int i = 0; i < 250; ++i) {
+      AddRow(*c, "file" + std::to_string(i), i, "C:\\src\\", Content(i, 100));
+    }
+    c->Table()->BackupIndex();
+    c->AddIndex(ByTime());
+  }
+  auto indexFile = [&] {
+    {
+      auto c = OpenCursor("T");  // rolls back what a failed restore left
+    }
+    std::ifstream in(Host("Db/T.IDX"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string before = indexFile();
+  crash_test::CopyDirectory(Host("Db"), Host("Saved"));
+  auto restore = [](const platform::FaultPlan& plan) {
+    return RunInChild([plan] {
+      engine::TDataSession session;
+      TDataCursor c(session.OpenDirectory("", "D:\\Db"), "T");
+      c.Open();
+      platform::SetFaultPlan(plan);
+      int raised = 0;
+      try {
+        c.Table()->RestoreIndex(false, false);
+      } catch (const engine::EDatabaseError&) {
+        raised = 1;
+      }
+      const int counted = static_cast<int>(platform::FaultOperationCount());
+      platform::ClearFaultPlan();
+      return raised != 0 ? -counted : counted;
+    });
+  };
+  const ChildEnd counted = restore({});
+  ASSERT_GT(counted.answer, 0);
+  const std::string after = indexFile();
+  ASSERT_NE(after, before);
+  for (const bool sticky : {false, true}) {
+    for (int k = 1; k <= counted.answer; ++k) {
+      SCOPED_TRACE(std::string(sticky ? "refused from then on" : "refused once") +
+                   " at operation " + std::to_string(k));
+      crash_test::CopyDirectory(Host("Saved"), Host("Db"));
+      platform::FaultPlan plan;
+      plan.at = static_cast<std::uint64_t>(k);
+      plan.action = platform::FaultAction::Fail;
+      plan.sticky = sticky;
+      const ChildEnd end = restore(plan);
+      ASSERT_FALSE(end.killed);
+      const std::string seen = indexFile();
+      EXPECT_EQ(seen, end.answer < 0 ? before : after);
+      EXPECT_FALSE(std::filesystem::exists(Host("Db/T.JNL")));
+      const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
+      EXPECT_TRUE(report.Ok()) << report.Describe();
+    }
+  }
+}
+
 }  // namespace
