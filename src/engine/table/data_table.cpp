@@ -3,11 +3,17 @@
 // write-back and transactions are in table_locks.cpp.
 #include "engine/table/data_table.h"
 
+#include <limits>
+#include <vector>
+
 #include "engine/errors.h"
+#include "engine/files/commit_journal.h"
+#include "engine/files/file_handler.h"
 #include "engine/files/file_list.h"
 #include "engine/files/lock_map.h"
 #include "engine/table/data_directory.h"
 #include "engine/table/data_session.h"
+#include "engine/table/table_empty.h"
 
 namespace engine {
 
@@ -268,27 +274,27 @@ void TDataTable::RenameTableFiles(const std::string& newName, bool backup) {
 
 void TDataTable::EmptyTable() {
   if (FReadOnly) RaiseEngineError(kErrAccessDenied, FName);
-  FDataFile->DropCache();
-  FDataFile->Empty();
-  FIndexFile->DropCache(true);
-  FIndexFile->Empty();
-  if (HasBlobs()) {
-    FBlobFile->DropCache();
-    FBlobFile->Empty();
-  }
-  // The files are already cut, and that cannot wait for a commit nor be
-  // rolled back: the headers that describe them are written at once, also
-  // inside a transaction (a rollback reloads them and so finds the empty
-  // table rather than the old headers over cut files).
-  const bool inTransaction = FInTransaction;
-  FInTransaction = false;
+  // The files are cut at once, also inside a transaction: that cannot wait
+  // for a commit nor be rolled back (a rollback reloads the headers and so
+  // finds the empty table). The intent file makes the cut and the headers
+  // one step for a later opener: an emptying cut short by a crash is
+  // finished when the table is next opened (table_empty.h).
+  const bool withIntent = Journaled();
+  if (withIntent) WriteEmptyIntent(FJournal);
+  const auto emptyFiles = [&] {
+    CutTableFilesToHeaders(*this);
+    WriteEmptyHeaders(*this);
+    if (withIntent) RemoveEmptyIntent(FJournal);
+  };
   try {
-    FlushTable(true, true, false, true, true);
-  } catch (...) {
-    FInTransaction = inTransaction;
-    throw;
+    emptyFiles();
+  } catch (const EDatabaseError&) {
+    // A refused write or flush once past the intent: the emptying can only
+    // go forward. It is tried once more; when that fails too, the intent
+    // stays and the next opener finishes it.
+    if (!withIntent) throw;
+    emptyFiles();
   }
-  FInTransaction = inTransaction;
 }
 
 void TDataTable::BackupIndex() {
@@ -302,12 +308,70 @@ void TDataTable::BackupIndex() {
   FIndexFile->CopyTo(backup);
 }
 
+namespace {
+
+// The whole of the file `name` (an index backup, no larger than an index).
+std::vector<std::uint8_t> ReadWholeFile(const std::string& name, bool inMemory) {
+  TFileHandler file(nullptr);
+  file.SetFileName(name);
+  file.SetInMemory(inMemory);
+  file.Open();
+  std::vector<std::uint8_t> image;
+  try {
+    const std::int64_t size = file.GetSize();
+    if (size < 0 || size > std::numeric_limits<std::int32_t>::max())
+      RaiseEngineError(kErrReadFailed, name);
+    image.resize(static_cast<std::size_t>(size));
+    TFileAccess access(file);
+    file.Seek(0, kSeekFromStart);
+    if (!image.empty()) file.Read(image.data(), static_cast<std::int32_t>(image.size()));
+  } catch (...) {
+    file.Close();
+    throw;
+  }
+  file.Close();
+  return image;
+}
+
+// Makes the file of `h` hold exactly `image`.
+void OverwriteWith(TFileHandler& h, const std::vector<std::uint8_t>& image) {
+  TFileAccess access(h);
+  h.Seek(0, kSeekFromStart);
+  if (!image.empty()) h.Write(image.data(), static_cast<std::int32_t>(image.size()));
+  if (h.GetSize() > static_cast<std::int64_t>(image.size())) {
+    h.Seek(static_cast<std::int64_t>(image.size()), kSeekFromStart);
+    h.Write(nullptr, 0);
+  }
+}
+
+}  // namespace
+
 void TDataTable::RestoreIndex(bool skipCopy, bool deleteBackup) {
   const std::string backup = ChangeFileExt(FIndexFile->FileName(), kIndexBackupExt);
   if (!skipCopy) {
     // The copy comes first: without a backup it fails before anything of the
     // index (its cached pages included) is given up.
-    FIndexFile->CopyFrom(backup);
+    if (Journaled()) {
+      // Copied as one journaled write-back (files/commit_journal.h): the
+      // index file's old bytes, also those beyond a shorter backup, are
+      // saved in N.JNL before the first is overwritten, so that a crash
+      // leaves the old index or the restored one, never a mix.
+      const std::vector<std::uint8_t> image = ReadWholeFile(backup, FInMemory);
+      const bool takeRanges = !FWriteLock && !LocksSkipped();
+      if (takeRanges && !TakeWriteRanges()) RaiseEngineError(kErrLockFailed, FName);
+      try {
+        TCommitJournal journal(
+            FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr});
+        OverwriteWith(*FIndexFile, image);
+        journal.Commit();
+      } catch (...) {
+        if (takeRanges) ReleaseWriteRanges();
+        throw;
+      }
+      if (takeRanges) ReleaseWriteRanges();
+    } else {
+      FIndexFile->CopyFrom(backup);
+    }
     FIndexFile->DropCache(true);
     FIndexFile->ReadHeader();
     FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());

@@ -14,6 +14,7 @@
 #include "engine/table/data_directory.h"
 #include "engine/table/data_session.h"
 #include "engine/table/data_table_values.h"
+#include "engine/table/table_empty.h"
 #include "engine/table/table_repair_record.h"
 
 namespace engine {
@@ -27,7 +28,8 @@ std::string TTableCheckReport::Describe() const {
 bool RecoverInterruptedCommit(const std::string& dataFileName) {
   const std::string dir(ExtractFilePath(dataFileName));
   const std::string dataFile = dir + TableFileName("", ExtractFileName(dataFileName), kDataFileExt);
-  if (!TCommitJournal::Exists(TCommitJournal::Locate(dataFile, false))) return false;
+  const TJournalLocation journal = TCommitJournal::Locate(dataFile, false);
+  if (!TCommitJournal::Exists(journal) && !EmptyIntentPresent(journal)) return false;
   TDataSession session;
   try {
     TDataCursor cursor(session.OpenDirectory("", dir), std::string(ExtractFileName(dataFile)));
@@ -45,7 +47,9 @@ bool RecoverInterruptedCommit(const std::string& dataFileName) {
 TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) {
   TTableCheckReport report;
   if (!inMemory && RecoverInterruptedCommit(dataFileName))
-    report.notes.push_back("an interrupted commit was rolled back from its journal");
+    report.notes.push_back(
+        "an interrupted commit was rolled back from its journal, or an interrupted emptying "
+        "finished");
   const std::string dir(ExtractFilePath(dataFileName));
   const TTableSetNames names =
       TableSetNames(dir, TableFileName("", ExtractFileName(dataFileName), kDataFileExt));

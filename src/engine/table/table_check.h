@@ -18,9 +18,10 @@
 // tablecheck program.
 //
 // A commit cut short by a crash leaves its rollback journal (N.JNL) beside
-// the set, and every opener rolls the set back from it before reading. The
-// checker and the repair do the same first (RecoverInterruptedCommit), so that
-// they judge the set every other opener will see, not the half-written one.
+// the set, and an emptying its intent file (N.EMP); every opener rolls the
+// set back from the one and finishes the other before reading. The checker
+// and the repair do the same first (RecoverInterruptedCommit), so that they
+// judge the set every other opener will see, not the half-written one.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +43,10 @@ struct TTableCheckReport {
 // (".DAT" is added when no extension is given). A Windows path.
 TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory = false);
 
-// Rolls the set back from the journal of an interrupted commit, when there is
-// one, by opening the table as any opener would. True when a journal was
-// found. A set that cannot be opened is left to the check that follows.
+// Rolls the set back from the journal of an interrupted commit and finishes
+// an interrupted emptying, when there is one, by opening the table as any
+// opener would. True when a journal or an intent file was found. A set that cannot be opened is
+// left to the check that follows.
 bool RecoverInterruptedCommit(const std::string& dataFileName);
 
 }  // namespace engine

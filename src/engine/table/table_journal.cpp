@@ -5,6 +5,7 @@
 #include "engine/files/commit_journal.h"
 #include "engine/files/lock_map.h"
 #include "engine/table/data_table.h"
+#include "engine/table/table_empty.h"
 
 namespace engine {
 
@@ -46,20 +47,30 @@ bool TDataTable::RollBackHotJournal() {
 namespace {
 
 // 11013 for a table whose files cannot be written while an interrupted
-// commit waits to be rolled back from its journal: the message says what
+// commit or emptying waits to be finished by a writer: the message says what
 // has to happen before the table can be read.
-[[noreturn]] void RaiseRollBackNeedsWriter(const std::string& table) {
+[[noreturn]] void RaiseNeedsWriter(const std::string& table, const char* what) {
   std::string text;
   try {
     RaiseEngineError(kErrAccessDenied, table);  // sets the error context
   } catch (const EZORVADEngineError& e) {
     text = e.Errors(0).Message();
   }
-  text +=
-      ": an interrupted commit must first be rolled back from its journal (.JNL) by a "
-      "process that may write the table's files, which are read-only";
+  text += what;
   if (text.size() > kMaxErrorText) text.resize(kMaxErrorText);
   throw EZORVADEngineError(kErrAccessDenied, text);
+}
+
+[[noreturn]] void RaiseRollBackNeedsWriter(const std::string& table) {
+  RaiseNeedsWriter(table,
+                   ": an interrupted commit must first be rolled back from its journal (.JNL) by "
+                   "a process that may write the table's files, which are read-only");
+}
+
+[[noreturn]] void RaiseEmptyingNeedsWriter(const std::string& table) {
+  RaiseNeedsWriter(table,
+                   ": an interrupted emptying (.EMP) must first be finished by a process that may "
+                   "write the table's files, which are read-only");
 }
 
 }  // namespace
@@ -99,9 +110,36 @@ void TDataTable::RecoverUnderReaderSlots(std::uint32_t& indexSlot, std::uint32_t
 }
 
 void TDataTable::RecoverAtOpen() {
-  if (!HotJournalPresent()) return;
-  if (!FReadOnly || FReadOnlyAttrFound) {
+  if (!HotJournalPresent() && !(Journaled() && EmptyIntentPresent(FJournal))) return;
+  // An interrupted emptying is finished under the write ranges
+  // (table_empty.h).
+  const auto finishEmptying = [this] {
+    if (!Journaled() || !EmptyIntentPresent(FJournal)) return;
+    if (FReadOnlyAttrFound) RaiseEmptyingNeedsWriter(FName);
+    const bool takeRanges = !LocksSkipped();
+    if (takeRanges && !TakeWriteRanges()) RaiseEngineError(kErrLockFailed, FName);
+    try {
+      // Another opener may have finished it while this one waited.
+      if (EmptyIntentPresent(FJournal)) {
+        CutTableFilesToHeaders(*this);
+        WriteEmptyHeaders(*this);
+        RemoveEmptyIntent(FJournal);
+      }
+      DiscardCaches(false, true);
+    } catch (...) {
+      if (takeRanges) ReleaseWriteRanges();
+      throw;
+    }
+    if (takeRanges) ReleaseWriteRanges();
+  };
+  // A hot journal first: an emptying never leaves one, but a commit killed
+  // before the emptying began may have.
+  const auto recover = [&] {
     RecoverHotJournal(false);
+    finishEmptying();
+  };
+  if (!FReadOnly || FReadOnlyAttrFound) {
+    recover();
     return;
   }
   // Opened for reading only: open the files once for writing to put them
@@ -110,7 +148,7 @@ void TDataTable::RecoverAtOpen() {
   FReadOnly = false;
   try {
     OpenFiles();
-    RecoverHotJournal(false);
+    recover();
   } catch (...) {
     CloseFiles();
     FReadOnly = true;

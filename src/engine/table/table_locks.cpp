@@ -62,6 +62,15 @@
 //     the table in its transaction with its transaction lock, so that the
 //     caller's Rollback drops the caches, reloads the headers and releases
 //     the locks as for a transaction that never tried to commit.
+// 13. Emptying cuts the three files at once, which a rollback journal could
+//     only undo by holding the whole table: it rolls forward instead. The
+//     intent file N.EMP is created and flushed before the first cut and
+//     deleted once the cut files and their new headers are flushed
+//     (table_empty.h). Emptying needs an exclusive table, so no other
+//     process has it open meanwhile and only an opener can find N.EMP left
+//     by a crash: after rolling back any hot journal it takes the write
+//     ranges and finishes the emptying. RestoreIndex copies the index backup
+//     in as one journaled write-back (rule 9), under the write ranges.
 //
 // Directory-wide: a directory commits its tables one after another, each
 // atomically. A crash or failure in the middle leaves the tables before the
