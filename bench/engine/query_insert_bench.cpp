@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/core/catalog_texts.h"
+#include "bench_scratch.h"
 #include "engine/components/field_types.h"
 #include "engine/components/zorvad_database.h"
 #include "engine/components/zorvad_query.h"
@@ -41,40 +42,13 @@ int kRows = kDefaultRows;           // NOLINT: set once from the command line
 constexpr int kRowsPerCommit = 10;  // the backup run's commit cadence
 constexpr std::size_t kBlobBytes = 1024;
 constexpr int kDefaultRepeats = 5;
-constexpr char kBenchDrive = 'T';
 constexpr const char* kSourcePath = "C:\\Data\\Source\\";
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point from) {
-  return std::chrono::duration<double>(Clock::now() - from).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// A fresh temporary directory mapped as drive T:, removed at the end.
-class Scratch {
- public:
-  Scratch() {
-    path_ =
-        std::filesystem::temp_directory_path() /
-        ("orv_query_insert_bench_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    std::filesystem::create_directories(path_);
-    platform::SetDrive(kBenchDrive, path_.string());
-  }
-  ~Scratch() {
-    platform::RemoveDrive(kBenchDrive);
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string Host(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
-};
+using orvbench::Clock;
+using orvbench::kBenchDrive;
+using orvbench::Median;
+using orvbench::Scratch;
+using orvbench::Seconds;
 
 std::string FileName(int i) {
   return "file" + std::to_string(i) + ".bin";
@@ -92,7 +66,7 @@ std::vector<std::uint8_t> Content() {
 
 // Rows per second through TZORVADQuery.
 double Ours(const std::vector<std::uint8_t>& content) {
-  Scratch scratch;
+  Scratch scratch("orv_query_insert_bench");
   const std::string folder = std::string(1, kBenchDrive) + ":\\";
   {
     // As the catalog creates a backup file: a query of its own on the
@@ -141,7 +115,7 @@ void Check(int rc, sqlite3* db, const char* what) {
 
 // Rows per second through one prepared SQLite INSERT.
 double Sqlite(const std::vector<std::uint8_t>& content) {
-  Scratch scratch;
+  Scratch scratch("orv_query_insert_bench");
   sqlite3* db = nullptr;
   Check(sqlite3_open(scratch.Host("back.db").c_str(), &db), db, "open");
   Check(sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr), db, "pragma");

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_scratch.h"
 #include "engine/sql/sql_prepared.h"
 #include "engine/table/data_directory.h"
 #include "engine/table/data_session.h"
@@ -39,38 +40,12 @@ namespace {
 constexpr int kRows = 100000;
 constexpr int kSmallRows = 1000;
 constexpr int kCountRepeats = 20;
-constexpr char kBenchDrive = 'T';
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point from) {
-  return std::chrono::duration<double>(Clock::now() - from).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// A fresh temporary directory mapped as drive T:, removed at the end.
-class Scratch {
- public:
-  Scratch() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("orv_sql_bench_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    std::filesystem::create_directories(path_);
-    platform::SetDrive(kBenchDrive, path_.string());
-  }
-  ~Scratch() {
-    platform::RemoveDrive(kBenchDrive);
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string Host(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
-};
+using orvbench::Clock;
+using orvbench::kBenchDrive;
+using orvbench::Median;
+using orvbench::Scratch;
+using orvbench::Seconds;
 
 std::string Name(int i) {
   char name[32];
@@ -119,7 +94,7 @@ void OursExec(engine::TDataDirectory* dir, const std::string& sql) {
 }
 
 Times Ours(const std::vector<int>& order, bool rowsPart, bool joinPart) {
-  Scratch scratch;
+  Scratch scratch("orv_sql_bench");
   Times t;
   engine::TDataSession session;
   session.SetPrivateDir(std::string(1, kBenchDrive) + ":\\");
@@ -232,7 +207,7 @@ void OursJoin(engine::TDataDirectory* dir, Times& t) {
 // ---- SQLite -------------------------------------------------------------------------
 
 Times Peer(const std::vector<int>& order, bool rowsPart, bool joinPart) {
-  Scratch scratch;
+  Scratch scratch("orv_sql_bench");
   Times t;
   sqlite3* db = nullptr;
   Check(sqlite3_open(scratch.Host("peer.db").c_str(), &db), db, "open");

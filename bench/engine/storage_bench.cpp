@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_scratch.h"
 #include "engine/table/data_cursor.h"
 #include "engine/table/data_directory.h"
 #include "engine/table/data_session.h"
@@ -37,38 +38,12 @@ constexpr std::size_t kBlobFileBytes = 1 << 20;  // 1 MB per file
 constexpr int kFilesPerCommit = 10;
 constexpr int kSmallRows = 100000;
 constexpr double kMegabyte = 1024.0 * 1024.0;
-constexpr char kBenchDrive = 'T';
 
-using Clock = std::chrono::steady_clock;
-double Seconds(Clock::time_point from) {
-  return std::chrono::duration<double>(Clock::now() - from).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// A fresh temporary directory mapped as drive T:, removed at the end.
-class Scratch {
- public:
-  Scratch() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("orv_storage_bench_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-    std::filesystem::create_directories(path_);
-    platform::SetDrive(kBenchDrive, path_.string());
-  }
-  ~Scratch() {
-    platform::RemoveDrive(kBenchDrive);
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string Host(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
-};
+using orvbench::Clock;
+using orvbench::kBenchDrive;
+using orvbench::Median;
+using orvbench::Scratch;
+using orvbench::Seconds;
 
 std::vector<std::uint8_t> FileContent(int i) {
   std::vector<std::uint8_t> bytes(kBlobFileBytes);
@@ -103,7 +78,7 @@ void Check(int rc, sqlite3* db, const char* what) {
 // ---- blobs ----------------------------------------------------------------------------
 
 double OursBlobs(const std::vector<std::vector<std::uint8_t>>& files) {
-  Scratch scratch;
+  Scratch scratch("orv_storage_bench");
   engine::TDataSession session;
   engine::TDataDirectory* dir = session.OpenDirectory("", std::string(1, kBenchDrive) + ":\\");
   engine::TTableDefinition d;
@@ -142,7 +117,7 @@ double OursBlobs(const std::vector<std::vector<std::uint8_t>>& files) {
 }
 
 double SqliteBlobs(const std::vector<std::vector<std::uint8_t>>& files) {
-  Scratch scratch;
+  Scratch scratch("orv_storage_bench");
   sqlite3* db = nullptr;
   Check(sqlite3_open(scratch.Host("back.db").c_str(), &db), db, "open");
   Check(sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr), db, "pragma");
@@ -184,7 +159,7 @@ struct RowRates {
 };
 
 RowRates OursRows(const std::vector<int>& order) {
-  Scratch scratch;
+  Scratch scratch("orv_storage_bench");
   engine::TDataSession session;
   engine::TDataDirectory* dir = session.OpenDirectory("", std::string(1, kBenchDrive) + ":\\");
   engine::TTableDefinition d;
@@ -233,7 +208,7 @@ RowRates OursRows(const std::vector<int>& order) {
 }
 
 RowRates SqliteRows(const std::vector<int>& order) {
-  Scratch scratch;
+  Scratch scratch("orv_storage_bench");
   sqlite3* db = nullptr;
   Check(sqlite3_open(scratch.Host("rows.db").c_str(), &db), db, "open");
   Check(sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr), db, "pragma");
