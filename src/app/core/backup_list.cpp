@@ -88,6 +88,11 @@ void CatalogReader::ReadRow(RowDetail detail, CatalogRow& row) {
   row.contentless = file_->IsNull();
   if (row.contentless || detail == RowDetail::None) return;
   try {
+    if (!row.zipped && detail == RowDetail::Sizes) {
+      // The chain's first block tells the length: the content is not read.
+      row.storedSize = row.size = table_->BlobSize(*file_);
+      return;
+    }
     auto blob = table_->CreateBlobStream(*file_, engine::TBlobStreamMode::bmRead);
     row.storedSize = blob->Size();
     if (row.zipped) {

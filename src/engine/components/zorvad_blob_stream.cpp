@@ -18,9 +18,8 @@ TZORVADBlobStream::TZORVADBlobStream(TZORVADDataSet& dataSet, TField& field, TBl
   }
   if (!cursor.Table()->HasBlobs()) Raise(kErrInvalidBlobField);
   auto& record = dataSet.ActiveBuffer();
-  std::uint32_t size = 0;
   const bool alreadyOpen =
-      cursor.Blobs().Size(cursor.Fields(), FFieldNo, record.data(), record.size(), size) == 0;
+      cursor.Blobs().Holds(cursor.Fields(), FFieldNo, record.data(), record.size());
   if (!alreadyOpen) {
     const int code = cursor.Blobs().Open(&cursor, &cursor.Table()->BlobFile(), cursor.Fields(),
                                          FFieldNo, record.data(), record.size());

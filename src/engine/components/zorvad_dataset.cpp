@@ -361,4 +361,18 @@ std::unique_ptr<TStream> TZORVADDataSet::CreateBlobStream(TField& field, TBlobSt
   return std::make_unique<TZORVADBlobStream>(*this, field, mode);
 }
 
+std::int64_t TZORVADDataSet::BlobSize(const TField& field) {
+  CheckActive();
+  TDataCursor& cursor = *FCursor;
+  if (!cursor.Table()->HasBlobs())
+    RaiseEngineError(kErrInvalidBlobField, cursor.Name(), field.FieldName());
+  auto& record = ActiveBuffer();
+  std::uint32_t size = 0;
+  const int code = cursor.Blobs().StoredSize(&cursor, &cursor.Table()->BlobFile(), cursor.Fields(),
+                                             static_cast<std::uint32_t>(field.FieldNo()),
+                                             record.data(), record.size(), size);
+  if (code != 0) RaiseEngineError(code, cursor.Name(), field.FieldName());
+  return size;
+}
+
 }  // namespace engine

@@ -38,6 +38,9 @@ class TZORVADDataSet : public TDataSet {
   std::int32_t RecordNumber() const noexcept { return FRecNo; }
 
   std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobStreamMode mode) override;
+  // The length of the current record's BLOB in `field`, as a read stream's
+  // Size would tell it, without reading the BLOB's content.
+  std::int64_t BlobSize(const TField& field);
 
  protected:
   // The cursor to read; `ownedByDataSet` false for a statement's cursor.

@@ -135,7 +135,12 @@ int TBlobBufferSet::Load(TDataCursor* cursor, TBlobFile& file, TBlobBuffer& buff
       const std::size_t length = static_cast<std::size_t>(block->total);
       WithinMemory(table, [&] { buffer.content.assign(length, 0); });
       std::size_t copied = 0;
-      std::unordered_set<std::int32_t> walked{block->key};
+      // The positions walked, to find a chain that runs into itself. The walk
+      // is bounded by the length anyway (every step copies a block's worth), so
+      // they are checked once at its end, sorted, instead of at every step.
+      std::vector<std::int32_t> walked;
+      walked.reserve(length / dataSize + 1);
+      walked.push_back(block->key);
       bool dropped = false;
       for (;;) {
         const std::uint32_t ask =
@@ -144,9 +149,8 @@ int TBlobBufferSet::Load(TDataCursor* cursor, TBlobFile& file, TBlobBuffer& buff
         copied += got;
         if (got < ask || block->next == 0 || copied == length) break;
         const std::int32_t next = block->next;
-        if (!file.IsBlockPosition(next) || walked.count(next) != 0)
-          RaiseEngineError(kErrBlobBufferCorrupt, table);
-        walked.insert(next);
+        if (!file.IsBlockPosition(next)) RaiseEngineError(kErrBlobBufferCorrupt, table);
+        walked.push_back(next);
         const std::int64_t ahead = (length - copied + dataSize - 1) / dataSize;
         TBlock* following = file.GetBlock(cursor, next, static_cast<std::int32_t>(ahead), true);
         if (following == nullptr) {
@@ -158,6 +162,9 @@ int TBlobBufferSet::Load(TDataCursor* cursor, TBlobFile& file, TBlobBuffer& buff
         if (block->blobId != buffer.blobId) RaiseEngineError(kErrRecordChanged, table);
       }
       if (dropped) continue;
+      std::sort(walked.begin(), walked.end());
+      if (std::adjacent_find(walked.begin(), walked.end()) != walked.end())
+        RaiseEngineError(kErrBlobBufferCorrupt, table);
       if (copied != length) RaiseEngineError(kErrBlobEndPremature, table);
       buffer.modified = false;
       return;
@@ -224,6 +231,57 @@ int TBlobBufferSet::Size(const TFieldDefinitions& fields, std::uint32_t field,
   if (const int code = Locate(fields, field, record, recordSize, buffer)) return code;
   size = static_cast<std::uint32_t>(buffer->content.size());
   return 0;
+}
+
+bool TBlobBufferSet::Holds(const TFieldDefinitions& fields, std::uint32_t field,
+                           const std::uint8_t* record, std::size_t recordSize) const {
+  const int offset = SlotOffset(fields, field, recordSize);
+  if (offset < 0) return false;
+  const TBlobBuffer* buffer = FromSlot(record + offset);
+  return buffer != nullptr && buffer->field == field;
+}
+
+int TBlobBufferSet::StoredSize(TDataCursor* cursor, TBlobFile* file,
+                               const TFieldDefinitions& fields, std::uint32_t field,
+                               const std::uint8_t* record, std::size_t recordSize,
+                               std::uint32_t& size) {
+  size = 0;
+  return AnswerCode([&] {
+    const int offset = SlotOffset(fields, field, recordSize);
+    if (offset < 0) {
+      const std::string name =
+          field >= 1 && field <= fields.size() ? fields[field - 1].Name() : std::string();
+      RaiseEngineError(kErrInvalidBlobField, tableName_, name);
+    }
+    const std::uint8_t* slot = record + offset;
+    const std::int32_t position = bytes::GetI32(slot + kSlotPosition);
+    if (position < 0) {
+      const TBlobBuffer* existing = FromSlot(slot);
+      if (existing == nullptr || existing->field != field)
+        RaiseEngineError(kErrInvalidBlobOffset, tableName_);
+      size = static_cast<std::uint32_t>(existing->content.size());
+      return;
+    }
+    if (position == 0) return;
+    if (file == nullptr) RaiseEngineError(kErrBlobBufferCorrupt, tableName_);
+    const std::int32_t blobId = bytes::GetI32(slot + kSlotId);
+    for (;;) {  // repeated when a cache miss found changes by another user
+      TBlock* block = file->GetBlock(cursor, position, 1, false);
+      if (block == nullptr) continue;
+      struct Unpin {
+        TBlobFile& file;
+        TBlock* block;
+        ~Unpin() { file.ReleaseBlock(block); }
+      } unpin{*file, block};
+      if (block->blobId != blobId) RaiseEngineError(kErrRecordChanged, tableName_);
+      // The same bound as loading puts on a damaged total.
+      const std::int64_t blocks = (file->EndPosition() - kBlobHeaderSize) / file->BlockSize();
+      if (block->total < 0 || block->total > blocks * file->DataSize())
+        RaiseEngineError(kErrBlobBufferCorrupt, tableName_);
+      size = static_cast<std::uint32_t>(block->total);
+      return;
+    }
+  });
 }
 
 int TBlobBufferSet::Close(const TFieldDefinitions& fields, std::uint32_t field,

@@ -72,6 +72,16 @@ class TBlobBufferSet {
                std::size_t recordSize, std::uint32_t length);
   int Size(const TFieldDefinitions& fields, std::uint32_t field, const std::uint8_t* record,
            std::size_t recordSize, std::uint32_t& size);
+  // Whether the slot of BLOB field `field` holds one of this cursor's buffers
+  // for that field: a plain test, where Size would answer 10030.
+  bool Holds(const TFieldDefinitions& fields, std::uint32_t field, const std::uint8_t* record,
+             std::size_t recordSize) const;
+  // The length of the field's BLOB without loading it: the open buffer's
+  // length, 0 for an empty slot, or else the total kept in the chain's first
+  // block. Answers Open's codes (10753, 9998, 8708, 8963).
+  int StoredSize(TDataCursor* cursor, TBlobFile* file, const TFieldDefinitions& fields,
+                 std::uint32_t field, const std::uint8_t* record, std::size_t recordSize,
+                 std::uint32_t& size);
   // Frees the buffer when `closerMark` is the mark it was opened with, putting
   // the first block position back into the slot.
   int Close(const TFieldDefinitions& fields, std::uint32_t field, std::uint8_t* record,

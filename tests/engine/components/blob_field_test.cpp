@@ -67,6 +67,8 @@ TEST_F(BlobFieldTest, LoadSaveSizeAndStreams) {
     EXPECT_EQ(f.DataType(), ftBlob) << r.name;
     EXPECT_EQ(f.IsNull(), r.isNull) << r.name;
     EXPECT_EQ(f.BlobSize(), static_cast<std::int64_t>(r.content.size())) << r.name;
+    EXPECT_EQ(t.BlobSize(f), static_cast<std::int64_t>(r.content.size()))
+        << r.name << ": the size the chain's first block keeps";
     f.SaveToFile(std::string("D:\\Bk\\out_") + r.name);
     EXPECT_TRUE(std::filesystem::exists(Host(std::string("Bk/out_") + r.name))) << r.name;
     EXPECT_EQ(FileBytes(Host(std::string("Bk/out_") + r.name)), r.content) << r.name;
@@ -101,6 +103,7 @@ TEST_F(BlobFieldTest, WritingNeedsEditStateAndCancelDropsTheChange) {
   t.FieldByName("File").SetAsString("newer");
   EXPECT_EQ(t.FieldByName("File").AsString(), "newer") << "reading keeps the change";
   EXPECT_EQ(t.FieldByName("File").BlobSize(), 5);
+  EXPECT_EQ(t.BlobSize(t.FieldByName("File")), 5) << "the open buffer's length, not the stored one";
   t.Post();
   t.Close();
   t.Open();
