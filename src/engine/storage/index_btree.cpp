@@ -394,6 +394,29 @@ std::int64_t TIndexTree::KeysBetween(const std::uint8_t* low, const std::uint8_t
 
 bool TIndexTree::Find(const std::uint8_t* key, int length, std::int32_t* recordNumber,
                       TIndexPosition* at) {
+  // Most keys are answered by the leaf the descent lands on; only a key beyond
+  // that leaf's last entry needs the walk to the following leaf.
+  enum class TAnswer { kFound, kAbsent, kBeyondLeaf };
+  const TAnswer answer = Restartable([&]() -> TAnswer {
+    TPageRef page = Root();
+    if (!page) return TAnswer::kAbsent;
+    for (std::size_t depth = 0; !page->IsLeaf(); ++depth) {
+      if (depth >= kMaxTreeDepth || page->Count() == 0) {
+        RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());
+      }
+      const int i = std::max(page->SearchBefore(FLayout, key, length), 1);
+      TPageRef child = Page(page->Value(i));
+      CheckChild(*page, *child);
+      page = std::move(child);
+    }
+    const int entry = page->SearchBefore(FLayout, key, length) + 1;
+    if (entry > page->Count()) return TAnswer::kBeyondLeaf;
+    if (FLayout.Compare(page->Key(entry), key, length) != 0) return TAnswer::kAbsent;
+    if (recordNumber != nullptr) *recordNumber = page->Value(entry);
+    if (at != nullptr) *at = {page->Position, entry};
+    return TAnswer::kFound;
+  });
+  if (answer != TAnswer::kBeyondLeaf) return answer == TAnswer::kFound;
   TIndexPosition position;
   if (!SeekAtLeast(key, length, position)) return false;
   std::vector<std::uint8_t> found(static_cast<std::size_t>(FKeyLength));

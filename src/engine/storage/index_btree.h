@@ -58,6 +58,8 @@ struct TIndexPosition {
 class TIndexTree {
  public:
   // `cursor` is the cursor on whose behalf cache misses take the read lock.
+  // The tree refers to `layout`, which must outlive it (a cursor builds one
+  // tree per index operation, so copying the layout would cost every insert).
   TIndexTree(TIndexFile& file, int slot, const TKeyLayout& layout, TDataCursor* cursor = nullptr);
 
   int Slot() const { return FSlot; }
@@ -151,7 +153,7 @@ class TIndexTree {
 
   TIndexFile& FFile;
   int FSlot;
-  TKeyLayout FLayout;
+  const TKeyLayout& FLayout;
   TDataCursor* FCursor;
   int FKeyLength;
 };

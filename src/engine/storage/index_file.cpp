@@ -97,6 +97,7 @@ void TIndexFile::Open() {
 void TIndexFile::Close() {
   for (TSlotCache& cache : FCaches) {
     cache.pages.clear();
+    cache.byPosition.clear();
     cache.capacity = kInitialCacheCapacity;
     cache.recent[0] = cache.recent[1] = nullptr;
   }
@@ -398,11 +399,8 @@ TPage* TIndexFile::FindCached(int slot, std::int32_t position) {
   for (TPage* recent : cache.recent) {
     if (recent != nullptr && recent->Position == position) return recent;
   }
-  auto found = std::lower_bound(
-      cache.pages.begin(), cache.pages.end(), position,
-      [](const std::unique_ptr<TPage>& page, std::int32_t pos) { return page->Position < pos; });
-  if (found != cache.pages.end() && (*found)->Position == position) return found->get();
-  return nullptr;
+  auto found = cache.byPosition.find(position);
+  return found != cache.byPosition.end() ? found->second : nullptr;
 }
 
 void TIndexFile::ToPool(std::unique_ptr<TPage> page) {
@@ -431,6 +429,7 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
     if (victim != cache.pages.end()) {
       std::unique_ptr<TPage> page = std::move(*victim);
       cache.pages.erase(victim);
+      cache.byPosition.erase(page->Position);
       for (TPage*& recent : cache.recent) {
         if (recent == page.get()) recent = nullptr;
       }
@@ -452,7 +451,14 @@ void TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
   auto at = std::lower_bound(
       cache.pages.begin(), cache.pages.end(), page->Position,
       [](const std::unique_ptr<TPage>& p, std::int32_t pos) { return p->Position < pos; });
-  cache.pages.insert(at, std::move(page));
+  TPage* const added = page.get();
+  cache.byPosition[added->Position] = added;
+  try {
+    cache.pages.insert(at, std::move(page));
+  } catch (...) {
+    cache.byPosition.erase(added->Position);
+    throw;
+  }
 }
 
 void TIndexFile::ReadPage(TPage& page) {
@@ -619,6 +625,7 @@ void TIndexFile::DropSlot(int slot) {
     }
   }
   cache.pages.clear();
+  cache.byPosition.clear();
   cache.recent[0] = cache.recent[1] = nullptr;
   cache.capacity = kInitialCacheCapacity;
 }
@@ -641,6 +648,7 @@ void TIndexFile::TrimCache(bool withSystemIndex) {
         for (TPage*& recent : cache.recent) {
           if (recent == page.get()) recent = nullptr;
         }
+        cache.byPosition.erase(page->Position);
         ToPool(std::move(page));
       } else {
         kept.push_back(std::move(page));

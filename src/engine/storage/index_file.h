@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/files/file_handler.h"
@@ -194,6 +195,8 @@ class TIndexFile : public TFileHandler {
  private:
   struct TSlotCache {
     std::vector<std::unique_ptr<TPage>> pages;  // sorted by position
+    // The same pages by position: a transaction keeps thousands of them.
+    std::unordered_map<std::int32_t, TPage*> byPosition;
     int capacity = kInitialCacheCapacity;
     TPage* recent[2] = {nullptr, nullptr};  // most recently used first
   };
