@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -15,6 +17,18 @@
 #include "engine/table/data_session.h"
 
 namespace crash_test {
+
+// Deterministic content of a given length for row `seed`: different rows
+// differ in every block, so a block written to the wrong place shows.
+inline std::string Content(int seed, std::size_t length) {
+  std::string s(length, '\0');
+  std::uint32_t x = 2654435761u * static_cast<std::uint32_t>(seed + 1);
+  for (char& ch : s) {
+    x = x * 1103515245u + 12345u;
+    ch = static_cast<char>(x >> 24);
+  }
+  return s;
+}
 
 // How a child ended: killed by a signal, or its body's answer.
 struct ChildEnd {

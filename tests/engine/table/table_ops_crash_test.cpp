@@ -25,18 +25,8 @@ namespace {
 using engine::TDataCursor;
 using namespace table_test;
 using crash_test::ChildEnd;
+using crash_test::Content;
 using crash_test::RunInChild;
-
-// Deterministic content of a given length for row `seed`.
-std::string Content(int seed, std::size_t length) {
-  std::string s(length, '\0');
-  std::uint32_t x = 2246822519u * static_cast<std::uint32_t>(seed + 1);
-  for (char& ch : s) {
-    x = x * 1103515245u + 12345u;
-    ch = static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 engine::TIndexDefinition ByTime() {
   engine::TIndexDefinition d;
