@@ -28,6 +28,21 @@ using crash_test::ChildEnd;
 using crash_test::Content;
 using crash_test::RunInChild;
 
+// Runs `operation` under `plan` and answers how many file operations it
+// made: negative when it raised the engine's error.
+int OperationsUnder(const platform::FaultPlan& plan, const std::function<void()>& operation) {
+  platform::SetFaultPlan(plan);
+  int raised = 0;
+  try {
+    operation();
+  } catch (const engine::EDatabaseError&) {
+    raised = 1;
+  }
+  const int counted = static_cast<int>(platform::FaultOperationCount());
+  platform::ClearFaultPlan();
+  return raised != 0 ? -counted : counted;
+}
+
 engine::TIndexDefinition ByTime() {
   engine::TIndexDefinition d;
   d.name = "ByTime";
@@ -267,16 +282,7 @@ TEST_F(TableTest, AnEmptyingWithARefusedWriteOrFlushEndsBeforeOrAfter) {
       o.exclusive = true;
       c.SetOptions(o);
       c.Open();
-      platform::SetFaultPlan(plan);
-      int raised = 0;
-      try {
-        c.EmptyTable();
-      } catch (const engine::EDatabaseError&) {
-        raised = 1;
-      }
-      const int counted = static_cast<int>(platform::FaultOperationCount());
-      platform::ClearFaultPlan();
-      return raised != 0 ? -counted : counted;
+      return OperationsUnder(plan, [&] { c.EmptyTable(); });
     });
   };
   const ChildEnd counted = empty({});
@@ -337,16 +343,7 @@ TEST_F(TableTest, AnIndexRestoreWithARefusedWriteOrFlushEndsBeforeOrAfter) {
       engine::TDataSession session;
       TDataCursor c(session.OpenDirectory("", "D:\\Db"), "T");
       c.Open();
-      platform::SetFaultPlan(plan);
-      int raised = 0;
-      try {
-        c.Table()->RestoreIndex(false, false);
-      } catch (const engine::EDatabaseError&) {
-        raised = 1;
-      }
-      const int counted = static_cast<int>(platform::FaultOperationCount());
-      platform::ClearFaultPlan();
-      return raised != 0 ? -counted : counted;
+      return OperationsUnder(plan, [&] { c.Table()->RestoreIndex(false, false); });
     });
   };
   const ChildEnd counted = restore({});
