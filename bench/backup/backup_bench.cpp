@@ -21,6 +21,15 @@
 // the largest file plus 64 MB. Medians of `repeats` runs are printed.
 //
 // Usage: backup_bench [corpusMB [repeats [N,N,...]]]   (300 3 1000,10000,100000)
+//        backup_bench restore [corpusMB [repeats]]        (300 3)
+// The second form backs the corpus up once with every contender and then
+// times only the restores, `repeats` rounds of them, each contender in each
+// round restoring into a directory of its own that stays until the end (the
+// file system allocates new files more slowly right after many deletions, so
+// deleting one round's output would slow whoever runs next). When the
+// environment variable ORVBACKUP_BASELINE names another orvbackup program,
+// its restores of the same backup files are timed in the same rounds, for a
+// before/after comparison from one run.
 // Every directory is created fresh under $TMPDIR and deleted at the end.
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -215,7 +224,74 @@ std::vector<int> Sizes(const std::string& text) {
 
 }  // namespace
 
+// Times only the restores (see the usage above).
+int RestoreOnly(int argc, char** argv) {
+  const std::size_t corpusMB = argc > 2 ? std::stoul(argv[2]) : 300;
+  const int repeats = argc > 3 ? std::stoi(argv[3]) : 3;
+  const fs::path work = fs::temp_directory_path() / ("backup_bench_" + std::to_string(::getpid()));
+  const fs::path corpus = work / "corpus";
+  const fs::path sets = work / "sets";
+  fs::create_directories(work);
+  MakeCorpus(corpus, corpusMB);
+  for (const char* d : {"plain", "zipped"}) fs::create_directories(sets / d);
+  const std::string orv = std::string("TZ=UTC '") + ORVBACKUP_PATH + "'";
+  Shell(orv + " backup " + Quote(corpus) + " --to-dir " + Quote(sets / "plain"));
+  Shell(orv + " backup " + Quote(corpus) + " --to-dir " + Quote(sets / "zipped") + " --compress");
+  Shell("tar -cf " + Quote(sets / "c.tar") + " -C " + Quote(corpus) + " .");
+  Shell("cd " + Quote(corpus) + " && zip -q -r -6 " + Quote(sets / "c.zip") + " .");
+  InChild([&] { return SqliteBackup(corpus, sets / "c.sqlite"); });
+
+  struct Contender {
+    std::string name;
+    std::function<Measure(const fs::path& target)> run;
+  };
+  std::vector<Contender> contenders;
+  auto addOrv = [&](const std::string& label, const std::string& program) {
+    contenders.push_back({label + " restore", [=](const fs::path& target) {
+                            return Shell(program + " restore " + Quote(sets / "plain/Back.dat") +
+                                         " --to " + Quote(target));
+                          }});
+    contenders.push_back({label + " restore (compressed)", [=](const fs::path& target) {
+                            return Shell(program + " restore " + Quote(sets / "zipped/Back.dat") +
+                                         " --to " + Quote(target));
+                          }});
+  };
+  addOrv("orvbackup", orv);
+  if (const char* baseline = std::getenv("ORVBACKUP_BASELINE"); baseline != nullptr && *baseline)
+    addOrv("baseline", std::string("TZ=UTC '") + baseline + "'");
+  contenders.push_back({"tar -xf", [&](const fs::path& target) {
+                          fs::create_directories(target);
+                          return Shell("tar -xf " + Quote(sets / "c.tar") + " -C " + Quote(target));
+                        }});
+  contenders.push_back({"unzip", [&](const fs::path& target) {
+                          return Shell("unzip -q " + Quote(sets / "c.zip") + " -d " +
+                                       Quote(target));
+                        }});
+  contenders.push_back({"sqlite restore", [&](const fs::path& target) {
+                          return InChild([&] { return SqliteRestore(sets / "c.sqlite", target); });
+                        }});
+  std::vector<Row> rows;
+  for (const Contender& c : contenders) rows.push_back({c.name, {}});
+  for (int r = 0; r < repeats; ++r) {
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
+      const fs::path target =
+          work / "restored" / ("r" + std::to_string(r) + "-" + std::to_string(i));
+      rows[i].runs.push_back(contenders[i].run(target));
+    }
+  }
+  std::printf("corpus %zu MB in %d files + %d small; %d rounds of restores, medians\n", corpusMB,
+              kLargeFiles, kSmallFiles, repeats);
+  std::printf("%-34s %10s %10s\n", "contender", "seconds", "peak MB");
+  for (const Row& row : rows) {
+    const Measure m = row.Median();
+    std::printf("%-34s %10.2f %10.1f\n", row.name.c_str(), m.seconds, m.peakMB);
+  }
+  fs::remove_all(work);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "restore") return RestoreOnly(argc, argv);
   const std::size_t corpusMB = argc > 1 ? std::stoul(argv[1]) : 300;
   const int repeats = argc > 2 ? std::stoi(argv[2]) : 3;
   const std::vector<int> unchanged = Sizes(argc > 3 ? argv[3] : "1000,10000,100000");

@@ -19,9 +19,16 @@
 // listing already shows is applied again harmlessly: adds and removals are
 // idempotent, and the last event for a name is its final state).
 //
+// Which directories are cached. A large one (kMinCachedEntries entries or
+// more) at its first listing. A small one at its second listing within the
+// last kRecentListings listings: a listing of even a few entries costs about
+// ten system calls, a cached lookup one, so a directory that is looked into
+// again (a run creating one file after another in it) pays for its watch at
+// once, while a directory looked into once costs no watch.
+//
 // Invariants:
-// - Only directories with at least kMinCachedEntries entries are cached, at
-//   most kMaxCachedDirectories at a time (the least recently used is dropped).
+// - At most kMaxCachedDirectories directories are cached at a time (the least
+//   recently used is dropped).
 // - A cache entry is keyed by the directory's device and inode; a directory
 //   renamed or reached through another path keeps its entry.
 // - A queue overflow drops every entry; a removed or unmounted directory drops
@@ -58,6 +65,8 @@ namespace {
 constexpr std::size_t kMinCachedEntries = 64;
 // Each cached directory holds one inotify watch (a per-user kernel resource).
 constexpr std::size_t kMaxCachedDirectories = 64;
+// How many recent listings a small directory's second listing is looked for in.
+constexpr std::size_t kRecentListings = 16;
 // Room for many events per read(); each is a header plus a NUL-padded name.
 constexpr std::size_t kEventBufferBytes = 64 * 1024;
 constexpr std::size_t kLargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
@@ -143,7 +152,7 @@ class NameCache {
         })) {
       return std::nullopt;
     }
-    if (entries >= kMinCachedEntries) Cache(dirFd, st);
+    if (entries >= kMinCachedEntries || ListedRecently(st)) Cache(dirFd, st);
     return found;
   }
 
@@ -183,6 +192,18 @@ class NameCache {
       if (same == name) return std::optional<std::string>(same);
     }
     return std::optional<std::string>(it->second.front());
+  }
+
+  // True when the directory was listed among the last kRecentListings
+  // listings; otherwise it is noted as listed now.
+  bool ListedRecently(const struct stat& st) {
+    const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+    for (const auto& listed : recent_) {
+      if (listed == id) return true;
+    }
+    recent_[nextRecent_] = id;
+    nextRecent_ = (nextRecent_ + 1) % recent_.size();
+    return false;
   }
 
   void AdoptProcess() {
@@ -289,6 +310,9 @@ class NameCache {
   std::uint64_t useClock_ = 0;
   std::unordered_map<int, Directory> byWatch_;
   std::map<std::pair<dev_t, ino_t>, int> byInode_;
+  // Small directories listed lately (a ring; {0, 0} is no directory).
+  std::array<std::pair<dev_t, ino_t>, kRecentListings> recent_{};
+  std::size_t nextRecent_ = 0;
 };
 
 NameCache& Cache() {

@@ -78,6 +78,9 @@ class File {
   // Last-write time as a local DOS date-time, and setting it.
   bool GetDosTime(std::uint32_t& dosDateTime);
   bool SetDosTime(std::uint32_t dosDateTime);
+  // Attributes through the handle, by the rules of SetFileAttributes
+  // (file_ops.h): only read-only is stored.
+  bool SetAttributes(std::uint32_t attributes);
 
   // Exclusive byte-range lock anywhere in the 32-bit range, never waiting:
   // kErrorLockViolation at once when any other handle (of any process) or this

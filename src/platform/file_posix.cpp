@@ -84,6 +84,7 @@
 #include "platform/dos_time.h"
 #include "platform/fault_injection.h"
 #include "platform/file.h"
+#include "platform/file_ops.h"
 #include "platform/host_internal.h"
 #include "platform/paths.h"
 #include "platform/win_error.h"
@@ -444,6 +445,17 @@ bool File::SetDosTime(std::uint32_t dosDateTime) {
   times[0].tv_nsec = UTIME_OMIT;  // access time unchanged
   times[1].tv_sec = t;
   if (::futimens(fd_, times) != 0) return internal::Fail(WinErrorFromErrno(errno));
+  return true;
+}
+
+bool File::SetAttributes(std::uint32_t attributes) {
+  if (fd_ < 0) return internal::Fail(kErrorInvalidHandle);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return internal::Fail(WinErrorFromErrno(errno));
+  constexpr mode_t kAllWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+  const mode_t old = st.st_mode & 07777;
+  const mode_t mode = (attributes & kAttrReadOnly) != 0 ? (old & ~kAllWrite) : (old | S_IWUSR);
+  if (mode != old && ::fchmod(fd_, mode) != 0) return internal::Fail(WinErrorFromErrno(errno));
   return true;
 }
 

@@ -34,6 +34,10 @@ bool TFileStream::Open(std::string_view windowsPath, TFileMode mode) {
       writable_ = true;
       return file_.Open(windowsPath, platform::Access::ReadWrite, platform::Share::None,
                         platform::Disposition::CreateAlways);
+    case TFileMode::kCreateNew:
+      writable_ = true;
+      return file_.Open(windowsPath, platform::Access::ReadWrite, platform::Share::None,
+                        platform::Disposition::CreateNew);
     case TFileMode::kRewrite:
       writable_ = true;
       return file_.Open(windowsPath, platform::Access::ReadWrite, platform::Share::None,
@@ -112,6 +116,25 @@ bool TMemoryStream::SetSize(std::int64_t size) {
   bytes_.resize(static_cast<std::size_t>(size));
   position_ = std::min(position_, bytes_.size());
   return true;
+}
+
+std::int32_t TMemoryReadStream::Read(void* buffer, std::int32_t count) {
+  if (count <= 0 || position_ >= bytes_.size()) return 0;
+  const std::size_t n =
+      std::min<std::size_t>(static_cast<std::size_t>(count), bytes_.size() - position_);
+  std::memcpy(buffer, bytes_.data() + position_, n);
+  position_ += n;
+  return static_cast<std::int32_t>(n);
+}
+
+std::int64_t TMemoryReadStream::Seek(std::int64_t offset, int origin) {
+  std::int64_t base = 0;
+  if (origin == kSeekFromCurrent) base = static_cast<std::int64_t>(position_);
+  if (origin == kSeekFromEnd) base = static_cast<std::int64_t>(bytes_.size());
+  const std::int64_t target = base + offset;
+  if (target < 0 || target > std::numeric_limits<std::int32_t>::max()) return -1;
+  position_ = static_cast<std::size_t>(target);
+  return target;
 }
 
 }  // namespace zip

@@ -43,6 +43,7 @@ enum class TFileMode {
   kOpenReadWrite,  // existing file, read and write, exclusive
   kCreate,         // create or truncate, read and write, exclusive
   kRewrite,        // open or create without truncating, read and write, exclusive
+  kCreateNew,      // create a file that must not exist yet, read and write, exclusive
 };
 
 // A file through the host layer. Open() reports failure with the host's last
@@ -81,6 +82,21 @@ class TMemoryStream : public TStream {
 
  private:
   std::vector<std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+};
+
+// Reads bytes that someone else owns and keeps unchanged while the stream
+// lives (an archive held in memory, read without a copy). Writes are refused.
+class TMemoryReadStream : public TStream {
+ public:
+  explicit TMemoryReadStream(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Write(const void*, std::int32_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, int origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(bytes_.size()); }
+
+ private:
+  const std::vector<std::uint8_t>& bytes_;
   std::size_t position_ = 0;
 };
 

@@ -26,6 +26,15 @@ namespace zip {
 namespace {
 
 constexpr int kPercentMax = 100;
+// An output file is written through a buffer of its own size, within these
+// bounds: a file of up to 1 MB takes one write.
+constexpr std::int64_t kLargestOutputBuffer = std::int64_t{1} << 20;
+
+std::int32_t OutputBufferSize(std::uint64_t uncompressedSize) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::min<std::uint64_t>(uncompressedSize, kLargestOutputBuffer)),
+      kZipBufferSize, kLargestOutputBuffer));
+}
 
 int Percent(std::int64_t done, std::int64_t total) {
   if (total <= 0) return 0;
@@ -174,7 +183,7 @@ int TOrvUnZip::Run(bool testOnly) {
     ReadZip();
     Open();
     decoder_ = std::make_unique<EntryDecoder>();
-    if (!testOnly && !destDir_.empty() && !DirExists(destDir_)) ForceDirectories(destDir_);
+    if (!testOnly && !destDir_.empty()) EnsureDirectory(destDir_);
     TSortedZip* view = View();
     int numFiles = 0;
     totalBytes_ = 0;
@@ -221,6 +230,14 @@ int TOrvUnZip::Run(bool testOnly) {
   return count;
 }
 
+void TOrvUnZip::EnsureDirectory(const std::string& dir) {
+  if (KnownDirectories != nullptr) {
+    KnownDirectories->Ensure(dir);
+  } else if (!DirExists(dir)) {
+    ForceDirectories(dir);
+  }
+}
+
 bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
   const TZipHeaderInfo entry = *View()->Item(index);
   const std::string shownName = entry.FullName();
@@ -255,7 +272,7 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     if (OnStartUnZip) OnStartUnZip(index, path, skip);
     if (skip) return false;
     const std::string outDir = ExtractFilePath(path);
-    if (!outDir.empty() && !DirExists(outDir)) ForceDirectories(outDir);
+    if (!outDir.empty()) EnsureDirectory(outDir);
   }
 
   // The password header of an encrypted entry.
@@ -290,10 +307,22 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     stored -= kEncryptionHeaderSize;
   }
 
-  // The output file.
+  // The output file. Unless every existing file is replaced, a new one is
+  // made at once (one look-up of the name); only a name that exists goes the
+  // way of the question.
   std::unique_ptr<TLFNFileStream> out;
-  if (!testOnly) {
-    if (platform::FileExists(path) && OverwriteMode != TUZOverwriteMode::Always) {
+  const std::int32_t bufferSize =
+      OutputBufferSize(static_cast<std::uint32_t>(entry.UncompressedSize));
+  if (!testOnly && OverwriteMode != TUZOverwriteMode::Always) {
+    try {
+      out = std::make_unique<TLFNFileStream>(path, bufferSize, FlushFilesOnClose,
+                                             TFileMode::kCreateNew);
+    } catch (const EFOpenError&) {
+      // Exists, or cannot be made: decided below as before.
+    }
+  }
+  if (!testOnly && !out) {
+    if (OverwriteMode != TUZOverwriteMode::Always && platform::FileExists(path)) {
       bool overwrite = false;
       switch (OverwriteMode) {
         case TUZOverwriteMode::Prompt:
@@ -322,15 +351,27 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
         return false;
       }
     }
-    for (int attempt = 0; !out; ++attempt) {
+    bool retriedDirectory = false;
+    bool retriedReadOnly = false;
+    while (!out) {
       try {
-        out = std::make_unique<TLFNFileStream>(path, kZipBufferSize, FlushFilesOnClose,
+        out = std::make_unique<TLFNFileStream>(path, bufferSize, FlushFilesOnClose,
                                                TFileMode::kCreate);
       } catch (const EFOpenError& e) {
         const std::uint32_t attributes = platform::GetFileAttributes(path);
-        if (attempt == 0 && ReplaceReadOnly && attributes != platform::kInvalidFileAttributes &&
+        if (!retriedReadOnly && ReplaceReadOnly && attributes != platform::kInvalidFileAttributes &&
             (attributes & platform::kAttrReadOnly) != 0) {
+          retriedReadOnly = true;
           platform::SetFileAttributes(path, attributes & ~platform::kAttrReadOnly);
+          continue;
+        }
+        // A directory taken as existing may have gone or been replaced
+        // since: test (and make) it again, once.
+        const std::string outDir = ExtractFilePath(path);
+        if (!retriedDirectory && KnownDirectories != nullptr && !outDir.empty() &&
+            KnownDirectories->Forget(outDir)) {
+          retriedDirectory = true;
+          EnsureDirectory(outDir);
           continue;
         }
         Message(std::string(e.what()) + ": entry " + shownName + " skipped");
@@ -384,11 +425,7 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
       failed = true;  // inside a deflate stream the damage just ends decoding
     }
   }
-  if (out) {
-    const bool flushed = out->FlushBuffer();
-    out.reset();
-    if (!flushed) failed = true;
-  }
+  if (out && !out->FlushBuffer()) failed = true;
   // Less output than declared is damage as much as more (which raised above).
   const bool shortOutput = completed && !failed && IsSupportedMethod(entry.CompressionMethod) &&
                            output.Written() != static_cast<std::uint32_t>(entry.UncompressedSize);
@@ -397,15 +434,19 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
   const std::uint32_t calculated = ~crc_;
   if (completed && !failed && calculated == entry.CRC32) {
     if (!testOnly) {
-      platform::SetFileDosTime(path, ValidateDosDateTime(entry.LastModFileDate));
+      // Time and attributes through the open handle, after the last write.
+      platform::File& file = out->File().Handle();
+      file.SetDosTime(ValidateDosDateTime(entry.LastModFileDate));
       if (RetainAttributes) {
-        platform::SetFileAttributes(path, entry.ExternalFileAttributes & 0xFF & ~kZipAttrDirectory);
+        file.SetAttributes(entry.ExternalFileAttributes & 0xFF & ~kZipAttrDirectory);
       }
+      out.reset();
       if (OnEndUnZip) OnEndUnZip(index, path);
     }
     ++count;
     return false;
   }
+  out.reset();
   if (!testOnly) platform::DeleteFile(path);
   if (shortOutput) {
     // The password was right (its header checked): this is damage.

@@ -28,8 +28,8 @@ void TOrvUnZip::SetZipName(std::string_view name) {
     throw EZipNotSupported("The file-open dialog is not available: name the archive");
   }
   zipName_ = name;
+  Reset();  // closes a stream over the memory archive before it goes
   memoryArchive_.reset();
-  Reset();
 }
 
 void TOrvUnZip::SetDestDir(std::string_view dir) {
@@ -71,7 +71,7 @@ void TOrvUnZip::CloseArchive() {
 
 void TOrvUnZip::CreateArchiveStream() {
   if (memoryArchive_) {
-    archive_ = std::make_unique<TMemoryStream>(*memoryArchive_);
+    archive_ = std::make_unique<TMemoryReadStream>(*memoryArchive_);  // no copy
   } else {
     archive_ =
         std::make_unique<TLFNFileStream>(zipName_, kZipBufferSize, false, TFileMode::kOpenRead);

@@ -29,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/known_directories.h"
 #include "zip/buffered_stream.h"
 #include "zip/dir_load.h"
 #include "zip/sorted_zip.h"
@@ -82,6 +83,12 @@ class TOrvUnZip {
   bool RetainAttributes = true;
   bool ReplaceReadOnly = false;
   bool FlushFilesOnClose = false;
+  // Directories that extraction may take as existing (made or found earlier
+  // by the owner of the set, which decides how long it lives; see
+  // platform/known_directories.h). Extraction adds the directories it makes
+  // or finds, and forgets one in which an output file cannot be created
+  // before trying again. Null: every extraction tests its directories.
+  platform::KnownDirectories* KnownDirectories = nullptr;
   // Password of traditional zip encryption (empty: none).
   std::string Password;
 
@@ -175,6 +182,8 @@ class TOrvUnZip {
   std::string OutputPath(const TZipHeaderInfo& entry) const;
   bool PathIsSafe(const TZipHeaderInfo& entry, const std::string& path) const;
   bool SelectEntry(const TZipHeaderInfo& entry) const;
+  // Makes sure the output directory exists (see KnownDirectories).
+  void EnsureDirectory(const std::string& dir);
 
   std::unique_ptr<EntryDecoder> decoder_;
   std::int64_t totalBytes_ = 0;

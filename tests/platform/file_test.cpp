@@ -532,5 +532,29 @@ TEST_P(FileTest, DosTimeThroughTheHandle) {
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
 }
 
+// Read-only through the handle, as SetFileAttributes by name: the open
+// handle keeps writing, a new write access is refused, and clearing it
+// gives write access back. Other bits change nothing.
+TEST_P(FileTest, AttributesThroughTheHandle) {
+  File f;
+  ASSERT_TRUE(OpenShared(f));
+  ASSERT_TRUE(f.SetAttributes(kAttrArchive | kAttrHidden));
+  EXPECT_EQ(GetFileAttributes("D:\\Data\\Back.dat") & kAttrReadOnly, 0u);
+  ASSERT_TRUE(f.SetAttributes(kAttrReadOnly | kAttrArchive));
+  EXPECT_NE(GetFileAttributes("D:\\Data\\Back.dat") & kAttrReadOnly, 0u);
+  std::uint32_t done = 0;
+  EXPECT_TRUE(f.Write("x", 1, done));
+  File other;
+  EXPECT_FALSE(other.Open("D:\\Data\\Back.dat", Access::ReadWrite, Share::ReadWrite,
+                          Disposition::OpenExisting));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  ASSERT_TRUE(f.SetAttributes(kAttrNormal));
+  EXPECT_TRUE(other.Open("D:\\Data\\Back.dat", Access::ReadWrite, Share::ReadWrite,
+                         Disposition::OpenExisting));
+  f.Close();
+  EXPECT_FALSE(f.SetAttributes(kAttrNormal));
+  EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+}
+
 }  // namespace
 }  // namespace platform

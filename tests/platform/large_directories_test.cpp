@@ -67,6 +67,25 @@ TEST_F(LargeDirectoryTest, CreatingManyFilesReadsEachEntryAboutOnce) {
   EXPECT_EQ(*ToHostPath("D:\\BIG\\file02999.txt"), Host("File02999.Txt"));
 }
 
+// A small directory looked into again is cached too: creating files one
+// after another in it lists it a few times, not once per file, and its
+// cached names still follow a change made by another process.
+TEST_F(LargeDirectoryTest, ASmallDirectoryLookedIntoAgainIsCached) {
+  ASSERT_TRUE(CreateDirectory("D:\\small"));
+  const auto listings = [] { return internal::Counters().listings.load(); };
+  const std::uint64_t before = listings();
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(CreateNew("D:\\small\\" + Name(i))) << i;
+  EXPECT_LE(listings() - before, 3u);
+  EXPECT_EQ(
+      InChild([&] {
+        return ::close(::open((d_.path() + "/small/Late.TXT").c_str(), O_CREAT | O_WRONLY, 0644));
+      }),
+      0);
+  EXPECT_EQ(*ToHostPath("D:\\small\\late.txt"), d_.path() + "/small/Late.TXT");
+  EXPECT_FALSE(CreateNew("D:\\small\\LATE.txt"));
+  EXPECT_EQ(GetLastError(), kErrorFileExists);
+}
+
 // The cache of a large directory follows changes made outside the host layer
 // and by other processes, as well as our own renames and deletes.
 TEST_F(LargeDirectoryTest, CachedNamesFollowEveryChange) {

@@ -33,6 +33,8 @@ TCompressedStorage::TCompressedStorage(MainView& view) : view_(view) {
   OrvZip1.OverwriteArchive = true;
   // Reading the directory and extracting share one opening of the archive.
   OrvUnZip1.KeepZipOpen = true;
+  // A run's directories are tested once (see Directories).
+  OrvUnZip1.KnownDirectories = &directories_;
 }
 
 TCompressedStorage::~TCompressedStorage() {
@@ -88,23 +90,22 @@ void TCompressedStorage::DiscardArchive(int /*i*/) {
   OrvZip1.FilesList.clear();
 }
 
-ExpandResult TCompressedStorage::ExpandRow(int row, const engine::TField& blob,
-                                           const std::string& dir, int restored, int total) {
-  const std::string archive = ArchiveName(row);
-  ReuseFileFor(archive);
-  // A row that fails takes its archive with it; a restored row leaves the
-  // file for the next one.
-  struct Remove {
-    TCompressedStorage& storage;
-    std::string path;
-    bool armed = true;
-    ~Remove() {
-      if (!armed) return;
-      storage.OrvUnZip1.SetZipName("");  // lets go of the archive
-      storage.DeleteArchive(path);
-    }
-  } removeArchive{*this, archive};
-  blob.SaveToFile(archive);
+ExpandResult TCompressedStorage::ExpandRow(const engine::TField& blob, const std::string& dir,
+                                           const std::string& name, int restored, int total) {
+  // The row's archive is expanded from memory: the BLOB is read whole (as
+  // saving it to a file would read it) and handed to the reader, which reads
+  // it in place. Nothing is written beside the backup file, so a backup on
+  // read-only media restores too.
+  std::vector<std::uint8_t> archive =
+      blob.DataSet()
+          .CreateBlobStream(const_cast<engine::TField&>(blob), engine::TBlobStreamMode::bmRead)
+          ->ReadAll();
+  // The reader lets go of the archive on every path.
+  struct Release {
+    zip::TOrvUnZip& reader;
+    ~Release() { reader.SetZipName(""); }
+  } release{OrvUnZip1};
+  OrvUnZip1.UseMemoryArchive(std::move(archive));
   platform::Ui().ProcessMessages();
   view_.ShowShortStatus(std::to_string(restored) + std::string(texts::kCountSeparator) +
                         std::to_string(total) + std::string(texts::kRestoreExpanding));
@@ -115,22 +116,15 @@ ExpandResult TCompressedStorage::ExpandRow(int row, const engine::TField& blob,
     if (reason != zip::TSkipReason::srNoOverwrite) notCreated = true;
   };
   OrvUnZip1.SetDestDir(dir);
-  OrvUnZip1.SetZipName(archive);
   OrvUnZip1.ReadZip();
   if (OrvUnZip1.Count() > 0) entryName = OrvUnZip1.FileName(0);
   OrvUnZip1.FilesList.assign(1, kEveryEntry);
   const int count = OrvUnZip1.UnZip();
-  // Let go of the archive so that it can be deleted.
-  OrvUnZip1.SetZipName("");
-  const std::string target = dir + "\\" + entryName;
-  if (damaged) throw std::runtime_error(std::string(texts::kRestoreDamaged) + target);
+  const std::string target = dir + "\\" + (entryName.empty() ? name : entryName);
+  if (damaged || entryName.empty())
+    throw std::runtime_error(std::string(texts::kRestoreDamaged) + target);
   if (notCreated) throw std::runtime_error(std::string(texts::kCannotWrite) + target);
-  if (count < 1) {
-    if (entryName.empty()) throw std::runtime_error(std::string(texts::kRestoreDamaged) + archive);
-    removeArchive.armed = false;
-    return ExpandResult::Kept;
-  }
-  removeArchive.armed = false;
+  if (count < 1) return ExpandResult::Kept;
   view_.ShowShortStatus(texts::kRestoreExpanded);
   return ExpandResult::Restored;
 }

@@ -5,6 +5,7 @@
 
 #include "app/core/texts.h"
 #include "platform/file_ops.h"
+#include "platform/known_directories.h"
 #include "platform/ui_services.h"
 #include "platform/win_error.h"
 
@@ -67,24 +68,18 @@ void TRestoreRun::Execute() {
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
-  {
-    // No temporary archive outlives the run, whichever way it ends.
-    struct Release {
-      TCompressedStorage& storage;
-      ~Release() { storage.ReleaseArchive(); }
-    } release{storage_};
-    for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) {
-      if (!state_.RestoreKeepGoing) {
-        RestoreRow();
-        continue;
-      }
-      try {
-        RestoreRow();
-      } catch (const std::exception& e) {
-        engine::TZORVADTable& q = rx_.qryDBSrech;
-        state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
-                                         q.FieldByName("FileName").AsString() + ": " + e.what());
-      }
+  storage_.Directories().Clear();
+  for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) {
+    if (!state_.RestoreKeepGoing) {
+      RestoreRow();
+      continue;
+    }
+    try {
+      RestoreRow();
+    } catch (const std::exception& e) {
+      engine::TZORVADTable& q = rx_.qryDBSrech;
+      state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
+                                       q.FieldByName("FileName").AsString() + ": " + e.what());
     }
   }
   rx_.qryDBSrech.Close();
@@ -92,6 +87,12 @@ void TRestoreRun::Execute() {
                                 std::string(texts::kRestoreDoneSuffix),
                             texts::kWindowCaption, platform::MsgButtons::Ok,
                             platform::MsgIcon::Information, platform::MsgResult::Ok);
+}
+
+void TRestoreRun::EnsureDirectory(const std::string& dir) {
+  if (!platform::DirectoryExists(dir) && !CreateDirectoryPath(dir))
+    throw std::runtime_error(std::string(texts::kRestoreNoDirectory) + dir);
+  storage_.Directories().Remember(dir);
 }
 
 void TRestoreRun::RestoreRow() {
@@ -118,15 +119,26 @@ void TRestoreRun::RestoreRow() {
 
   if (q.FieldByName("isZip").AsString() == kZipped) {
     if (placeholder || blob.BlobSize() == 0) return;
-    if (storage_.ExpandRow(row_, blob, dir, restored_, total_) == ExpandResult::Restored)
+    if (storage_.ExpandRow(blob, dir, name, restored_, total_) == ExpandResult::Restored)
       ++restored_;
     return;
   }
   const std::string target = state_.FRestoreDir.empty() ? path + name : dir + kBackslash + name;
-  if (!platform::DirectoryExists(dir) && !CreateDirectoryPath(dir))
-    throw std::runtime_error(std::string(texts::kRestoreNoDirectory) + dir);
+  // A directory is tested once per run; one that this run made or found is
+  // taken as existing, unless the file cannot be written there: then it is
+  // tested (and made) again and the file written once more.
+  platform::KnownDirectories& known = storage_.Directories();
+  const bool trusted = known.Contains(dir);
+  if (!trusted) EnsureDirectory(dir);
   if (placeholder) return;
-  blob.SaveToFile(target);
+  try {
+    blob.SaveToFile(target);
+  } catch (const std::exception&) {
+    if (!trusted) throw;
+    known.Forget(dir);
+    EnsureDirectory(dir);
+    blob.SaveToFile(target);
+  }
   // As an archive's entry gives its file the recorded time, so does a row.
   platform::SetFileDosTime(target,
                            static_cast<std::uint32_t>(q.FieldByName("FileTime").AsInteger()));

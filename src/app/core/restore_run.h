@@ -3,9 +3,11 @@
 // into the same relative directory below FRestoreDir.
 //
 // Rows are read from the catalog table itself, once, in its order; a BLOB is
-// written straight to its target (an uncompressed row) or through one
-// temporary archive (a compressed row). A restored file gets the time its row
-// records. Rows without content only make their directory.
+// written straight to its target (an uncompressed row) or expanded from
+// memory by the unzip reader (a compressed row). A restored file gets the
+// time its row records. Rows without content only make their directory.
+// Each target directory is tested (and made) once per run, for both kinds of
+// rows (TCompressedStorage::Directories).
 //
 // The run has no error guard: the first error (an unreadable backup file, a
 // target that cannot be created, a damaged entry) ends it, the files written
@@ -44,6 +46,9 @@ class TRestoreRun {
 
  private:
   void RestoreRow();
+  // Makes `dir` (every missing level) unless it exists, and remembers it;
+  // an error naming it when it cannot be made.
+  void EnsureDirectory(const std::string& dir);
 
   MainState& state_;
   MainView& view_;
