@@ -254,14 +254,24 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     Skip(TSkipReason::srCreateError, shownName, index);
     return false;
   }
-  if (!testOnly && !platform::LinksStayWithin(path.empty() ? std::string(".") : path,
-                                              destDir_.empty() ? std::string(".") : destDir_)) {
+  // A symbolic link below DestDir that leads outside it is never written
+  // through. A file directly in DestDir is checked only when its name exists:
+  // a file made new (create-new, which never follows a link) cannot be one.
+  const auto linkLeadsOutside = [&](const std::string& target) {
+    if (platform::LinksStayWithin(target.empty() ? std::string(".") : target,
+                                  destDir_.empty() ? std::string(".") : destDir_)) {
+      return false;
+    }
     Message("Unsafe path " + shownName + ": a symbolic link in " +
             (destDir_.empty() ? std::string("the current directory") : destDir_) +
             " leads outside it; entry skipped");
     Skip(TSkipReason::srCreateError, shownName, index);
-    return false;
-  }
+    return true;
+  };
+  const bool directlyInDestDir =
+      !entry.IsDirectoryEntry() &&
+      ExtractFilePath(path) == (destDir_.empty() ? std::string() : destDir_ + "\\");
+  if (!testOnly && !directlyInDestDir && linkLeadsOutside(path)) return false;
   if (entry.IsDirectoryEntry()) {
     if (!testOnly && RecreateDirs && !path.empty() && !DirExists(path)) ForceDirectories(path);
     ++count;
@@ -322,6 +332,7 @@ bool TOrvUnZip::ExtractEntry(int index, bool testOnly, int& count) {
     }
   }
   if (!testOnly && !out) {
+    if (directlyInDestDir && linkLeadsOutside(path)) return false;
     if (OverwriteMode != TUZOverwriteMode::Always && platform::FileExists(path)) {
       bool overwrite = false;
       switch (OverwriteMode) {

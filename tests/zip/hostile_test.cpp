@@ -235,29 +235,39 @@ TEST_F(HostileTest, ReaderReadsHeadersBeyondTheEndRecordsCount) {
 
 // ---- Links in the destination ---------------------------------------------
 
+// Whether every existing file is replaced or the user is asked (and says
+// yes), a link is found before anything is written through it.
 TEST_F(HostileTest, LinksLeadingOutsideTheDestinationAreNotWrittenThrough) {
   namespace fs = std::filesystem;
-  fs::create_directories(HostD("out/inside"));
-  WriteHostFile(HostC("victim.txt"), "precious");
-  fs::create_directories(HostC("victims"));
-  fs::create_symlink(HostC("victim.txt"), HostD("out/file.txt"));
-  fs::create_symlink(HostC("victims"), HostD("out/dir"));
-  fs::create_symlink(HostD("out/inside"), HostD("out/near"));
-  RawArchive raw;
-  raw.Add(Stored("file.txt", "overwritten"));
-  raw.Add(Stored("dir/x.txt", "planted"));
-  raw.Add(Stored("DIR/new/y.txt", "planted"));
-  raw.Add(Stored("near/z.txt", "fine"));
-  WriteArchive(raw.Finish());
-  TOrvUnZip reader;
-  Prepare(reader);
-  reader.OverwriteMode = TUZOverwriteMode::Always;
-  EXPECT_EQ(reader.UnZip(), 1);
-  EXPECT_EQ(ReadHostFile(HostC("victim.txt")), "precious");
-  EXPECT_TRUE(fs::is_empty(HostC("victims")));
-  EXPECT_EQ(ReadHostFile(HostD("out/inside/z.txt")), "fine");
-  EXPECT_EQ(skips.size(), 3u);
-  EXPECT_TRUE(MessageContains("leads outside"));
+  for (const TUZOverwriteMode mode : {TUZOverwriteMode::Always, TUZOverwriteMode::Prompt}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    fs::remove_all(HostD("out"));
+    fs::remove_all(HostC("victims"));
+    fs::create_directories(HostD("out/inside"));
+    WriteHostFile(HostC("victim.txt"), "precious");
+    fs::create_directories(HostC("victims"));
+    fs::create_symlink(HostC("victim.txt"), HostD("out/file.txt"));
+    fs::create_symlink(HostC("victims"), HostD("out/dir"));
+    fs::create_symlink(HostD("out/inside"), HostD("out/near"));
+    RawArchive raw;
+    raw.Add(Stored("file.txt", "overwritten"));
+    raw.Add(Stored("dir/x.txt", "planted"));
+    raw.Add(Stored("DIR/new/y.txt", "planted"));
+    raw.Add(Stored("near/z.txt", "fine"));
+    WriteArchive(raw.Finish());
+    TOrvUnZip reader;
+    Prepare(reader);
+    skips.clear();
+    messages.clear();
+    reader.OverwriteMode = mode;
+    reader.OnPromptForOverwrite = [](bool& overwrite, int, std::string&) { overwrite = true; };
+    EXPECT_EQ(reader.UnZip(), 1);
+    EXPECT_EQ(ReadHostFile(HostC("victim.txt")), "precious");
+    EXPECT_TRUE(fs::is_empty(HostC("victims")));
+    EXPECT_EQ(ReadHostFile(HostD("out/inside/z.txt")), "fine");
+    EXPECT_EQ(skips.size(), 3u);
+    EXPECT_TRUE(MessageContains("leads outside"));
+  }
 }
 
 }  // namespace
