@@ -6,6 +6,8 @@
 // runs for plain and for compressed rows.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "app/core/runs_test_support.h"
 
 namespace app::runs_test {
@@ -95,6 +97,24 @@ TEST_F(RunsTest, AnExistingFileInAnotherCaseIsKeptWhenTheUserSaysNo) {
   ASSERT_EQ(restored.size(), 1u);
   EXPECT_EQ(restored.begin()->first, "A.txt");
   EXPECT_EQ(restored.begin()->second.bytes, "old A");
+}
+
+// Compressed rows are expanded from memory: while the run goes on, the
+// backup file's folder (which may be read-only media) gets no file of the
+// restore's.
+TEST_F(RunsTest, ACompressedRestoreWritesNothingBesideTheBackupFile) {
+  MakeFile("Data/a.txt", "first");
+  MakeFile("Data/b.txt", "second");
+  ASSERT_TRUE(BackupToFolder("Data", "Out", true));
+  std::set<std::string> seen;
+  ui.onProcess = [&] {
+    for (const auto& entry : fs::directory_iterator(E("Out")))
+      seen.insert(entry.path().filename().string());
+  };
+  ASSERT_TRUE(Restore("E:\\Out\\Back.dat", "E:\\R"));
+  EXPECT_EQ(LastBox(), kDone + "2筆");
+  EXPECT_EQ(seen, (std::set<std::string>{"Back.BLB", "Back.IDX", "Back.dat"}));
+  EXPECT_EQ(ReadHost(E("R/Data/b.txt")), "second");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RestoreTargetsTest, ::testing::Values(false, true),
