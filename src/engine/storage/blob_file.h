@@ -288,6 +288,7 @@ class TBlobFile : public TFileHandler {
   std::int32_t FWindowFirst = 0;
   std::int32_t FWindowBlocks = 0;
   std::int32_t FWindowComplete = 0;
+  std::int32_t FWindowUsed = 0;  // blocks the walk took from the window's bytes
   std::vector<std::uint8_t> FWindowPlain;
   std::vector<const TBlock*> FWindowCached;
   std::vector<std::int32_t> FWalked;  // positions of the chain being read

@@ -16,7 +16,10 @@
 //      StrictChangeDetection), and the window is read anew from that block:
 //      as many blocks as the BLOB still needs, at most kChainReadBytes and not
 //      past the end position. A chain written in one go lies in consecutive
-//      blocks, so it comes with one read per window.
+//      blocks, so it comes with one read per window. After a window of which
+//      the walk used only u blocks, the next one holds at most 2u: a chain
+//      scattered over reused blocks costs a small read per jump, not a
+//      window's worth.
 //   3. Each block's header is checked as loading a BLOB buffer checks it (id,
 //      used count, next position; loops once at the end), and its data area
 //      goes to the sink straight from the window.
@@ -48,6 +51,7 @@ void TBlobFile::ResetWindow() {
   FWindowFirst = 0;
   FWindowBlocks = 0;
   FWindowComplete = 0;
+  FWindowUsed = 0;
   FWindowCached.clear();
 }
 
@@ -61,13 +65,18 @@ void TBlobFile::RecollectWindowCache() {
 }
 
 bool TBlobFile::ReadWindow(TDataCursor* cursor, std::int32_t position, std::int64_t ahead) {
+  // A walk that left the last window after using few of its blocks follows
+  // a scattered chain: read at most twice as many this time, so that a chain
+  // jumping between distant blocks is not read a whole window per block.
+  const std::int64_t lastUsed = FWindowBlocks > 0 ? FWindowUsed : -1;
   ResetWindow();
   if (FHost != nullptr && !FHost->StrictChangeDetection() && FHost->LockForCacheMiss(cursor))
     return false;
   const std::int64_t inFile = (EndPosition() - static_cast<std::int64_t>(position)) / FBlockSize;
   const std::int64_t most =
       static_cast<std::int64_t>(std::max<std::size_t>(1, kChainReadBytes / FBlockSize));
-  const std::int64_t k = std::max<std::int64_t>(1, std::min({ahead, inFile, most}));
+  const std::int64_t grown = lastUsed < 0 ? most : 2 * std::max<std::int64_t>(lastUsed, 1);
+  const std::int64_t k = std::max<std::int64_t>(1, std::min({ahead, inFile, most, grown}));
   const std::size_t want = static_cast<std::size_t>(k) * FBlockSize;
   if (FWindow.size() < want) FWindow.resize(want);
   std::int32_t got;
@@ -123,6 +132,7 @@ bool TBlobFile::ViewBlock(TDataCursor* cursor, std::int32_t position, std::int64
   if (index >= static_cast<std::size_t>(FWindowComplete))
     RaiseEngineError(kErrBlobBufferCorrupt, FileName());
   std::uint8_t* stored = &FWindow[index * FBlockSize];
+  ++FWindowUsed;
   if (FEncrypted && FWindowPlain[index] == 0) {
     Decipher(stored, kBlockHeaderSize, kDataKey);
     Decipher(stored + kBlockHeaderSize, DataSize(), kDataKey);
