@@ -10,19 +10,27 @@
 // used round-robin.
 //
 // Printed, medians of `repeats` runs: list rows per second (target: at least
-// 100,000), verify rows per second and MB per second of file content, beside
-// two yardsticks: reading the raw set's BLOB file (cat, from the page cache
-// like verify) and inflating the same archives in memory with the zip
-// component (for the compressed set). Each command's wall time and its CPU
-// time (user + system, from wait4) are both given, and the rates are
-// computed from the CPU time: on a machine shared with other jobs the wall
-// time mostly measures them.
+// 100,000), verify rows per second and MB per second of file content. Each
+// command's wall time and its CPU time (user + system, from wait4) are both
+// given, and the rates are computed from the CPU time: on a machine shared
+// with other jobs the wall time mostly measures them.
 //
+// Then verify beside its yardsticks, in one run:
+//  * raw rows: verify against a plain read of the same BLOB file (dd in 1 MB
+//    pieces), both from the page cache (warm), and both after the files
+//    were dropped from it with posix_fadvise(DONTNEED) (cold; wall time, as
+//    the waiting for the disk is no CPU time); MB/s of the BLOB file and the
+//    ratio verify / read;
+//  * compressed rows: verify against decoding the same archives' entries in
+//    memory, with CRC, by the zip component and by zlib (CPU time); MB/s of
+//    file content and the ratio verify / decode.
 // Usage: list_verify_bench [rows [repeats [fileKB [keep]]]]   (100000 3 1)
 // Everything is written into a fresh directory under $TMPDIR, deleted at the end.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -38,6 +46,7 @@
 
 #include "app/core/catalog.h"
 #include "app/core/stored_archive.h"
+#include "engine/components/stream.h"
 #include "engine/components/zorvad_database.h"
 #include "engine/components/zorvad_dbdataset.h"
 #include "platform/paths.h"
@@ -170,6 +179,70 @@ Times Run(const std::string& command) {
   return t;
 }
 
+// CPU time of this process so far (user + system), seconds.
+double ProcessCpu() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Drops the file's pages from the page cache (clean pages only: the files
+// were written long before and flushed by the commits).
+void DropFromCache(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY);
+  if (fd < 0) throw std::runtime_error("cannot open " + file.string());
+  ::fdatasync(fd);
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
+// Reads the file whole with dd in 1 MB pieces, a child process like verify;
+// wall and CPU time.
+Times PlainRead(const fs::path& file) {
+  return Run("dd if=" + file.string() + " of=/dev/null bs=1M status=none");
+}
+
+// Where an archive's entry data lies, as the verification finds it.
+struct EntrySpan {
+  std::size_t offset;
+  std::size_t size;
+  std::uint32_t crc;
+  std::uint64_t original;
+};
+EntrySpan EntryOf(const std::vector<std::uint8_t>& archive) {
+  engine::TMemoryStream stream(archive);
+  const app::StoredEntry e = app::ReadStoredEntry(stream);
+  const std::uint8_t* local = archive.data() + e.localOffset;
+  const std::size_t nameLength = local[26] | (local[27] << 8);
+  const std::size_t extraLength = local[28] | (local[29] << 8);
+  return {e.localOffset + 30 + nameLength + extraLength, static_cast<std::size_t>(e.compressedSize),
+          e.crc, e.originalSize};
+}
+
+// Inflates a raw deflate stream with zlib, checking size and CRC.
+void ZlibInflate(const std::uint8_t* data, std::size_t size, const EntrySpan& entry,
+                 std::vector<std::uint8_t>& out) {
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw std::runtime_error("inflateInit2");
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint64_t total = 0;
+  int status = Z_OK;
+  while (status == Z_OK) {
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    status = inflate(&z, Z_NO_FLUSH);
+    const std::size_t produced = out.size() - z.avail_out;
+    crc = crc32(crc, out.data(), static_cast<uInt>(produced));
+    total += produced;
+  }
+  inflateEnd(&z);
+  if (status != Z_STREAM_END || total != entry.original || crc != entry.crc)
+    throw std::runtime_error("zlib inflate failed");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,22 +280,56 @@ int main(int argc, char** argv) {
     report("verify (raw rows)", bin + " verify " + raw + " >/dev/null 2>&1");
     report("verify (compressed rows)", bin + " verify " + zipped + " >/dev/null 2>&1");
 
-    // Yardsticks: the raw BLOB file read whole, the archives inflated in memory.
-    std::vector<double> cat, inflate;
-    const std::uint64_t blb = fs::file_size(dir / "Raw.BLB");
+    // Raw rows: verify beside a plain read of the same BLOB file.
+    const fs::path rawBlb = dir / "Raw.BLB";
+    const double blbMB = static_cast<double>(fs::file_size(rawBlb)) / kMB;
+    const std::string verifyRaw = bin + " verify " + raw + " >/dev/null 2>&1";
+    const auto dropRawSet = [&] {
+      for (const char* file : {"Raw.dat", "Raw.IDX", "Raw.BLB"}) DropFromCache(dir / file);
+    };
+    std::vector<double> readWarm, verifyWarm, readCold, verifyCold;
     for (int r = 0; r < repeats; ++r) {
-      cat.push_back(Run("cat " + (dir / "Raw.BLB").string() + " >/dev/null").cpu);
+      PlainRead(rawBlb);  // into the page cache
+      readWarm.push_back(PlainRead(rawBlb).cpu);
+      verifyWarm.push_back(Run(verifyRaw).cpu);
+      dropRawSet();
+      readCold.push_back(PlainRead(rawBlb).wall);
+      dropRawSet();
+      verifyCold.push_back(Run(verifyRaw).wall);
+    }
+    std::printf("\nraw rows, %.0f MB BLOB file    %10s %10s %8s\n", blbMB, "s", "MB/s", "ratio");
+    const auto line = [&](const char* what, double seconds, double mb, double base) {
+      std::printf("%-32s %10.3f %10.1f %8.2f\n", what, seconds, mb / seconds, base / seconds);
+    };
+    line("read, page cache (CPU)", Median(readWarm), blbMB, Median(readWarm));
+    line("verify, page cache (CPU)", Median(verifyWarm), blbMB, Median(readWarm));
+    line("read, dropped cache (wall)", Median(readCold), blbMB, Median(readCold));
+    line("verify, dropped cache (wall)", Median(verifyCold), blbMB, Median(readCold));
+
+    // Compressed rows: verify beside decoding the same entries in memory.
+    std::vector<EntrySpan> entries;
+    for (const auto& archive : archives) entries.push_back(EntryOf(archive));
+    std::vector<std::uint8_t> out(256 * 1024);
+    std::vector<double> ours, zlib, verifyZip;
+    for (int r = 0; r < repeats; ++r) {
+      verifyZip.push_back(Run(bin + " verify " + zipped + " >/dev/null 2>&1").cpu);
       zip::EntryDecoder decoder;
-      const std::clock_t start = std::clock();
+      double start = ProcessCpu();
       for (int i = 0; i < rows; ++i)
         if (!app::CheckStoredArchive(archives[i % kContents], decoder).empty())
           throw std::runtime_error("archive check failed");
-      inflate.push_back(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+      ours.push_back(ProcessCpu() - start);
+      start = ProcessCpu();
+      for (int i = 0; i < rows; ++i) {
+        const EntrySpan& e = entries[static_cast<std::size_t>(i % kContents)];
+        ZlibInflate(archives[i % kContents].data() + e.offset, e.size, e, out);
+      }
+      zlib.push_back(ProcessCpu() - start);
     }
-    std::printf("%-28s %8s %8.3f %12s %10.1f  (%.0f MB BLOB file)\n", "cat Raw.BLB", "",
-                Median(cat), "", blb / kMB / Median(cat), blb / kMB);
-    std::printf("%-28s %8s %8.3f %12.0f %10.1f\n", "inflate + CRC in memory", "", Median(inflate),
-                rows / Median(inflate), content / Median(inflate));
+    std::printf("\ncompressed rows (CPU)            %10s %10s %8s\n", "s", "MB/s", "ratio");
+    line("decode + CRC in memory, ours", Median(ours), content, Median(ours));
+    line("decode + CRC in memory, zlib", Median(zlib), content, Median(ours));
+    line("verify", Median(verifyZip), content, Median(ours));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "list_verify_bench: %s\n", e.what());
     status = EXIT_FAILURE;

@@ -2,12 +2,14 @@
 // list (compressed, raw and content-less rows, patterns, JSON read back by
 // Python), verify (a flipped byte in a compressed BLOB, a truncated BLOB
 // file, a damaged index), selective and dry-run restores, excludes, the SQL
-// shell, the repair, and the exit status of each.
+// shell, the repair, and the exit status of each, also for a backup file that
+// another program holds.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "engine/components/zorvad_dbdataset.h"
 #include "zip/zip_test_util.h"
 
 namespace {
@@ -274,6 +276,30 @@ TEST_F(OrvbackupDailyTest, ExitStatusOfEachCommand) {
   EXPECT_EQ(Orvbackup("restore r/Back.dat --to out"), 3) << output_;
   EXPECT_EQ(Orvbackup("repair r/Back.dat"), 1) << output_;
   EXPECT_TRUE(Says("repaired")) << output_;
+  EXPECT_EQ(Orvbackup("verify r/Back.dat"), 0) << output_;
+}
+
+TEST_F(OrvbackupDailyTest, ABackupFileHeldByAnotherProgramCannotBeOpened) {
+  Raw();
+  // This test's process is the other program: it holds the table open
+  // exclusively, as a program that rebuilds or empties it does.
+  engine::TZORVADTable held;
+  held.SetDatabaseName(Recorded("r") + "\\");
+  held.SetTableName("Back.dat");
+  held.Exclusive = true;
+  held.Open();
+  for (const char* command :
+       {"list r/Back.dat", "verify r/Back.dat", "restore r/Back.dat --to out"}) {
+    // Standard error alone: the engine's reason after the program's own words.
+    EXPECT_EQ(Shell("{ \"$B\" " + std::string(command) + " </dev/null 2>&1 >/dev/null; }"), 3)
+        << command << "\n"
+        << output_;
+    EXPECT_TRUE(Says("orvbackup: the backup file cannot be opened: ")) << command << "\n"
+                                                                       << output_;
+    EXPECT_TRUE(Says("Engine Error # 11013 Access denied to table")) << command << "\n" << output_;
+  }
+  EXPECT_FALSE(fs::exists(Host("out")));
+  held.Close();
   EXPECT_EQ(Orvbackup("verify r/Back.dat"), 0) << output_;
 }
 

@@ -8,6 +8,7 @@
 #include "app/core/stored_archive.h"
 #include "engine/components/dataset.h"
 #include "engine/components/zorvad_dbdataset.h"
+#include "engine/errors.h"
 #include "engine/table/data_cursor.h"
 #include "platform/file_ops.h"
 #include "zip/crc32.h"
@@ -18,6 +19,13 @@ namespace {
 
 constexpr std::string_view kZipped = "Y";
 constexpr std::int64_t kCrcChunkBytes = 1 << 20;
+
+// Whether the engine refused the files because another program holds them.
+bool HeldByAnother(const engine::EZORVADEngineError& e) {
+  const int code = e.ErrorCode();
+  return code == engine::kErrAccessDenied || code == engine::kErrTableLocked ||
+         code == engine::kErrLockFailed;
+}
 
 }  // namespace
 
@@ -46,6 +54,9 @@ CatalogReader::CatalogReader(const std::string& dataFile)
     zip_ = &table_->FieldByName("isZip");
     path_ = &table_->FieldByName("Path");
     file_ = &table_->FieldByName("File");
+  } catch (const engine::EZORVADEngineError& e) {
+    throw BackupOpenError("the backup file cannot be opened: " + dataFile + ": " + e.what(),
+                          HeldByAnother(e));
   } catch (const std::exception& e) {
     throw BackupOpenError("the backup file cannot be opened: " + dataFile + ": " + e.what());
   }
@@ -63,7 +74,15 @@ void CatalogReader::ForEach(RowDetail detail, const std::function<void(const Cat
   // of its own. Writers of other programs wait for the walk to end.
   struct QueryReadLock {
     engine::TDataCursor& cursor;
-    explicit QueryReadLock(engine::TDataCursor& c) : cursor(c) { cursor.QueryReadLock(); }
+    explicit QueryReadLock(engine::TDataCursor& c) : cursor(c) {
+      try {
+        cursor.QueryReadLock();
+      } catch (const engine::EZORVADEngineError& e) {
+        // A writer held the files past every attempt to read them.
+        throw BackupOpenError(std::string("the backup file cannot be read: ") + e.what(),
+                              HeldByAnother(e));
+      }
+    }
     ~QueryReadLock() {
       try {
         cursor.QueryReadUnlock();

@@ -27,7 +27,14 @@ namespace app {
 // program past the engine's lock attempts, or not a readable table.
 class BackupOpenError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit BackupOpenError(const std::string& what, bool inUse = false)
+      : std::runtime_error(what), inUse_(inUse) {}
+  // Refused because another program holds the files (sharing or locks), not
+  // because they are missing or damaged.
+  bool InUse() const noexcept { return inUse_; }
+
+ private:
+  bool inUse_;
 };
 
 struct CatalogRow {

@@ -54,18 +54,24 @@ void TField::Clear() {
 
 std::int64_t TField::BlobSize() const {
   if (IsNull()) return 0;
-  return FDataSet.CreateBlobStream(const_cast<TField&>(*this), TBlobStreamMode::bmRead)->Size();
+  return FDataSet.GetBlobSize(*this);
+}
+
+void TField::ReadBlob(std::vector<std::uint8_t>& into) const {
+  if (IsNull()) {
+    into.clear();
+    return;
+  }
+  FDataSet.GetBlobBytes(*this, into);
 }
 
 void TField::SaveToFile(const std::string& path) const {
   // An existing file is written over and cut behind the BLOB, so that its
-  // space is reused instead of freed and allocated again.
-  TFileStream file(path, TFileStream::TMode::fmRewrite);
+  // space is reused instead of freed and allocated again. The BLOB is read
+  // whole before the file is touched: a damaged one leaves the file as it was.
   std::vector<std::uint8_t> bytes;
-  if (!IsNull()) {
-    bytes =
-        FDataSet.CreateBlobStream(const_cast<TField&>(*this), TBlobStreamMode::bmRead)->ReadAll();
-  }
+  ReadBlob(bytes);
+  TFileStream file(path, TFileStream::TMode::fmRewrite);
   if (file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) !=
           static_cast<std::int64_t>(bytes.size()) ||
       !file.SetEnd()) {
@@ -77,6 +83,16 @@ void TField::LoadFromFile(const std::string& path) {
   const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
   auto stream = FDataSet.CreateBlobStream(*this, TBlobStreamMode::bmWrite);
   stream->Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+// ---- TDataSet: BLOB access through a read stream -------------------------------------------
+
+std::int64_t TDataSet::GetBlobSize(const TField& field) {
+  return CreateBlobStream(const_cast<TField&>(field), TBlobStreamMode::bmRead)->Size();
+}
+
+void TDataSet::GetBlobBytes(const TField& field, std::vector<std::uint8_t>& into) {
+  into = CreateBlobStream(const_cast<TField&>(field), TBlobStreamMode::bmRead)->ReadAll();
 }
 
 // ---- TDataSet: life cycle and fields -----------------------------------------------------

@@ -70,6 +70,10 @@ class TField {
 
   // BLOB fields.
   std::int64_t BlobSize() const;
+  // The whole BLOB into `into`, resized to its length (empty for a null
+  // field); a buffer passed again and again keeps its capacity, so reading
+  // many BLOBs allocates only for the longest.
+  void ReadBlob(std::vector<std::uint8_t>& into) const;
   // Writes the BLOB into the file, creating it or replacing its content.
   void SaveToFile(const std::string& path) const;
   void LoadFromFile(const std::string& path);
@@ -172,6 +176,11 @@ class TDataSet : public TComponent {
   // text does not compile. The settings are stored after it returns.
   virtual void ApplyFilters(const std::string& text, const TFilterOptionSet& options, bool filtered,
                             bool recordFilter) = 0;
+
+  // BLOB access of TField (not null fields); the defaults go through a read
+  // stream (CreateBlobStream).
+  virtual std::int64_t GetBlobSize(const TField& field);
+  virtual void GetBlobBytes(const TField& field, std::vector<std::uint8_t>& into);
 
   // Field values of the current (or filtered) record.
   virtual bool GetFieldNull(const TField& field) const = 0;

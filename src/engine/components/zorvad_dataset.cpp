@@ -2,6 +2,7 @@
 #include "engine/components/zorvad_dataset.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "engine/components/component_messages.h"
 #include "engine/components/zorvad_blob_stream.h"
@@ -294,10 +295,9 @@ std::string TZORVADDataSet::GetFieldString(const TField& field) const {
       break;
   }
   if (field.IsBlob()) {
-    // Through a stream, which leaves a BLOB changed in the buffer open.
-    auto* self = const_cast<TZORVADDataSet*>(this);
-    const std::vector<std::uint8_t> bytes =
-        self->CreateBlobStream(const_cast<TField&>(field), TBlobStreamMode::bmRead)->ReadAll();
+    // A BLOB changed in the buffer is read from its open buffer, and left open.
+    std::vector<std::uint8_t> bytes;
+    const_cast<TZORVADDataSet*>(this)->GetBlobBytes(field, bytes);
     return {bytes.begin(), bytes.end()};
   }
   if (field.DataType() == ftBytes || field.DataType() == ftVarBytes) {
@@ -373,6 +373,37 @@ std::int64_t TZORVADDataSet::BlobSize(const TField& field) {
                                              record.data(), record.size(), size);
   if (code != 0) RaiseEngineError(code, cursor.Name(), field.FieldName());
   return size;
+}
+
+void TZORVADDataSet::GetBlobBytes(const TField& field, std::vector<std::uint8_t>& into) {
+  CheckActive();
+  TDataCursor& cursor = *FCursor;
+  if (!cursor.Table()->HasBlobs())
+    RaiseEngineError(kErrInvalidBlobField, cursor.Name(), field.FieldName());
+  // Copies the BLOB into `into`; `into` keeps its capacity.
+  class VectorSink : public TBlobSink {
+   public:
+    VectorSink(std::vector<std::uint8_t>& into, const std::string& table)
+        : into_(into), table_(table) {}
+    void Begin(std::uint32_t length) override {
+      WithinMemory(table_, [&] { into_.resize(length); });
+      at_ = 0;
+    }
+    void Take(const std::uint8_t* data, std::uint32_t count) override {
+      std::memcpy(into_.data() + at_, data, count);
+      at_ += count;
+    }
+
+   private:
+    std::vector<std::uint8_t>& into_;
+    const std::string& table_;
+    std::size_t at_ = 0;
+  } sink(into, cursor.Name());
+  auto& record = ActiveBuffer();
+  const int code = cursor.Blobs().ReadWhole(&cursor, &cursor.Table()->BlobFile(), cursor.Fields(),
+                                            static_cast<std::uint32_t>(field.FieldNo()),
+                                            record.data(), record.size(), sink);
+  if (code != 0) RaiseEngineError(code, cursor.Name(), field.FieldName());
 }
 
 }  // namespace engine

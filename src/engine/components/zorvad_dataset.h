@@ -74,6 +74,11 @@ class TZORVADDataSet : public TDataSet {
   void SetFieldInteger(const TField& field, std::int64_t value) override;
   void SetFieldFloat(const TField& field, double value) override;
   void SetFieldNull(const TField& field) override;
+  // The chain's first block tells the length; the whole BLOB is read straight
+  // from the BLOB file into `into` (TBlobBufferSet::ReadWhole), or taken from
+  // the record buffer's open BLOB when it holds one.
+  std::int64_t GetBlobSize(const TField& field) override { return BlobSize(field); }
+  void GetBlobBytes(const TField& field, std::vector<std::uint8_t>& into) override;
 
  private:
   // Handles a cursor move's answer: true for a record, false for an end

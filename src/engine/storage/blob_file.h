@@ -113,6 +113,18 @@ struct TBlock {
   }
 };
 
+// Receives the bytes of one BLOB in order (TBlobFile::ReadChain).
+class TBlobSink {
+ public:
+  virtual ~TBlobSink() = default;
+  // The BLOB's length, before any of its bytes. Called again when the read
+  // starts over because another user changed the table: the bytes taken
+  // before are void then.
+  virtual void Begin(std::uint32_t length) = 0;
+  // The next `count` bytes; `data` is valid only during the call.
+  virtual void Take(const std::uint8_t* data, std::uint32_t count) = 0;
+};
+
 // Where a repair writes its report lines (one finding per line). A chain walk
 // given a log is "in a repair": it reports faults instead of raising.
 class TRepairLog {
@@ -175,6 +187,19 @@ class TBlobFile : public TFileHandler {
   void WriteBlockData(TBlock* block, std::uint32_t offset, std::uint32_t count,
                       const std::uint8_t* source);
 
+  // ---- Whole BLOBs (blob_file_read.cpp) ------------------------------------------
+  // Reads the BLOB whose chain starts at `firstPosition` (not 0) and carries
+  // `blobId` into `sink`, without taking its blocks into the cache: runs of
+  // consecutive blocks come with one read, and each block's data area goes to
+  // the sink from the read buffer. Cached blocks win over the file (a
+  // transaction keeps its changes there). Raises as loading a BLOB buffer
+  // does, naming `table`: 8708 when a block carries another id, 8963 for a
+  // damaged total, used count, position or loop, 8711 when the chain ends
+  // before the length; 9217 for a short read outside a writing exclusive or
+  // transaction-locked table. The sink must not use this file.
+  void ReadChain(TDataCursor* cursor, std::int32_t firstPosition, std::int32_t blobId,
+                 const std::string& table, TBlobSink& sink);
+
   // ---- Chains (blob_file_chain.cpp) ----------------------------------------------
   // Walks the chain from `firstPosition` expecting `blobId` and frees its
   // blocks (unless verifyOnly). With `adopt`, blocks of another id are
@@ -222,6 +247,30 @@ class TBlobFile : public TFileHandler {
   void ReadHeaderBytes(THeader& into);
   void FlushRun(std::vector<TBlock*>& run, bool flushToDisk);
 
+  // A block as a chain walk sees it: the decoded header and the data area
+  // (S - 18 bytes, valid until the walk reads again).
+  struct TBlockView {
+    std::int32_t next = 0;
+    std::uint16_t used = 0;
+    std::int32_t blobId = 0;
+    std::int32_t total = 0;
+    const std::uint8_t* data = nullptr;
+  };
+  // The walk window (blob_file_read.cpp): blocks read with one read and kept
+  // outside the cache for the length of one walk. Reset starts a walk;
+  // RecollectWindowCache notes again which of its blocks the cache holds.
+  void ResetWindow();
+  void RecollectWindowCache();
+  // The block at `position` (a block position of the file) from the cache,
+  // the window, or a new window of up to `ahead` blocks; false when the
+  // change check before a read dropped the caches.
+  bool ViewBlock(TDataCursor* cursor, std::int32_t position, std::int64_t ahead, TBlockView& view);
+  bool ReadWindow(TDataCursor* cursor, std::int32_t position, std::int64_t ahead);
+  bool ReadChainOnce(TDataCursor* cursor, std::int32_t firstPosition, std::int32_t blobId,
+                     const std::string& table, TBlobSink& sink);
+  bool DiagnoseChainsOnce(TDataFile& data, TDataCursor* cursor,
+                          std::vector<TCheckFinding>& findings);
+
   TStorageHost* FHost;
   THeader FHeader{};
   std::uint32_t FBlockSize = kDefaultBlockSize;
@@ -232,6 +281,17 @@ class TBlobFile : public TFileHandler {
   TEntryCache<TBlock> FCache{kBlockPoolCapacity};
   std::uint64_t FReads = 0;
   std::uint64_t FWrites = 0;
+  // The walk window: FWindowBlocks blocks from FWindowFirst were asked for,
+  // the first FWindowComplete came back; FWindowPlain marks the deciphered
+  // ones of an encrypted file; FWindowCached the cached blocks in its range.
+  std::vector<std::uint8_t> FWindow;
+  std::int32_t FWindowFirst = 0;
+  std::int32_t FWindowBlocks = 0;
+  std::int32_t FWindowComplete = 0;
+  std::int32_t FWindowUsed = 0;  // blocks the walk took from the window's bytes
+  std::vector<std::uint8_t> FWindowPlain;
+  std::vector<const TBlock*> FWindowCached;
+  std::vector<std::int32_t> FWalked;  // positions of the chain being read
 };
 
 // Checks the data file `dataFileName` and, when its table has BLOB fields, the

@@ -8,7 +8,8 @@
 // between 512 and end - S. This implementation also requires the end position
 // and the first free position to fall on block boundaries, since every later
 // append or reuse would otherwise address half blocks (8961).
-#include <unordered_set>
+#include <algorithm>
+#include <cstdint>
 
 #include "engine/errors.h"
 #include "engine/storage/blob_file.h"
@@ -41,25 +42,52 @@ void TBlobFile::CheckConsistency() {
 }
 
 std::vector<TCheckFinding> TBlobFile::DiagnoseChains(TDataFile& data, TDataCursor* cursor) {
-  std::vector<TCheckFinding> findings = Diagnose();
-  if (!findings.empty()) return findings;  // positions cannot be trusted
-  auto add = [&](const std::string& text) { findings.push_back({kErrBlobBufferCorrupt, text}); };
+  struct Forget {  // the window's cached-block list must not outlive the walk
+    TBlobFile& file;
+    ~Forget() { file.ResetWindow(); }
+  } forget{*this};
+  std::vector<TCheckFinding> findings;
+  // Repeated from the start when a change check dropped the caches.
+  while (!DiagnoseChainsOnce(data, cursor, findings)) {
+  }
+  return findings;
+}
 
-  // Blocks reachable from the free chain, and blocks owned by a BLOB.
-  std::unordered_set<std::int32_t> seen;
+// The walk reads blocks through the walk window (blob_file_read.cpp), so the
+// chains of a file written in one go come with one read per window instead
+// of one per block. Which chain reached each block is kept in one number per
+// block of the file: 0 none yet, 1 the free chain, 2 and up the BLOB chains
+// in walk order.
+bool TBlobFile::DiagnoseChainsOnce(TDataFile& data, TDataCursor* cursor,
+                                   std::vector<TCheckFinding>& findings) {
+  ResetWindow();
+  findings = Diagnose();
+  if (!findings.empty()) return true;  // positions cannot be trusted
+  auto add = [&](const std::string& text) { findings.push_back({kErrBlobBufferCorrupt, text}); };
+  const auto blockIndex = [&](std::int32_t p) {
+    return static_cast<std::size_t>((p - static_cast<std::int64_t>(kBlobHeaderSize)) / BlockSize());
+  };
+  std::vector<std::int32_t> owner(blockIndex(EndPosition()), 0);
+  constexpr std::int32_t kFreeChain = 1;
+  // Free blocks lie anywhere: one block per read. A BLOB chain reads ahead
+  // as far as the window goes; chains of records in a row usually follow one
+  // another in the file.
+  constexpr std::int64_t kFreeAhead = 1;
+  constexpr std::int64_t kChainAhead = INT32_MAX;
+  TBlockView view;
+
   for (std::int32_t p = FirstFree(); p != 0;) {
     if (!IsBlockPosition(p)) {
       add("free chain leads to position " + std::to_string(p) + " outside the blocks");
       break;
     }
-    if (!seen.insert(p).second) {
+    if (owner[blockIndex(p)] != 0) {
       add("free chain returns to block " + std::to_string(p));
       break;
     }
-    TBlock* block = GetBlock(cursor, p);
-    if (block == nullptr) return DiagnoseChains(data, cursor);  // caches dropped: start again
-    p = block->next;
-    ReleaseBlock(block);
+    owner[blockIndex(p)] = kFreeChain;
+    if (!ViewBlock(cursor, p, kFreeAhead, view)) return false;
+    p = view.next;
   }
 
   std::vector<const TFieldDefinition*> blobFields;
@@ -67,11 +95,14 @@ std::vector<TCheckFinding> TBlobFile::DiagnoseChains(TDataFile& data, TDataCurso
     if (f.Type() == kFieldBlob && f.Offset() + 9u <= data.RecordSize()) blobFields.push_back(&f);
   }
   const std::int64_t dataSize = DataSize();
+  std::int32_t chain = kFreeChain;
+  std::vector<std::uint8_t> copy;
   for (std::int32_t n = 1; n <= data.RecordCount(); ++n) {
     TRecord* record = data.GetRecord(cursor, n);
-    if (record == nullptr) return DiagnoseChains(data, cursor);
-    std::vector<std::uint8_t> copy = record->buffer;
+    if (record == nullptr) return false;
+    copy.assign(record->buffer.begin(), record->buffer.end());
     data.ReleaseRecord(record);
+    RecollectWindowCache();
     if (copy[kRecordStatusOffset] != kRecordInUse) continue;
     for (const TFieldDefinition* f : blobFields) {
       const std::uint8_t* slot = &copy[f->Offset()];
@@ -83,31 +114,31 @@ std::vector<TCheckFinding> TBlobFile::DiagnoseChains(TDataFile& data, TDataCurso
         add(where + "first block " + std::to_string(first) + " is not a block of the file");
         continue;
       }
+      ++chain;
       std::int64_t bytesFound = 0;
       std::int64_t total = -1;
-      std::unordered_set<std::int32_t> walked;
       for (std::int32_t p = first; p != 0;) {
         if (!IsBlockPosition(p)) {
           add(where + "chain leads to position " + std::to_string(p) + " outside the blocks");
           break;
         }
-        if (!walked.insert(p).second) {
+        std::int32_t& reachedBy = owner[blockIndex(p)];
+        if (reachedBy == chain) {
           add(where + "chain returns to block " + std::to_string(p));
           break;
         }
-        if (!seen.insert(p).second) {
+        if (reachedBy != 0) {
           add(where + "block " + std::to_string(p) + " also belongs to another chain");
           break;
         }
+        reachedBy = chain;
         const std::int32_t at = p;
-        TBlock* block = GetBlock(cursor, p);
-        if (block == nullptr) return DiagnoseChains(data, cursor);
-        const std::int32_t blockId = block->blobId;
-        const std::int64_t used = block->used;
-        if (total < 0) total = block->total;
+        if (!ViewBlock(cursor, p, kChainAhead, view)) return false;
+        const std::int32_t blockId = view.blobId;
+        const std::int64_t used = view.used;
+        if (total < 0) total = view.total;
         bytesFound += std::min<std::int64_t>(used, dataSize);
-        p = block->next;
-        ReleaseBlock(block);
+        p = view.next;
         if (used > dataSize) {
           add(where + "block " + std::to_string(at) + " claims " + std::to_string(used) +
               " bytes used, its data area holds " + std::to_string(dataSize));
@@ -120,13 +151,21 @@ std::vector<TCheckFinding> TBlobFile::DiagnoseChains(TDataFile& data, TDataCurso
           total = -1;
           break;
         }
+        // Only a chain's last block is partly filled: a reader stops at the
+        // first block that is, short of the BLOB's length.
+        if (used < dataSize && p != 0 && bytesFound < total) {
+          add(where + "block " + std::to_string(at) + " holds " + std::to_string(used) +
+              " bytes, yet the chain goes on");
+          total = -1;
+          break;
+        }
       }
       if (total >= 0 && bytesFound != total)
         add(where + "chain holds " + std::to_string(bytesFound) + " bytes, the BLOB " +
             std::to_string(total));
     }
   }
-  return findings;
+  return true;
 }
 
 std::vector<TCheckFinding> DiagnoseTableFiles(const std::string& dataFileName,

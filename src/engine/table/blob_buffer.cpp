@@ -115,60 +115,59 @@ int TBlobBufferSet::Open(TDataCursor* cursor, TBlobFile* file, const TFieldDefin
 }
 
 int TBlobBufferSet::Load(TDataCursor* cursor, TBlobFile& file, TBlobBuffer& buffer) {
+  // Copies the chain's bytes into the buffer's content.
+  class ContentSink : public TBlobSink {
+   public:
+    ContentSink(std::vector<std::uint8_t>& content, const std::string& table)
+        : content_(content), table_(table) {}
+    void Begin(std::uint32_t length) override {
+      WithinMemory(table_, [&] { content_.resize(length); });
+      at_ = 0;
+    }
+    void Take(const std::uint8_t* data, std::uint32_t count) override {
+      std::memcpy(content_.data() + at_, data, count);
+      at_ += count;
+    }
+
+   private:
+    std::vector<std::uint8_t>& content_;
+    const std::string& table_;
+    std::size_t at_ = 0;
+  } sink(buffer.content, tableName_);
   return AnswerCode([&] {
-    const std::string& table = tableName_;
-    const std::uint32_t dataSize = file.DataSize();
-    for (;;) {  // repeated when a cache miss found changes by another user
-      TBlock* block = file.GetBlock(cursor, buffer.firstPosition, 1, false);
-      if (block == nullptr) continue;
-      struct Unpin {
-        TBlobFile& file;
-        TBlock*& block;
-        ~Unpin() { file.ReleaseBlock(block); }
-      } unpin{file, block};
-      if (block->blobId != buffer.blobId) RaiseEngineError(kErrRecordChanged, table);
-      // The stored total may be damaged: it can never exceed what the file's
-      // blocks can hold.
-      const std::int64_t blocks = (file.EndPosition() - kBlobHeaderSize) / file.BlockSize();
-      if (block->total < 0 || block->total > blocks * dataSize)
-        RaiseEngineError(kErrBlobBufferCorrupt, table);
-      const std::size_t length = static_cast<std::size_t>(block->total);
-      WithinMemory(table, [&] { buffer.content.assign(length, 0); });
-      std::size_t copied = 0;
-      // The positions walked, to find a chain that runs into itself. The walk
-      // is bounded by the length anyway (every step copies a block's worth), so
-      // they are checked once at its end, sorted, instead of at every step.
-      std::vector<std::int32_t> walked;
-      walked.reserve(length / dataSize + 1);
-      walked.push_back(block->key);
-      bool dropped = false;
-      for (;;) {
-        const std::uint32_t ask =
-            static_cast<std::uint32_t>(std::min<std::size_t>(dataSize, length - copied));
-        const std::uint32_t got = file.ReadBlockData(block, 0, ask, buffer.content.data() + copied);
-        copied += got;
-        if (got < ask || block->next == 0 || copied == length) break;
-        const std::int32_t next = block->next;
-        if (!file.IsBlockPosition(next)) RaiseEngineError(kErrBlobBufferCorrupt, table);
-        walked.push_back(next);
-        const std::int64_t ahead = (length - copied + dataSize - 1) / dataSize;
-        TBlock* following = file.GetBlock(cursor, next, static_cast<std::int32_t>(ahead), true);
-        if (following == nullptr) {
-          dropped = true;
-          break;
-        }
-        file.ReleaseBlock(block);
-        block = following;
-        if (block->blobId != buffer.blobId) RaiseEngineError(kErrRecordChanged, table);
-      }
-      if (dropped) continue;
-      std::sort(walked.begin(), walked.end());
-      if (std::adjacent_find(walked.begin(), walked.end()) != walked.end())
-        RaiseEngineError(kErrBlobBufferCorrupt, table);
-      if (copied != length) RaiseEngineError(kErrBlobEndPremature, table);
-      buffer.modified = false;
+    file.ReadChain(cursor, buffer.firstPosition, buffer.blobId, tableName_, sink);
+    buffer.modified = false;
+  });
+}
+
+int TBlobBufferSet::ReadWhole(TDataCursor* cursor, TBlobFile* file, const TFieldDefinitions& fields,
+                              std::uint32_t field, const std::uint8_t* record,
+                              std::size_t recordSize, TBlobSink& sink) {
+  return AnswerCode([&] {
+    const int offset = SlotOffset(fields, field, recordSize);
+    if (offset < 0) {
+      const std::string name =
+          field >= 1 && field <= fields.size() ? fields[field - 1].Name() : std::string();
+      RaiseEngineError(kErrInvalidBlobField, tableName_, name);
+    }
+    const std::uint8_t* slot = record + offset;
+    const std::int32_t position = bytes::GetI32(slot + kSlotPosition);
+    if (position < 0) {
+      // Open in this record buffer: its bytes, changed or not, are the value.
+      const TBlobBuffer* open = FromSlot(slot);
+      if (open == nullptr || open->field != field)
+        RaiseEngineError(kErrInvalidBlobOffset, tableName_);
+      sink.Begin(static_cast<std::uint32_t>(open->content.size()));
+      if (!open->content.empty())
+        sink.Take(open->content.data(), static_cast<std::uint32_t>(open->content.size()));
       return;
     }
+    if (position == 0) {
+      sink.Begin(0);
+      return;
+    }
+    if (file == nullptr) RaiseEngineError(kErrBlobBufferCorrupt, tableName_);
+    file->ReadChain(cursor, position, bytes::GetI32(slot + kSlotId), tableName_, sink);
   });
 }
 

@@ -82,6 +82,14 @@ class TBlobBufferSet {
   int StoredSize(TDataCursor* cursor, TBlobFile* file, const TFieldDefinitions& fields,
                  std::uint32_t field, const std::uint8_t* record, std::size_t recordSize,
                  std::uint32_t& size);
+  // Hands the whole BLOB of field `field` of `record` to `sink` without
+  // opening a buffer: the bytes of this cursor's open buffer when the slot
+  // holds one (changes not yet stored included), nothing for an empty slot,
+  // otherwise the chain read straight from the BLOB file (TBlobFile::
+  // ReadChain). Answers Open's codes (10753, 9998, 8708, 8711, 8963).
+  int ReadWhole(TDataCursor* cursor, TBlobFile* file, const TFieldDefinitions& fields,
+                std::uint32_t field, const std::uint8_t* record, std::size_t recordSize,
+                TBlobSink& sink);
   // Frees the buffer when `closerMark` is the mark it was opened with, putting
   // the first block position back into the slot.
   int Close(const TFieldDefinitions& fields, std::uint32_t field, std::uint8_t* record,
