@@ -168,6 +168,11 @@ class TDataTable : public TStorageHost {
   // Whether an emptying of this process wrote its intent N.EMP but could not
   // finish (table_empty.h).
   bool EmptyingUnfinished() const noexcept { return FEmptyingUnfinished; }
+  // How many times its usual capacity a cache of an exclusive table may grow
+  // to before the end of a change writes the set back (process-wide; at
+  // least 1). Returns the previous factor.
+  static constexpr std::size_t kDefaultExclusiveGrowth = 32;
+  static std::size_t SetExclusiveGrowth(std::size_t factor);
 
   // ---- Transactions -----------------------------------------------------------------
   void StartTransaction();

@@ -16,21 +16,26 @@
 //   exclusive table  changes stay in the caches across operations (they are
 //                    written at flush or close); a full cache never writes
 //                    one file back, and the outermost EndChange of a change
-//                    after which a cache holds more than kExclusiveGrowth
-//                    times its usual capacity writes the whole set back, so
-//                    the files only ever hold the table as it was between
-//                    two operations;
+//                    after which a cache holds more than 32 times its usual
+//                    capacity (kDefaultExclusiveGrowth: some 4 MB of
+//                    records, 2 MB of pages per index, 4 MB of BLOB blocks)
+//                    writes the whole set back, so the files only ever hold
+//                    the table as it was between two operations;
 //   transaction      unchanged: the commit writes everything back.
 // A shared table's cache grows by at most what one operation changes; an
-// exclusive table's to kExclusiveGrowth times its capacity plus one
-// operation. Both are trimmed back after the write-back. (Letting an
-// exclusive table's caches grow that far before writing back spreads the
-// cost of a journaled write-back over many operations.)
+// exclusive table's to that bound plus one operation. Both are trimmed back
+// after the write-back. Letting an exclusive table's caches grow that far
+// spreads the cost of journaling over many operations: the pages changed
+// most often are journaled and written once per write-back instead of once
+// per cacheful.
 //
 // A shared table's change that raises leaves in the caches whatever it had
 // changed so far; since the table was written back whole after the previous
 // change, the outermost EndChange drops the caches and rereads the headers,
 // which forgets the half change, as a rollback does.
+#include <algorithm>
+#include <atomic>
+
 #include "engine/errors.h"
 #include "engine/storage/blob_file.h"
 #include "engine/table/data_table.h"
@@ -41,10 +46,15 @@ namespace engine {
 namespace {
 
 // How many times its usual capacity a cache of an exclusive table may grow
-// to before the end of a change writes the set back.
-constexpr std::size_t kExclusiveGrowth = 8;
+// to before the end of a change writes the set back: kDefaultExclusiveGrowth
+// unless set otherwise (tests make it small to reach the write-back soon).
+std::atomic<std::size_t> gExclusiveGrowth{TDataTable::kDefaultExclusiveGrowth};
 
 }  // namespace
+
+std::size_t TDataTable::SetExclusiveGrowth(std::size_t factor) {
+  return gExclusiveGrowth.exchange(std::max<std::size_t>(1, factor));
+}
 
 bool TDataTable::CachesGrown(std::size_t factor) const {
   if (FDataFile->CacheCapacity() > factor * FDataFile->BaseCacheCapacity()) return true;
@@ -72,7 +82,8 @@ void TDataTable::EndChange(bool failed) {
     if (!FExclusive) DiscardCaches(true, true);
     return;
   }
-  if (CachesGrown(FExclusive ? kExclusiveGrowth : 1)) FlushTable(true, false, false, false, false);
+  if (CachesGrown(FExclusive ? gExclusiveGrowth.load() : 1))
+    FlushTable(true, false, false, false, false);
 }
 
 // ---- Emptying left unfinished ---------------------------------------------------------
