@@ -11,9 +11,16 @@
 //          inserted in one transaction, then 100,000 primary-key lookups in
 //          random order. Target: at least 0.8 of SQLite's rate for each
 //          (goal: its rate).
+//  plain   changes outside any transaction, each insert written back on its
+//          own: 5,000 small rows through a shared cursor, 20,000 through an
+//          exclusive one (written back at its close), and 40 files of 1 MB
+//          through a shared cursor. SQLite commits every insert on its own
+//          with synchronous=OFF, since neither side flushes these writes
+//          (both survive a killed process, neither a power cut). These
+//          figures watch what making every change atomic costs.
 //
-// Usage: engine_storage_bench [repeats [blobs|rows]]   (default 3 runs of
-// both; medians are printed)
+// Usage: engine_storage_bench [repeats [blobs|rows|plain]]   (default 3 runs
+// of all; medians are printed)
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -21,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -249,6 +257,135 @@ RowRates SqliteRows(const std::vector<int>& order) {
   return rates;
 }
 
+// ---- plain ----------------------------------------------------------------------------
+
+constexpr int kPlainSharedRows = 5000;
+constexpr int kPlainExclusiveRows = 20000;
+constexpr int kPlainBlobFiles = 40;
+
+struct PlainRates {
+  double sharedRows = 0;     // rows per second
+  double exclusiveRows = 0;  // rows per second, the close included
+  double sharedBlobs = 0;    // MB per second
+};
+
+void CreateOurs(engine::TDataDirectory* dir, const char* name, bool blobs) {
+  engine::TTableDefinition d;
+  if (blobs) {
+    d.fields = {Field(1, "Name", engine::kFieldString, 24),
+                Field(2, "File", engine::kFieldBlob, 0)};
+  } else {
+    d.fields = {Field(1, "Name", engine::kFieldString, 24),
+                Field(2, "Value", engine::kFieldInt32, 0)};
+  }
+  engine::TIndexDefinition primary;
+  primary.fieldNumbers = {1};
+  d.indexes = {primary};
+  engine::TDataCursor creator(dir, name);
+  engine::TCursorOptions o;
+  o.exclusive = true;
+  creator.SetOptions(o);
+  creator.CreateTable(d);
+}
+
+PlainRates OursPlain(const std::vector<std::vector<std::uint8_t>>& files) {
+  Scratch scratch("orv_storage_bench");
+  engine::TDataSession session;
+  engine::TDataDirectory* dir = session.OpenDirectory("", std::string(1, kBenchDrive) + ":\\");
+  PlainRates rates;
+  CreateOurs(dir, "Shared", false);
+  {
+    engine::TDataCursor c(dir, "Shared");
+    c.Open();
+    const auto start = Clock::now();
+    for (int i = 0; i < kPlainSharedRows; ++i) {
+      auto r = c.NewRecord();
+      c.PutString(r, 1, SmallName(i));
+      c.PutInteger(r, 2, i);
+      c.Insert(r, false);
+    }
+    rates.sharedRows = kPlainSharedRows / Seconds(start);
+  }
+  CreateOurs(dir, "Alone", false);
+  {
+    const auto start = Clock::now();
+    engine::TDataCursor c(dir, "Alone");
+    engine::TCursorOptions o;
+    o.exclusive = true;
+    c.SetOptions(o);
+    c.Open();
+    for (int i = 0; i < kPlainExclusiveRows; ++i) {
+      auto r = c.NewRecord();
+      c.PutString(r, 1, SmallName(i));
+      c.PutInteger(r, 2, i);
+      c.Insert(r, false);
+    }
+    c.Close();
+    rates.exclusiveRows = kPlainExclusiveRows / Seconds(start);
+  }
+  CreateOurs(dir, "Files", true);
+  {
+    engine::TDataCursor c(dir, "Files");
+    c.Open();
+    const auto start = Clock::now();
+    for (int i = 0; i < kPlainBlobFiles; ++i) {
+      const auto& content = files[static_cast<std::size_t>(i) % files.size()];
+      auto r = c.NewRecord();
+      c.PutString(r, 1, SmallName(i));
+      c.PutBlob(r, 2, content.data(), content.size());
+      c.Insert(r, false);
+    }
+    rates.sharedBlobs = kPlainBlobFiles * (kBlobFileBytes / kMegabyte) / Seconds(start);
+  }
+  return rates;
+}
+
+PlainRates SqlitePlain(const std::vector<std::vector<std::uint8_t>>& files) {
+  Scratch scratch("orv_storage_bench");
+  PlainRates rates;
+  auto run = [&](const char* file, const char* create, const char* pragma, int count,
+                 const std::function<void(sqlite3_stmt*, int)>& bind) {
+    sqlite3* db = nullptr;
+    Check(sqlite3_open(scratch.Host(file).c_str(), &db), db, "open");
+    Check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db, "pragma");
+    if (pragma != nullptr) Check(sqlite3_exec(db, pragma, nullptr, nullptr, nullptr), db, "pragma");
+    Check(sqlite3_exec(db, create, nullptr, nullptr, nullptr), db, "create");
+    sqlite3_stmt* insert = nullptr;
+    Check(sqlite3_prepare_v2(db, "INSERT INTO T VALUES (?, ?)", -1, &insert, nullptr), db, "p");
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+      bind(insert, i);
+      Check(sqlite3_step(insert), db, "insert");
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    return Seconds(start);
+  };
+  const char* rowsTable = "CREATE TABLE T (Name CHAR(24) PRIMARY KEY, Value INTEGER)";
+  auto bindRow = [](sqlite3_stmt* insert, int i) {
+    const std::string name = SmallName(i);
+    sqlite3_bind_text(insert, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert, 2, i);
+  };
+  rates.sharedRows =
+      kPlainSharedRows / run("shared.db", rowsTable, nullptr, kPlainSharedRows, bindRow);
+  rates.exclusiveRows =
+      kPlainExclusiveRows /
+      run("alone.db", rowsTable, "PRAGMA locking_mode=EXCLUSIVE", kPlainExclusiveRows, bindRow);
+  const double blobSeconds =
+      run("files.db", "CREATE TABLE T (Name CHAR(24) PRIMARY KEY, File BLOB)", nullptr,
+          kPlainBlobFiles, [&](sqlite3_stmt* insert, int i) {
+            const auto& content = files[static_cast<std::size_t>(i) % files.size()];
+            const std::string name = SmallName(i);
+            sqlite3_bind_text(insert, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_blob(insert, 2, content.data(), static_cast<int>(content.size()),
+                              SQLITE_STATIC);
+          });
+  rates.sharedBlobs = kPlainBlobFiles * (kBlobFileBytes / kMegabyte) / blobSeconds;
+  return rates;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -261,12 +398,23 @@ int main(int argc, char** argv) {
   std::shuffle(order.begin(), order.end(), std::mt19937(42));
 
   std::vector<double> oursBlob, sqlBlob, oursIns, sqlIns, oursLook, sqlLook;
+  std::vector<double> oursShared, sqlShared, oursAlone, sqlAlone, oursFiles, sqlFiles;
   for (int r = 0; r < repeats; ++r) {
-    if (only != "rows") {
+    if (only.empty() || only == "plain") {
+      const PlainRates ours = OursPlain(files);
+      const PlainRates sql = SqlitePlain(files);
+      oursShared.push_back(ours.sharedRows);
+      sqlShared.push_back(sql.sharedRows);
+      oursAlone.push_back(ours.exclusiveRows);
+      sqlAlone.push_back(sql.exclusiveRows);
+      oursFiles.push_back(ours.sharedBlobs);
+      sqlFiles.push_back(sql.sharedBlobs);
+    }
+    if (only.empty() || only == "blobs") {
       oursBlob.push_back(OursBlobs(files));
       sqlBlob.push_back(SqliteBlobs(files));
     }
-    if (only == "blobs") continue;
+    if (!only.empty() && only != "rows") continue;
     const RowRates ours = OursRows(order);
     const RowRates sql = SqliteRows(order);
     oursIns.push_back(ours.inserts);
@@ -285,5 +433,8 @@ int main(int argc, char** argv) {
   line("blobs: MB/s (300 MB, commit/10)", oursBlob, sqlBlob);
   line("rows: inserts/s (100k, one txn)", oursIns, sqlIns);
   line("rows: key lookups/s (100k)", oursLook, sqlLook);
+  line("plain: shared inserts/s (5k)", oursShared, sqlShared);
+  line("plain: exclusive inserts/s (20k)", oursAlone, sqlAlone);
+  line("plain: shared BLOB MB/s (40 MB)", oursFiles, sqlFiles);
   return 0;
 }

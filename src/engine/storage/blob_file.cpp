@@ -198,7 +198,7 @@ void TBlobFile::EncodeBlock(const TBlock* block, std::uint8_t* target) const {
 // data area is sized, not zeroed.
 std::unique_ptr<TBlock> TBlobFile::TakeSlot() {
   auto block = FCache.TakeSlot(
-      FHost != nullptr && FHost->HoldsTransactionLock(), kCacheGrowth, [&] { WriteBack(false); },
+      FHost != nullptr && FHost->KeepsChangesInMemory(), kCacheGrowth, [&] { WriteBack(false); },
       [&] { RaiseEngineError(kErrBlobBufferCorrupt, FileName()); });
   if (block->data.size() != DataSize()) block->data.resize(DataSize());
   return block;
@@ -253,7 +253,7 @@ TBlock* TBlobFile::LoadBlocks(std::int32_t position, std::int32_t count, bool us
   if (static_cast<std::size_t>(got) < want) {
     const bool mayBeShort =
         FHost == nullptr ||
-        ((FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten());
+        ((FHost->IsExclusive() || FHost->KeepsChangesInMemory()) && FHost->HasWritten());
     if (!mayBeShort) RaiseEngineError(kErrReadFailed, FileName());
   }
   const std::int32_t complete = got / static_cast<std::int32_t>(FBlockSize);

@@ -225,9 +225,7 @@ void TDataFile::CreateDataFile(const TDataFileSpec& plan) {
 void TDataFile::ResetCacheLimits() {
   const std::uint32_t r = RecordSize();
   FReadAheadCount = r == 0 ? 1 : std::max<std::uint32_t>(1, kReadAheadBytes / r);
-  FCache.SetCapacity(
-      r == 0 ? kMaxCachedRecords
-             : std::max<std::uint32_t>(1, std::min(kCacheBytes / r, kMaxCachedRecords)));
+  FCache.SetCapacity(BaseCacheCapacity());
   FReads = FWrites = 0;
 }
 
@@ -284,7 +282,7 @@ bool TDataFile::HeaderChanged() {
 
 bool TDataFile::ShortReadExplained() const {
   return FHost == nullptr ||
-         ((FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten());
+         ((FHost->IsExclusive() || FHost->KeepsChangesInMemory()) && FHost->HasWritten());
 }
 
 bool TDataFile::FlushWanted(bool flushToDisk) const {
@@ -428,7 +426,7 @@ bool TDataFile::IsCached(std::int32_t n) const {
 // buffer, zeroed by clearing, is only reallocated when its size is not R.
 std::unique_ptr<TRecord> TDataFile::TakeSlot() {
   auto record = FCache.TakeSlot(
-      FHost != nullptr && FHost->HoldsTransactionLock(), kCacheGrowth, [&] { WriteBack(false); },
+      FHost != nullptr && FHost->KeepsChangesInMemory(), kCacheGrowth, [&] { WriteBack(false); },
       [&] { RaiseEngineError(kErrRecordBufferCorrupt, FileName()); });
   if (record->buffer.size() != RecordSize()) record->buffer.assign(RecordSize(), 0);
   return record;
@@ -622,11 +620,14 @@ void TDataFile::DropCache() {
   FCache.DropAll();
 }
 
-void TDataFile::TrimCache() {
+std::size_t TDataFile::BaseCacheCapacity() const {
   const std::uint32_t r = RecordSize();
-  const std::size_t limit =
-      r == 0 ? kMaxCachedRecords
-             : std::max<std::uint32_t>(1, std::min(kCacheBytes / r, kMaxCachedRecords));
+  return r == 0 ? kMaxCachedRecords
+                : std::max<std::uint32_t>(1, std::min(kCacheBytes / r, kMaxCachedRecords));
+}
+
+void TDataFile::TrimCache() {
+  const std::size_t limit = BaseCacheCapacity();
   FCache.TrimTo(limit);
   FCache.SetCapacity(limit);
 }

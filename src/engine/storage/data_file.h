@@ -59,10 +59,11 @@
 // Cache rules (see record_cache.h): GetRecord tries the cache, and on a miss
 // first lets the table check for changes by other users (unless it holds the
 // read lock for the whole operation anyway), then reads up to 65535 bytes of
-// consecutive records with one read. Outside a transaction the cache holds at
-// most min(131070 / R, 8191) records and writes changed records back when it
-// needs a slot; inside one (transaction lock held) changed records must stay
-// in memory, so it grows by 255 records at a time instead.
+// consecutive records with one read. The cache holds at most
+// min(131070 / R, 8191) records (BaseCacheCapacity) and writes changed records
+// back when it needs a slot, unless the table keeps its changes in memory (a
+// transaction, a change in progress: TStorageHost::KeepsChangesInMemory);
+// then changed records must stay, so it grows by 255 records at a time.
 #pragma once
 
 #include <array>
@@ -263,6 +264,8 @@ class TDataFile : public TFileHandler {
   void TrimCache();
   std::size_t CachedCount() const { return FCache.Count(); }
   std::size_t CacheCapacity() const { return FCache.Capacity(); }
+  // The capacity the cache is trimmed back to: min(131070 / R, 8191).
+  std::size_t BaseCacheCapacity() const;
   bool IsCached(std::int32_t n) const;
   std::uint32_t ReadAheadCount() const { return FReadAheadCount; }
   std::uint64_t ReadCount() const { return FReads; }

@@ -1,10 +1,10 @@
 // What the data and BLOB files need from the table that owns them.
 //
 // TDataFile and TBlobFile are driven by the table object and its cursors. A
-// few of their rules depend on the table's state: whether it holds the
-// transaction lock (then full caches grow instead of writing back), whether it
-// is exclusive and has written since it opened (then a short read of records
-// or blocks that exist only in the caches is accepted), the session flags
+// few of their rules depend on the table's state: whether it keeps changes in
+// memory until it writes the whole set back (then full caches grow instead of
+// writing one file back), whether it is exclusive and has written since it opened (then a short
+// read of records or blocks that exist only in the caches is accepted), the session flags
 // ForceBufferFlush and StrictChangeDetection, and the change check that a
 // cache miss runs under the table's read lock. TStorageHost is that view of
 // the table; the table object implements it and passes itself to its files.
@@ -32,6 +32,12 @@ class TStorageHost {
   // Table state.
   virtual bool IsExclusive() const = 0;
   virtual bool HoldsTransactionLock() const = 0;
+  // Whether a cache full of changed entries grows instead of writing one
+  // file back: the owner writes the whole set back at once later (a
+  // transaction's commit, the end of a change made outside one), so that no
+  // file reaches the disk half-way through a change. Also whether a short
+  // read of records or blocks that exist only in the caches is expected.
+  virtual bool KeepsChangesInMemory() const { return HoldsTransactionLock(); }
   // True once any file of the table wrote or marked a change since it opened.
   virtual bool HasWritten() const = 0;
   // Called by every write and every marked header change.

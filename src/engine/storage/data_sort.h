@@ -1,6 +1,9 @@
-// The physical sort of a data file (TDataFile::Sort), used by the SQL executor
-// on its result tables: ORDER BY, DISTINCT (dropping duplicates) and GROUP BY
-// (combining records of equal keys, then filtering groups).
+// The physical sort of a data file (TDataFile::Sort), for the SQL executor's
+// result tables: ORDER BY, DISTINCT (dropping duplicates) and GROUP BY
+// (combining records of equal keys, then filtering groups); and for the sort
+// of a whole table (TDataCursor::SortTable), which runs it inside one
+// journaled rewrite together with the rebuild of the indexes, so that a crash
+// leaves the table as before or as after.
 //
 // Sort keys. Each record's key is built like an index key (index_keys.h) over
 // the sort fields: per field its null-flag byte and its order-preserving value

@@ -435,8 +435,8 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
       }
       return page;
     }
-    if (FHost->HoldsTransactionLock()) {
-      cache.capacity += kCacheGrowth;  // changed pages stay until commit
+    if (FHost->KeepsChangesInMemory()) {
+      cache.capacity += kCacheGrowth;  // changed pages stay until the set is written back
     } else if (!wroteBack) {
       WriteBack(false);
       wroteBack = true;

@@ -8,9 +8,10 @@
 // lookup tries the slot's two most recently used pages, then binary-searches
 // the list. On a miss one page is read (4096 bytes, deciphered, expanded).
 // When the slot is at capacity the least recently used page that is neither
-// changed nor pinned is reused; when there is none, without the table's
-// transaction lock everything is written back and the search repeats; with it
-// the capacity grows by 64. Idle pages wait in a pool (up to 4095).
+// changed nor pinned is reused; when there is none, and the table keeps its
+// changes in memory (a transaction, a change in progress: see
+// TStorageHost::KeepsChangesInMemory), the capacity grows by 64; otherwise
+// everything is written back and the search repeats. Idle pages wait in a pool (up to 4095).
 //
 // Change checks. Before a miss is read from the file (unless the session uses
 // strict change detection, when the cursor has checked already) the table is
@@ -213,7 +214,7 @@ class TIndexFile : public TFileHandler {
   void DropSlot(int slot);
   void ReadPage(TPage& page);
   bool AcceptsShortRead() const {
-    return (FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten();
+    return (FHost->IsExclusive() || FHost->KeepsChangesInMemory()) && FHost->HasWritten();
   }
   std::vector<int> ActiveSlots(bool withSystemIndex) const;
 

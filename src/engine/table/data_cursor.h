@@ -131,6 +131,15 @@ class TDataCursor {
   // its index went.
   int AddIndex(const TIndexDefinition& definition);
   void DeleteIndex(const std::string& name);
+  // Rewrites the records of an open, exclusive, writable cursor in the order
+  // of `fields` (every definition in order when empty; strings ignoring case
+  // when asked), deleted records left out, and rebuilds every index over the
+  // new record numbers (data_cursor_sort.cpp). One journaled rewrite: a crash
+  // or a failure leaves the table as it was or wholly sorted. Refused inside
+  // a transaction (10031). Returns the number of rows; the cursor stands at
+  // the beginning of its index.
+  std::int32_t SortTable(const std::vector<TDataFile::SortField>& fields,
+                         bool caseInsensitive = false);
 
   // ---- Structure ------------------------------------------------------------------------
   TDataTable* Table() const { return FTable; }
@@ -293,6 +302,9 @@ class TDataCursor {
   void CheckStructureChange() const;
   void FreeTreePages(int slot);
   void AfterIndexesChanged(int index);
+  // Every tree emptied and filled again from records 1 .. `records`, all in
+  // use (after a physical sort).
+  void RebuildIndexes(std::int32_t records);
   void CheckConsistencyOnOpen();
   void CheckPassword();
   void AfterInsertOrModify(std::int32_t n, const TRecordBuffer& record, bool reposition);

@@ -5,6 +5,8 @@
 // their lock on every path.
 #pragma once
 
+#include <exception>
+
 #include "engine/table/data_cursor.h"
 
 namespace engine {
@@ -38,28 +40,60 @@ class TCursorRead {
   bool FLocked = false;
 };
 
+// The write bracket is also the table's change bracket (BeginChange,
+// EndChange): the caches keep the operation's changes until its journaled
+// write-back, and the end of an operation that raised forgets them.
 class TCursorWrite {
  public:
-  explicit TCursorWrite(TDataCursor& cursor) : FCursor(cursor) {
+  explicit TCursorWrite(TDataCursor& cursor)
+      : FCursor(cursor), FUncaught(std::uncaught_exceptions()) {
     FLocked = cursor.FTable->WriteLock();
-    if (cursor.CountersChanged()) cursor.Resync();
+    try {
+      if (cursor.CountersChanged()) cursor.Resync();
+      cursor.FTable->BeginChange();
+    } catch (...) {
+      Unlock(true);
+      throw;
+    }
   }
   ~TCursorWrite() noexcept(false) {
-    if (!FLocked) return;
-    if (std::uncaught_exceptions() > 0) {
+    const bool failing = std::uncaught_exceptions() > FUncaught;
+    if (failing) {
       try {
-        FCursor.FTable->WriteUnlock();
+        FCursor.FTable->EndChange(true);
       } catch (...) {
+        // The operation's own error is the one reported.
       }
-    } else {
-      FCursor.FTable->WriteUnlock();
+      Unlock(true);
+      return;
     }
+    try {
+      FCursor.FTable->EndChange(false);
+    } catch (...) {
+      Unlock(true);
+      throw;
+    }
+    Unlock(false);
   }
   TCursorWrite(const TCursorWrite&) = delete;
   TCursorWrite& operator=(const TCursorWrite&) = delete;
 
  private:
+  void Unlock(bool quietly) {
+    if (!FLocked) return;
+    FLocked = false;
+    if (!quietly) {
+      FCursor.FTable->WriteUnlock();
+      return;
+    }
+    try {
+      FCursor.FTable->WriteUnlock();
+    } catch (...) {
+    }
+  }
+
   TDataCursor& FCursor;
+  int FUncaught;
   bool FLocked = false;
 };
 

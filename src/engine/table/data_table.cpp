@@ -124,6 +124,9 @@ void TDataTable::CloseFiles() noexcept {
   FDataFile->Close();
   FOpen = false;
   FHasWritten = false;
+  // An emptying that could not be finished is left to the next opener.
+  FEmptyingUnfinished = false;
+  FChangeDepth = 0;
 }
 
 void TDataTable::OpenTable() {
@@ -280,20 +283,23 @@ void TDataTable::EmptyTable() {
   // one step for a later opener: an emptying cut short by a crash is
   // finished when the table is next opened (table_empty.h).
   const bool withIntent = Journaled();
-  if (withIntent) WriteEmptyIntent(FJournal);
-  const auto emptyFiles = [&] {
-    CutTableFilesToHeaders(*this);
-    WriteEmptyHeaders(*this);
-    if (withIntent) RemoveEmptyIntent(FJournal);
-  };
+  // An earlier emptying left unfinished has its intent on disk already.
+  if (withIntent && !FEmptyingUnfinished) WriteEmptyIntent(FJournal);
   try {
-    emptyFiles();
+    FinishEmptying();
   } catch (const EDatabaseError&) {
     // A refused write or flush once past the intent: the emptying can only
     // go forward. It is tried once more; when that fails too, the intent
-    // stays and the next opener finishes it.
+    // stays, and this process changes the table no more until the emptying
+    // is finished: the next change or the close tries again first, and an
+    // opener after us finishes it (table_empty.h).
     if (!withIntent) throw;
-    emptyFiles();
+    try {
+      FinishEmptying();
+    } catch (...) {
+      FEmptyingUnfinished = true;
+      throw;
+    }
   }
 }
 

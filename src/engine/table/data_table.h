@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +81,11 @@ class TDataTable : public TStorageHost {
   bool Temporary() const noexcept { return FTemporary; }
   bool InTransaction() const noexcept { return FInTransaction; }
   bool HoldsTransactionLock() const noexcept override { return FTransactionLock; }
+  // Full caches grow instead of writing one file back in a transaction,
+  // during a change and on an exclusive table (rule 14 in table_locks.cpp).
+  bool KeepsChangesInMemory() const noexcept override {
+    return FTransactionLock || FChangeDepth > 0 || FExclusive;
+  }
   bool NeedsRepair() const noexcept { return FNeedsRepair; }
   void ClearNeedsRepair() noexcept { FNeedsRepair = false; }
   bool HasBlobs() const;  // the table has BLOB fields and the BLOB file is open
@@ -149,6 +155,25 @@ class TDataTable : public TStorageHost {
   // operation); nothing when none was taken.
   void EndOperation();
 
+  // ---- Changes (table_changes.cpp) ----------------------------------------------------
+  // Brackets one changing operation of a cursor (insert, modify, delete, an
+  // index built or dropped), nested brackets counting as one. BeginChange
+  // first finishes an emptying this process left unfinished, and raises when
+  // it still cannot be finished. The outermost EndChange writes the set back
+  // at once when the caches had to grow (rule 14); with `failed` (the
+  // operation raised) a shared table outside a transaction forgets what the
+  // operation left in its caches.
+  void BeginChange();
+  void EndChange(bool failed);
+  // Whether an emptying of this process wrote its intent N.EMP but could not
+  // finish (table_empty.h).
+  bool EmptyingUnfinished() const noexcept { return FEmptyingUnfinished; }
+  // How many times its usual capacity a cache of an exclusive table may grow
+  // to before the end of a change writes the set back (process-wide; at
+  // least 1). Returns the previous factor.
+  static constexpr std::size_t kDefaultExclusiveGrowth = 32;
+  static std::size_t SetExclusiveGrowth(std::size_t factor);
+
   // ---- Transactions -----------------------------------------------------------------
   void StartTransaction();
   void Commit(bool endTransaction = true);
@@ -159,6 +184,13 @@ class TDataTable : public TStorageHost {
                   bool forceIndexHeader);
   void MarkChanged(bool data, bool index, bool blob);
   void DiscardCaches(bool trim, bool reloadHeaders);
+  // Runs `rewrite`, which changes the files in bulk (a physical sort and the
+  // indexes rebuilt after it), and writes everything back, as one journaled
+  // write-back (rule 9): a crash or a failure at any point leaves the table
+  // as it was before or as `rewrite` left it. On a failure the caches are
+  // dropped and the headers read again, and the error is raised. Outside a
+  // transaction only.
+  void RewriteJournaled(const std::function<void()>& rewrite);
 
   // ---- Files ------------------------------------------------------------------------
   TDataFile& DataFile() noexcept { return *FDataFile; }
@@ -201,6 +233,17 @@ class TDataTable : public TStorageHost {
                     bool forceIndexHeader);
   void JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
                           bool forceIndexHeader);
+  // `writes` recorded and committed through the journal, under the write
+  // ranges; a failure drops the caches and reloads the headers (rule 11).
+  void JournaledRun(bool flushToDisk, const std::function<void()>& writes);
+  // ---- Changes (table_changes.cpp) ----
+  // Whether a cache's capacity is above `factor` times its usual one.
+  bool CachesGrown(std::size_t factor) const;
+  // The steps of an emptying after its intent is on disk (table_empty.h).
+  void FinishEmptying();
+  // Finishes an emptying left unfinished, when there is one; raises its
+  // error when it still fails.
+  void FinishUnfinishedEmptying();
 
   TDataDirectory* FDirectory;
   std::string FName;
@@ -219,6 +262,8 @@ class TDataTable : public TStorageHost {
   bool FQueryReadLock = false;
   bool FWriteLock = false;
   bool FHasWritten = false;
+  int FChangeDepth = 0;              // changing operations under way (BeginChange)
+  bool FEmptyingUnfinished = false;  // N.EMP of ours is on disk, the emptying failed
   std::uint32_t FReadIndexSlot = 0, FReadBlobSlot = 0;
   std::uint32_t FQueryIndexSlot = 0, FQueryBlobSlot = 0;
   TRecordsBitmap FOsLocks;        // record bytes held at the operating-system level

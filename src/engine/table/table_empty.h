@@ -36,8 +36,11 @@
 // A refused write or flush (a full disk) in step 1 removes N.EMP and leaves
 // the table as it was. One in steps 2 to 4 cannot go back: steps 2 to 4 are
 // tried once more, and when that fails too the error is raised with N.EMP
-// left for the next opener, who finishes the emptying (whatever this process
-// writes to the table after such an error is then emptied away as well).
+// left behind. From then on the table refuses changes in this process: each
+// change, and each write-back (also the one at the close), first runs steps
+// 2 to 4 again and raises when they still fail. So nothing this process
+// writes can be emptied away by the next opener, who finishes the emptying
+// when it finds N.EMP.
 #pragma once
 
 #include <string>

@@ -1,6 +1,8 @@
 // TDataTable: the journaled write-back and hot-journal recovery (rules 9 to
 // 12 in table_locks.cpp; the journal itself is described in
 // files/commit_journal.h).
+#include <functional>
+
 #include "engine/errors.h"
 #include "engine/files/commit_journal.h"
 #include "engine/files/lock_map.h"
@@ -186,6 +188,35 @@ void TDataTable::WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, boo
 
 void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk,
                                     bool forceBlobHeader, bool forceIndexHeader) {
+  JournaledRun(flushToDisk,
+               [&] { WriteBackAll(trim, forceHeader, false, forceBlobHeader, forceIndexHeader); });
+}
+
+void TDataTable::RewriteJournaled(const std::function<void()>& rewrite) {
+  if (FReadOnly || !FOpen) RaiseEngineError(kErrAccessDenied, FName);
+  // Nothing is written over an emptying that is not finished (rule 13).
+  FinishUnfinishedEmptying();
+  const auto all = [&] {
+    rewrite();
+    WriteBackAll(true, true, false, true, true);
+  };
+  if (Journaled()) {
+    JournaledRun(false, all);
+    return;
+  }
+  try {
+    all();
+  } catch (...) {
+    try {
+      DiscardCaches(true, true);
+    } catch (const EDatabaseError&) {
+      // The first error is the one reported.
+    }
+    throw;
+  }
+}
+
+void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& writes) {
   // The journal lives only under the write ranges (rule 10): a reader that
   // sees one while holding a slot knows its writer is gone.
   const bool takeRanges = !FWriteLock && !LocksSkipped();
@@ -195,7 +226,7 @@ void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool flushToDis
       TCommitJournal journal(
           FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr},
           flushToDisk || ForceBufferFlush());
-      WriteBackAll(trim, forceHeader, false, forceBlobHeader, forceIndexHeader);
+      writes();
       journal.Commit();
     }
   } catch (...) {

@@ -28,8 +28,9 @@
 //     changed -> take the stored header, drop all records; then BLOB counter
 //     changed -> drop all blocks.
 //  7. Write-back: shared tables write back after every change (FlushTable);
-//     exclusive tables only mark (MarkChanged) and write at flush or close;
-//     inside a transaction nothing is written: headers are only marked.
+//     exclusive tables only mark (MarkChanged) and write at flush or close,
+//     or at the end of a change that made a cache grow (rule 14); inside a
+//     transaction nothing is written: headers are only marked.
 //  8. Transaction: the data byte for the whole length; commit takes the write
 //     ranges, writes everything with every write flushed, releases the ranges
 //     and then the data byte; rollback drops the caches and reloads the
@@ -70,7 +71,18 @@
 //     process has it open meanwhile and only an opener can find N.EMP left
 //     by a crash: after rolling back any hot journal it takes the write
 //     ranges and finishes the emptying. RestoreIndex copies the index backup
-//     in as one journaled write-back (rule 9), under the write ranges.
+//     in as one journaled write-back (rule 9), under the write ranges. An
+//     emptying whose writes stay refused leaves N.EMP behind; until it is
+//     finished this process writes nothing more to the table: every change
+//     and every write-back (the close's too) first tries to finish it and
+//     raises when that fails.
+// 14. A change outside a transaction reaches the files whole or not at all:
+//     during a change (the cursor's write bracket, BeginChange/EndChange)
+//     and on an exclusive table, a cache full of changed entries grows
+//     instead of writing its own file back outside the journal; the change
+//     is written back through the journal (rule 9) at its end, by FlushTable
+//     on a shared table, and on an exclusive table by the end of the change
+//     when a cache grew (table_changes.cpp).
 //
 // Directory-wide: a directory commits its tables one after another, each
 // atomically. A crash or failure in the middle leaves the tables before the
@@ -340,6 +352,8 @@ void TDataTable::FlushTable(bool trim, bool forceHeader, bool flushToDisk, bool 
     MarkChanged(forceHeader, forceIndexHeader, forceBlobHeader);
     return;
   }
+  // Nothing is written over an emptying that is not finished (rule 13).
+  FinishUnfinishedEmptying();
   if (Journaled()) {
     JournaledWriteBack(trim, forceHeader, flushToDisk, forceBlobHeader, forceIndexHeader);
   } else {

@@ -272,6 +272,90 @@ TEST_F(TableOpsTest, EmptyNeedsAnOpenExclusiveWritableCursor) {
   EXPECT_EQ(Rows("Back"), kThreeRows);
 }
 
+// A physical sort puts the rows in the asked order by record number, packs
+// out deleted records and rebuilds every index: every row stays findable by
+// its key with its own BLOB, and the set checks clean. Shared, read-only and
+// transaction cursors are refused with nothing changed.
+TEST_F(TableOpsTest, SortTableOrdersThePhysicalRowsAndRebuildsEveryIndex) {
+  CreateCatalog();
+  {
+    auto c = OpenCursor("Back", true);
+    engine::TIndexDefinition byTime;
+    byTime.name = "ByTime";
+    byTime.fieldNumbers = {kFileTime};
+    c->AddIndex(byTime);
+    for (int i = 0; i < 12; ++i) {
+      AddRow(*c, "f" + std::to_string(i) + ".txt", (i * 5) % 12, "C:\\",
+             std::string(static_cast<std::size_t>(600 * i), static_cast<char>('a' + i)));
+    }
+    TDataCursor::TRecordBuffer r;
+    c->First();
+    ASSERT_EQ(c->Next(&r), 0);
+    c->Delete(r);  // f0.txt, record 1
+  }
+  const std::string keyOrder = Rows("Back");
+
+  struct Refusal {
+    const char* what;
+    bool exclusive;
+    bool readOnly;
+    bool inTransaction;
+    int code;
+  };
+  const Refusal refusals[] = {
+      {"shared", false, false, false, engine::kErrExclusiveNeeded},
+      {"read-only", true, true, false, engine::kErrAccessDenied},
+      {"in a transaction", true, false, true, engine::kErrTableInUse},
+  };
+  for (const Refusal& k : refusals) {
+    TDataCursor c(dir_, "Back");
+    engine::TCursorOptions o;
+    o.exclusive = k.exclusive;
+    o.readOnly = k.readOnly;
+    c.SetOptions(o);
+    c.Open();
+    if (k.inTransaction) dir_->StartTransaction();
+    EXPECT_EQ(EngineCodeOf([&] { c.SortTable({{kFileTime, true}}); }), k.code) << k.what;
+    if (k.inTransaction) dir_->Rollback();
+  }
+
+  {
+    auto c = OpenCursor("Back", true);
+    EXPECT_EQ(c->SortTable({{kFileTime, true}, {kFileName, false}}), 11);
+  }
+  ExpectClean("D:\\Db\\Back.DAT", 11);
+  EXPECT_EQ(Rows("Back"), keyOrder);
+  TDataCursor c(dir_, "Back");
+  engine::TCursorOptions o;
+  o.naturalOrder = true;
+  c.SetOptions(o);
+  c.Open();
+  // Record numbers 1..11 in descending time, ties by name.
+  std::string physical;
+  TDataCursor::TRecordBuffer r;
+  while (c.Next(&r) == 0) {
+    physical += std::to_string(c.CurrentRecordNumber()) + "=" +
+                std::to_string(c.GetInteger(r, kFileTime)) + c.GetString(r, kFileName) + " ";
+  }
+  EXPECT_EQ(physical,
+            "1=11f7.txt 2=10f2.txt 3=9f9.txt 4=8f4.txt 5=7f11.txt 6=6f6.txt 7=5f1.txt "
+            "8=4f8.txt 9=3f3.txt 10=2f10.txt 11=1f5.txt ");
+  c.Close();
+  // The secondary index finds the rows under their new numbers.
+  auto byTime = OpenCursor("Back");
+  byTime->SelectIndex("ByTime");
+  byTime->First();
+  std::string times;
+  while (byTime->Next(&r) == 0) {
+    const int i = std::stoi(byTime->GetString(r, kFileName).substr(1));
+    EXPECT_EQ(byTime->GetBlob(r, kFile),
+              std::vector<std::uint8_t>(static_cast<std::size_t>(600 * i),
+                                        static_cast<std::uint8_t>('a' + i)));
+    times += std::to_string(byTime->GetInteger(r, kFileTime)) + " ";
+  }
+  EXPECT_EQ(times, "1 2 3 4 5 6 7 8 9 10 11 ");
+}
+
 // In index order and in record-number order (where the cursor counts and
 // moves over its bitmap of visible records).
 TEST_F(TableOpsTest, EmptyLeavesAnEmptySetThatStartsAgainAtRecordOne) {

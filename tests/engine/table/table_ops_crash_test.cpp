@@ -1,9 +1,9 @@
-// Emptying a table and restoring its index backup, cut short by a crash: a
-// child process runs the operation and is killed at each of its writes and
-// flushes (through the host layer's fault injection). After every kill the
-// table opens, the checker finds it clean, no journal or emptying intent is
-// left, and the table is byte for byte as it was before the operation or as
-// it is after it.
+// Emptying, sorting and packing a table and restoring its index backup, cut
+// short by a crash: a child process runs the operation and is killed at each
+// of its writes and flushes (through the host layer's fault injection). After
+// every kill the table opens, the checker finds it clean, no journal or
+// emptying intent is left, and the table is byte for byte (in key order and
+// in physical order) as it was before the operation or as it is after it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -100,6 +100,23 @@ const OpCase kCases[] = {
        c.DeleteIndex("ByTime");
      },
      false, [](TDataCursor& c) { c.Table()->RestoreIndex(false, true); }, true},
+    // A physical sort that also packs out deleted records, of a table whose
+    // data file is larger than the record cache (so the sort writes run
+    // files and merges them) and whose indexes are all rebuilt.
+    {"SortAndPack", CatalogWithTimeIndex(), 250,
+     [](TDataCursor& c) {
+       for (int k = 0; k < 40; ++k) {
+         c.First();
+         for (int step = 0; step < (k * 7) % 50; ++step) c.Next();
+         TDataCursor::TRecordBuffer r;
+         if (c.ReadCurrent(&r) == 0) c.Delete(r);
+       }
+     },
+     true,
+     [](TDataCursor& c) {
+       c.SortTable({{kFileTime, false}, {kFileName, true}});
+     },
+     false},
 };
 
 class TableOpsCrashTest : public TableTest, public ::testing::WithParamInterface<OpCase> {
@@ -116,6 +133,15 @@ class TableOpsCrashTest : public TableTest, public ::testing::WithParamInterface
       auto c = OpenCursor("T");
       state = crash_test::DumpRows(*c) +
               "|secondary indexes: " + std::to_string(c->Table()->IndexFile().SecondaryCount());
+    }
+    {
+      // The physical order too: a sort changes nothing else.
+      TDataCursor c(dir_, "T");
+      engine::TCursorOptions o;
+      o.naturalOrder = true;
+      c.SetOptions(o);
+      c.Open();
+      state += "|natural order: " + crash_test::DumpRows(c);
     }
     if (indexBytes) {
       std::ifstream in(Host("Db/T.IDX"), std::ios::binary);
@@ -313,6 +339,97 @@ TEST_F(TableTest, AnEmptyingWithARefusedWriteOrFlushEndsBeforeOrAfter) {
       EXPECT_TRUE(report.Ok()) << report.Describe();
     }
   }
+}
+
+// An emptying whose writes are refused for good after its intent file is on
+// disk raises and leaves N.EMP. The process then writes nothing more to the
+// table until the emptying is finished: while the disk stays full a change
+// is refused (and so cannot be emptied away later by the opener that
+// finishes the emptying); once there is room again the next change first
+// finishes the emptying and then goes in, and stays.
+TEST_F(TableTest, AnEmptyingRefusedForGoodBlocksChangesUntilItIsFinished) {
+  CreateTable("T", CatalogWithTimeIndex());
+  {
+    auto c = OpenCursor("T");
+    for (int i = 0; i < 6; ++i) AddRow(*c, "f" + std::to_string(i), i, "C:\\", Content(i, 4000));
+  }
+  crash_test::CopyDirectory(Host("Db"), Host("Saved"));
+  const std::string intent = Host("Db/T.EMP");
+  enum Answer { kEmptied = 1, kRefusedBeforeIntent, kChangeRefused, kChangeMade };
+  // In a child: the emptying refused from operation `k` on; when it leaves
+  // its intent, an insert with the disk still full (`roomAgain` false) or
+  // after room was made, then the close.
+  auto run = [&](std::uint64_t k, bool roomAgain) {
+    return RunInChild([&, k, roomAgain] {
+      engine::TDataSession session;
+      TDataCursor c(session.OpenDirectory("", "D:\\Db"), "T");
+      engine::TCursorOptions o;
+      o.exclusive = true;
+      c.SetOptions(o);
+      c.Open();
+      platform::FaultPlan plan;
+      plan.at = k;
+      plan.action = platform::FaultAction::Fail;
+      plan.sticky = true;
+      platform::SetFaultPlan(plan);
+      try {
+        c.EmptyTable();
+        platform::ClearFaultPlan();
+        return static_cast<int>(kEmptied);
+      } catch (const engine::EDatabaseError&) {
+      }
+      if (!std::filesystem::exists(intent)) return static_cast<int>(kRefusedBeforeIntent);
+      if (roomAgain) platform::ClearFaultPlan();
+      int answer = kChangeMade;
+      try {
+        AddRow(c, "late", 7, "C:\\late\\", Content(70, 9000));
+      } catch (const engine::EDatabaseError&) {
+        answer = kChangeRefused;
+      }
+      try {
+        c.Close();
+      } catch (const engine::EDatabaseError&) {
+      }
+      return answer;
+    });
+  };
+  std::string lateRow;
+  {
+    auto c = OpenCursor("T", true);
+    c->EmptyTable();
+    AddRow(*c, "late", 7, "C:\\late\\", Content(70, 9000));
+    lateRow = crash_test::DumpRows(*c);
+  }
+  int leftBehind = 0;
+  for (std::uint64_t k = 1;; ++k) {
+    SCOPED_TRACE("refused from operation " + std::to_string(k));
+    crash_test::CopyDirectory(Host("Saved"), Host("Db"));
+    const ChildEnd full = run(k, false);
+    ASSERT_FALSE(full.killed);
+    if (full.answer == kEmptied) break;  // past the emptying's last operation
+    if (full.answer == kRefusedBeforeIntent) continue;
+    ++leftBehind;
+    EXPECT_EQ(full.answer, kChangeRefused) << "a change over an unfinished emptying";
+    EXPECT_TRUE(std::filesystem::exists(intent));
+    {
+      auto c = OpenCursor("T");  // finishes the emptying
+      EXPECT_EQ(crash_test::DumpRows(*c), "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(intent));
+
+    crash_test::CopyDirectory(Host("Saved"), Host("Db"));
+    const ChildEnd room = run(k, true);
+    ASSERT_FALSE(room.killed);
+    EXPECT_EQ(room.answer, kChangeMade);
+    EXPECT_FALSE(std::filesystem::exists(intent)) << "the change did not finish the emptying";
+    {
+      auto c = OpenCursor("T");
+      EXPECT_EQ(crash_test::DumpRows(*c), lateRow) << "the change made after room was lost";
+    }
+    const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
+    EXPECT_TRUE(report.Ok()) << report.Describe();
+  }
+  EXPECT_GT(leftBehind, 0) << "no refusal left the intent behind";
 }
 
 // A write or flush of an index restore refused (a full disk) at each point:
