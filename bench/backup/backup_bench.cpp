@@ -13,6 +13,10 @@
 //  unchanged an incremental orvbackup run over an unchanged tree of N small
 //            files, for each N given (it must grow linearly).
 //
+//  baseline  with BACKUP_BENCH_BASELINE naming another orvbackup binary (an
+//            earlier build), its plain and --compress backups too, in the
+//            same repeats, for before/after figures of one run.
+//
 // The corpus: text, source-like lines, binaries with repeated structure and
 // random bytes in `large` files, plus `small` files of about 1 KB (default
 // 300 MB in 2,000 files plus 10,000 small ones). Targets: plain backup at
@@ -316,6 +320,9 @@ int main(int argc, char** argv) {
   const std::size_t largest = MakeCorpus(corpus, corpusMB);
   const std::string orv = std::string("TZ=UTC '") + ORVBACKUP_PATH + "'";
   const std::string orvNoFlush = std::string("LD_PRELOAD='") + NO_FLUSH_PATH + "' " + orv;
+  const char* baselinePath = std::getenv("BACKUP_BENCH_BASELINE");
+  const std::string baseline =
+      baselinePath != nullptr ? std::string("TZ=UTC '") + baselinePath + "'" : std::string();
 
   std::vector<Row> rows = {{"orvbackup backup", {}},
                            {"orvbackup backup --compress", {}},
@@ -328,16 +335,27 @@ int main(int argc, char** argv) {
                            {"unzip", {}},
                            {"sqlite restore", {}},
                            {"orvbackup backup, no flushes", {}},
-                           {"orvbackup backup --compress, no flushes", {}}};
+                           {"orvbackup backup --compress, no flushes", {}},
+                           {"baseline backup", {}},
+                           {"baseline backup --compress", {}}};
+  if (baseline.empty()) rows.resize(rows.size() - 2);
   for (int r = 0; r < repeats; ++r) {
     const fs::path out = work / "out";
     fs::remove_all(out);
-    for (const char* d : {"plain", "zipped", "restore", "plain-nf", "zipped-nf"})
+    for (const char* d :
+         {"plain", "zipped", "restore", "plain-nf", "zipped-nf", "plain-b", "zipped-b"})
       fs::create_directories(out / d);
     rows[0].runs.push_back(
         Shell(orv + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain")));
     rows[1].runs.push_back(Shell(orv + " backup " + Quote(corpus) + " --to-dir " +
                                  Quote(out / "zipped") + " --compress"));
+    // The earlier build right after this one, so that both see the same load.
+    if (!baseline.empty()) {
+      rows[12].runs.push_back(
+          Shell(baseline + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain-b")));
+      rows[13].runs.push_back(Shell(baseline + " backup " + Quote(corpus) + " --to-dir " +
+                                    Quote(out / "zipped-b") + " --compress"));
+    }
     rows[2].runs.push_back(
         Shell("tar -cf " + Quote(out / "c.tar") + " -C " + Quote(corpus) + " ."));
     rows[3].runs.push_back(

@@ -74,6 +74,13 @@ class File {
   bool SetEndOfFile();
   // Returns when the written data is on stable storage.
   bool Flush();
+  // Starts writing the file's changed data to storage without waiting for
+  // it, so that the Flush that follows (and those of other files started the
+  // same way before it) finds the work under way and the file system can
+  // gather the files' changes into one journal commit. Best effort: it
+  // promises nothing about durability, reports nothing, and is not a flush
+  // to fault injection.
+  void StartWriteBack();
   bool GetSize(std::int64_t& size);
   // Last-write time as a local DOS date-time, and setting it.
   bool GetDosTime(std::uint32_t& dosDateTime);

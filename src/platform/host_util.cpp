@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "platform/directory_sync.h"
 #include "platform/file_ops.h"
 #include "platform/host_internal.h"
 
@@ -96,11 +97,16 @@ bool Fail(WinError error) {
 
 void SyncParentDirectory(std::string_view hostPath) {
   const std::string parent = HostParent(hostPath);
+  const std::uint64_t removals = RemovalsSoFar();
   const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   Counters().directorySyncs.fetch_add(1, std::memory_order_relaxed);
-  ::fsync(fd);  // best effort: some file systems refuse fsync on directories
+  // Best effort: some file systems refuse fsync on directories, and nothing
+  // better can be done there. The sync covers every earlier change of the
+  // directory, the removals left for later included (directory_sync.h).
+  ::fsync(fd);
   ::close(fd);
+  NoteDirectorySynced(parent, removals);
 }
 
 std::uint32_t AttributesFromStat(const struct stat& st, std::string_view hostName) {

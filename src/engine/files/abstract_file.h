@@ -64,6 +64,9 @@ class TAbstractFile {
   // Bytes written; a count of 0 cuts the file at the current position.
   virtual std::int32_t WriteData(std::int32_t id, const void* buffer, std::int32_t count) = 0;
   virtual bool FlushFile() = 0;
+  // Starts handing written data to storage without waiting (a later
+  // FlushFile finds the work under way); nothing to do for most files.
+  virtual void StartWriteBack() {}
   // Origin 0 start, 1 current, 2 end; the new position, or -1.
   virtual std::int64_t SeekData(std::int32_t id, std::int64_t offset, int origin) = 0;
   virtual bool LockRange(std::uint32_t offset, std::uint32_t length) = 0;
@@ -113,6 +116,7 @@ class TPhysicalFile final : public TAbstractFile {
   std::int32_t ReadData(std::int32_t id, void* buffer, std::int32_t count) override;
   std::int32_t WriteData(std::int32_t id, const void* buffer, std::int32_t count) override;
   bool FlushFile() override;
+  void StartWriteBack() override;
   std::int64_t SeekData(std::int32_t id, std::int64_t offset, int origin) override;
   bool LockRange(std::uint32_t offset, std::uint32_t length) override;
   bool UnlockRange(std::uint32_t offset, std::uint32_t length) override;

@@ -9,6 +9,7 @@
 #include "engine/files/file_handler.h"
 #include "engine/files/file_list.h"
 #include "engine/files/table_names.h"
+#include "platform/directory_sync.h"
 #include "platform/exact_names.h"
 #include "platform/paths.h"
 
@@ -350,9 +351,12 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
 }
 
 void TCommitJournal::Apply() {
+  std::array<bool, kJournalFiles> changed{};
   for (int f = 0; f < kJournalFiles; ++f) {
     const auto& pending = FPending[static_cast<std::size_t>(f)];
-    if (!pending || pending->Empty()) continue;
+    if (!pending) continue;
+    changed[static_cast<std::size_t>(f)] =
+        !pending->Empty() || pending->StoredSize() != pending->OriginalSize();
     TFileHandler& h = *FFiles[static_cast<std::size_t>(f)];
     for (const TPendingWrites::Operation& op : pending->Operations()) {
       TFileAccess access(h);
@@ -363,12 +367,15 @@ void TCommitJournal::Apply() {
         h.Write(op.bytes.data(), static_cast<std::int32_t>(op.bytes.size()));
       }
     }
+    // The file's pages go to the disk while the next file is written, and
+    // the flushes below mostly wait for writing already under way: the file
+    // system can take the changes of all three into one journal commit
+    // instead of one per flush.
+    if (FDurable && changed[static_cast<std::size_t>(f)]) h.StartWriteBack();
   }
+  if (!FDurable) return;
   for (int f = 0; f < kJournalFiles; ++f) {
-    const auto& pending = FPending[static_cast<std::size_t>(f)];
-    if (pending && (!pending->Empty() || pending->StoredSize() != pending->OriginalSize())) {
-      if (FDurable) FFiles[static_cast<std::size_t>(f)]->Flush();
-    }
+    if (changed[static_cast<std::size_t>(f)]) FFiles[static_cast<std::size_t>(f)]->Flush();
   }
 }
 
@@ -402,7 +409,23 @@ void TCommitJournal::Commit() {
   }
   FJournalFile->Close();
   FFinished = true;
-  RemoveJournalFile(FJournal.name, FJournal.inMemory);
+  // The write-back has taken effect once the name is gone; the removal
+  // becomes durable with the next sync of the directory (see the header).
+  if (FJournal.inMemory) {
+    RemoveJournalFile(FJournal.name, FJournal.inMemory);
+  } else if (!platform::DeleteFileSyncLater(FJournal.name)) {
+    RaiseEngineError(EngineCodeForLastOsError(), FJournal.name);
+  }
+}
+
+void TCommitJournal::MakeRemovalDurable(const TJournalLocation& journal) noexcept {
+  if (journal.inMemory) return;
+  try {
+    platform::SyncDirectoryIfOwed(journal.name);
+  } catch (...) {
+    // Out of memory while naming the directory: the sync is left to the
+    // next one of the directory or to the end of the process.
+  }
 }
 
 namespace {

@@ -25,9 +25,28 @@
 //     before the BLOB file's long runs of blocks, so that one journal flush
 //     is the rule.
 //  3. Apply. The recorded operations are replayed on the files in their
-//     order, and every changed file is flushed.
-//  4. Finish. The journal is deleted (the deletion is made durable). This is
-//     the instant the write-back takes effect for a later opener.
+//     order; the writing of each changed file to the disk is started as soon
+//     as its operations are done (StartWriteBack), and then every changed
+//     file is flushed, so that the three flushes overlap.
+//  4. Finish. The journal is deleted. This is the instant the write-back
+//     takes effect for a later opener. The deletion is made durable by the
+//     next sync of the directory, not at once (platform/directory_sync.h):
+//     the next commit's journal syncs the directory when it is first
+//     flushed, before any table byte is touched, and closing the table
+//     (MakeRemovalDurable) or the end of the process syncs it otherwise.
+//
+// Durability. A write-back that returned is whole and survives the process
+// being killed at once. After a power cut it survives too, with one
+// exception: the last write-back of a table that is still open (or of a
+// process that died without closing it) may come back rolled back, as its
+// journal's removal may not be durable yet; the table then holds exactly the
+// state before that write-back, never a part of it, and every earlier one is
+// intact (the journal of an earlier write-back is gone for good once the
+// next journal was flushed with its directory). Once the table is closed its
+// state survives a power cut whole. Nothing else writes a table's files
+// between write-backs without first syncing their directory (an emptying
+// flushes its intent file with its directory entry), so a journal that comes
+// back never rolls back anything but its own write-back.
 //
 // A failure in step 1 or 2 leaves the files as they were once the appends
 // are cut off (done at once; a journal that cannot be removed is mended by
@@ -150,6 +169,10 @@ class TCommitJournal {
   // Removes a journal that RollBackNeeded found to change nothing; false when
   // it cannot be removed (it stays, harmless).
   static bool Discard(const TJournalLocation& journal);
+  // Makes the removal of the journal by the last commit durable, when its
+  // directory still owes that sync (step 4 above). Called when the table is
+  // closed, so that what a closed table holds survives a power cut.
+  static void MakeRemovalDurable(const TJournalLocation& journal) noexcept;
 
  private:
   void StopRecording() noexcept;

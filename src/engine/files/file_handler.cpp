@@ -119,6 +119,10 @@ void TFileHandler::Write(const void* buffer, std::int32_t count) {
   if (done < 0 || done < count) RaiseEngineError(kErrWriteFailed, FFileName);
 }
 
+void TFileHandler::StartWriteBack() {
+  if (FFile != nullptr && FPending == nullptr) FFile->StartWriteBack();
+}
+
 void TFileHandler::Flush() {
   if (FPending != nullptr) return;  // the journal flushes when it writes
   if (FFile == nullptr || !FFile->FlushFile()) RaiseEngineError(kErrWriteFailed, FFileName);

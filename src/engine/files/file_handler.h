@@ -70,6 +70,9 @@ class TFileHandler {
   virtual void Write(const void* buffer, std::int32_t count);
   // Hands written data to stable storage; 9218 when that fails.
   virtual void Flush();
+  // Starts handing written data to storage without waiting, so that the
+  // Flush of this file and of others started before it overlap; never fails.
+  void StartWriteBack();
 
   // Moves the position (origin kSeekFromStart/Current/End) and returns it;
   // -1 when closed.

@@ -105,6 +105,11 @@ bool TPhysicalFile::FlushFile() {
   return handle_.IsOpen() && handle_.Flush();
 }
 
+void TPhysicalFile::StartWriteBack() {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  if (handle_.IsOpen()) handle_.StartWriteBack();
+}
+
 std::int64_t TPhysicalFile::SeekData(std::int32_t id, std::int64_t offset, int origin) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   if (FindOpener(id) < 0 || !handle_.IsOpen() || origin < 0 || origin > 2) return -1;

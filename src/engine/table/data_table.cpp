@@ -119,6 +119,10 @@ void TDataTable::OpenFiles() {
 }
 
 void TDataTable::CloseFiles() noexcept {
+  // What the table holds at its close survives a power cut: the removal of
+  // the last commit's journal is made durable here if no later sync of the
+  // directory did it (files/commit_journal.h, step 4).
+  if (FOpen && Journaled()) TCommitJournal::MakeRemovalDurable(FJournal);
   FIndexFile->Close();
   FBlobFile->Close();
   FDataFile->Close();
