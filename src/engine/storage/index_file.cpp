@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "engine/errors.h"
 #include "engine/files/cipher.h"
@@ -407,11 +408,42 @@ void TIndexFile::ToPool(std::unique_ptr<TPage> page) {
   if (FPool.size() < static_cast<std::size_t>(kPoolCapacity)) FPool.push_back(std::move(page));
 }
 
+int TIndexFile::BaseCapacity() const {
+  if (FCacheBudget == 0) return kInitialCacheCapacity;
+  const std::size_t share = FCacheBudget / static_cast<std::size_t>(kIndexPageSize) /
+                            static_cast<std::size_t>(SecondaryCount() + 2);
+  return static_cast<int>(
+      std::clamp<std::size_t>(share, kInitialCacheCapacity, std::numeric_limits<int>::max() / 2));
+}
+
+std::vector<std::unique_ptr<TPage>>::iterator TIndexFile::Victim(TSlotCache& cache) {
+  const auto reusable = [](const TPage& page) { return !page.Changed && page.PinCount == 0; };
+  const std::size_t n = cache.pages.size();
+  auto victim = cache.pages.end();
+  const auto consider = [&](std::size_t i) {
+    const TPage& page = *cache.pages[i];
+    if (!reusable(page)) return;
+    if (victim == cache.pages.end() || page.LastUse < (*victim)->LastUse)
+      victim = cache.pages.begin() + static_cast<std::ptrdiff_t>(i);
+  };
+  if (n > static_cast<std::size_t>(kVictimSample)) {
+    // A large cache: the oldest of a window that moves round the list keeps
+    // an eviction O(1) while still passing over recently used pages.
+    if (cache.hand >= n) cache.hand = 0;
+    for (int k = 0; k < kVictimSample; ++k) consider((cache.hand + static_cast<std::size_t>(k)) % n);
+    cache.hand = (cache.hand + kVictimSample) % n;
+    if (victim != cache.pages.end()) return victim;
+  }
+  for (std::size_t i = 0; i < n; ++i) consider(i);
+  return victim;
+}
+
 std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
   bool wroteBack = false;
   for (;;) {
-    if (static_cast<int>(cache.pages.size()) < cache.capacity) {
+    const int capacity = std::max(cache.capacity, BaseCapacity());
+    if (static_cast<int>(cache.pages.size()) < capacity) {
       if (!FPool.empty()) {
         std::unique_ptr<TPage> page = std::move(FPool.back());
         FPool.pop_back();
@@ -420,15 +452,12 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
       return std::make_unique<TPage>();
     }
     // Reuse the least recently used page that is neither changed nor pinned.
-    auto victim = cache.pages.end();
-    for (auto it = cache.pages.begin(); it != cache.pages.end(); ++it) {
-      const TPage& page = **it;
-      if (page.Changed || page.PinCount > 0) continue;
-      if (victim == cache.pages.end() || page.LastUse < (*victim)->LastUse) victim = it;
-    }
+    auto victim = Victim(cache);
     if (victim != cache.pages.end()) {
+      // The list is in no order: the last entry fills the gap.
       std::unique_ptr<TPage> page = std::move(*victim);
-      cache.pages.erase(victim);
+      *victim = std::move(cache.pages.back());
+      cache.pages.pop_back();
       cache.byPosition.erase(page->Position);
       for (TPage*& recent : cache.recent) {
         if (recent == page.get()) recent = nullptr;
@@ -436,7 +465,9 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
       return page;
     }
     if (FHost->HoldsTransactionLock()) {
-      cache.capacity += kCacheGrowth;  // changed pages stay until commit
+      // Changed pages stay until commit; growing by a share of the pages held
+      // keeps the searches for a victim few in a long transaction.
+      cache.capacity = capacity + std::max(kCacheGrowth, capacity / 4);
     } else if (!wroteBack) {
       WriteBack(false);
       wroteBack = true;
@@ -448,13 +479,10 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
 
 void TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
-  auto at = std::lower_bound(
-      cache.pages.begin(), cache.pages.end(), page->Position,
-      [](const std::unique_ptr<TPage>& p, std::int32_t pos) { return p->Position < pos; });
   TPage* const added = page.get();
   cache.byPosition[added->Position] = added;
   try {
-    cache.pages.insert(at, std::move(page));
+    cache.pages.push_back(std::move(page));
   } catch (...) {
     cache.byPosition.erase(added->Position);
     throw;
@@ -573,6 +601,10 @@ TPageRef TIndexFile::RootPage(int slot, TDataCursor* cursor) {
 
 // ---- Write-back --------------------------------------------------------------------
 
+namespace {
+constexpr std::size_t kWritePiecePages = 64;  // 256 KB per write
+}  // namespace
+
 void TIndexFile::WriteBack(bool flushToDisk) {
   std::vector<TPage*> dirty;
   for (int slot : ActiveSlots(true)) {
@@ -588,9 +620,10 @@ void TIndexFile::WriteBack(bool flushToDisk) {
             [](const TPage* a, const TPage* b) { return a->Position < b->Position; });
   std::size_t first = 0;
   while (first < dirty.size()) {
-    // A run of adjacent pages goes out with one write.
+    // A run of adjacent pages goes out with one write, in pieces written
+    // while they are still in the processor's cache.
     std::size_t last = first;
-    while (last + 1 < dirty.size() &&
+    while (last + 1 < dirty.size() && last + 1 - first < kWritePiecePages &&
            dirty[last + 1]->Position == dirty[last]->Position + kIndexPageSize) {
       ++last;
     }
@@ -638,12 +671,34 @@ void TIndexFile::DropCache(bool withSystemIndex) {
 }
 
 void TIndexFile::TrimCache(bool withSystemIndex) {
+  const int keep = BaseCapacity();
   for (int slot : ActiveSlots(withSystemIndex)) {
     TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+    if (cache.pages.size() <= static_cast<std::size_t>(keep)) {
+      cache.capacity = kInitialCacheCapacity;
+      continue;
+    }
+    // Without a budget the first pages in position order stay; with one, the
+    // most recently used (the upper levels of the trees in use).
+    std::uint64_t oldestKept = 0;
+    if (FCacheBudget == 0) {
+      std::sort(cache.pages.begin(), cache.pages.end(),
+                [](const std::unique_ptr<TPage>& a, const std::unique_ptr<TPage>& b) {
+                  return a->Position < b->Position;
+                });
+    } else {
+      std::vector<std::uint64_t> uses;
+      uses.reserve(cache.pages.size());
+      for (const auto& page : cache.pages) uses.push_back(page->LastUse);
+      const auto nth = uses.end() - keep;
+      std::nth_element(uses.begin(), nth, uses.end());
+      oldestKept = *nth;
+    }
     std::vector<std::unique_ptr<TPage>> kept;
     for (std::size_t i = 0; i < cache.pages.size(); ++i) {
       auto& page = cache.pages[i];
-      const bool beyond = i >= static_cast<std::size_t>(kInitialCacheCapacity);
+      const bool beyond = FCacheBudget != 0 ? page->LastUse < oldestKept
+                                            : i >= static_cast<std::size_t>(keep);
       if (beyond && !page->Changed && page->PinCount == 0) {
         for (TPage*& recent : cache.recent) {
           if (recent == page.get()) recent = nullptr;
@@ -656,6 +711,7 @@ void TIndexFile::TrimCache(bool withSystemIndex) {
     }
     cache.pages = std::move(kept);
     cache.capacity = kInitialCacheCapacity;
+    cache.hand = 0;
   }
 }
 

@@ -4,13 +4,19 @@
 // B-tree algorithms that walk and change the pages are in index_btree.h.
 //
 // Page cache. Each descriptor slot (0..31) has its own cache: a list of pages
-// sorted by position (initial capacity 15) with a recency stamp per page. A
-// lookup tries the slot's two most recently used pages, then binary-searches
-// the list. On a miss one page is read (4096 bytes, deciphered, expanded).
-// When the slot is at capacity the least recently used page that is neither
-// changed nor pinned is reused; when there is none, without the table's
-// transaction lock everything is written back and the search repeats; with it
-// the capacity grows by 64. Idle pages wait in a pool (up to 4095).
+// (in no order) with a recency stamp per page, found by position through
+// a hash map after a look at the slot's two most recently used pages. On a
+// miss one page is read (4096 bytes, deciphered, expanded). A slot keeps 15
+// pages outside transactions, or its share of the owner's cache budget
+// (SetCacheBudget: budget / 4096 / (secondary count + 2) pages per slot, so
+// the whole file's unchanged pages stay within about the budget). When the
+// slot is full the least recently used page that is neither changed nor
+// pinned is reused (in a cache of more than 64 pages, the least recently
+// used of the next 64 looked at in turn, all of them only when none of those
+// is free); when there is none, without the table's transaction lock
+// everything is written back and the search repeats; with it the capacity
+// grows by 64 or a quarter of the pages held, whichever is more. Idle pages
+// wait in a pool (up to 4095).
 //
 // Change checks. Before a miss is read from the file (unless the session uses
 // strict change detection, when the cursor has checked already) the table is
@@ -24,13 +30,14 @@
 //  - A page handed out by GetPage or AllocatePage is pinned; a pinned page is
 //    never reused, written back or dropped from memory until released.
 //  - Changed pages reach the file only through WriteBack, in position order,
-//    adjacent pages with one write.
+//    adjacent pages with one write of up to 64 pages (256 KB).
 //  - The header copy in memory is exactly the 4096 stored bytes; its byte 3979
 //    is the pending-change marker.
 //  - A freed page goes to the front of its own index's free list and is reused
 //    only by that index.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -82,6 +89,7 @@ class TIndexFile : public TFileHandler {
   static constexpr int kInitialCacheCapacity = 15;  // pages per slot outside transactions
   static constexpr int kCacheGrowth = 64;           // pages added per slot in a transaction
   static constexpr int kPoolCapacity = 4095;        // idle pages kept for reuse
+  static constexpr int kVictimSample = 64;          // pages looked at per eviction in large caches
 
   // `host` is the owning table's view for its files (data_file_host.h); without
   // one the file behaves as part of an exclusive table outside a transaction.
@@ -89,6 +97,9 @@ class TIndexFile : public TFileHandler {
   ~TIndexFile() override;
 
   void SetHost(TStorageHost* host) { FHost = host != nullptr ? host : &FDefaultHost; }
+  // Bytes of pages the file keeps cached outside transactions, shared by its
+  // slots (see the page cache above); 0 keeps 15 pages per slot.
+  void SetCacheBudget(std::size_t bytes) { FCacheBudget = bytes; }
   TStorageHost& Host() const { return *FHost; }
   // Pages and header are enciphered (the data file header says so).
   void SetEncrypted(bool encrypted) { FEncrypted = encrypted; }
@@ -183,10 +194,11 @@ class TIndexFile : public TFileHandler {
   void WriteBack(bool flushToDisk);
   // Drops the cached pages of slots 0..n (and 31 when asked), changes lost.
   void DropCache(bool withSystemIndex);
-  // Returns pages beyond the first 15 of each slot to the pool.
+  // Returns pages beyond the first 15 (or the slot's share of the budget) of
+  // each slot to the pool.
   void TrimCache(bool withSystemIndex);
   int CachedPages(int slot) const { return static_cast<int>(FCaches[slot].pages.size()); }
-  int CacheCapacity(int slot) const { return FCaches[slot].capacity; }
+  int CacheCapacity(int slot) const { return std::max(FCaches[slot].capacity, BaseCapacity()); }
 
   // Counters.
   std::uint64_t PageReads() const { return FPageReads; }
@@ -194,17 +206,23 @@ class TIndexFile : public TFileHandler {
 
  private:
   struct TSlotCache {
-    std::vector<std::unique_ptr<TPage>> pages;  // sorted by position
+    std::vector<std::unique_ptr<TPage>> pages;  // in no order
     // The same pages by position: a transaction keeps thousands of them.
     std::unordered_map<std::int32_t, TPage*> byPosition;
     int capacity = kInitialCacheCapacity;
     TPage* recent[2] = {nullptr, nullptr};  // most recently used first
+    std::size_t hand = 0;                   // where the next sampled eviction looks
   };
 
   std::string TableName() const { return FileName(); }
   void InitHeader();
   void CheckHeaderShape();
+  // Pages a slot keeps outside transactions.
+  int BaseCapacity() const;
   TPage* FindCached(int slot, std::int32_t position);
+  // The least recently used page of the slot's cache that is neither changed
+  // nor pinned (sampled in large caches), or end().
+  std::vector<std::unique_ptr<TPage>>::iterator Victim(TSlotCache& cache);
   void Touch(int slot, TPage* page);
   // A page object for a new cache entry of `slot` (may write back or grow).
   std::unique_ptr<TPage> TakeCacheSlot(int slot);
@@ -220,6 +238,7 @@ class TIndexFile : public TFileHandler {
   TSimpleStorageHost FDefaultHost;
   TStorageHost* FHost;
   bool FEncrypted = false;
+  std::size_t FCacheBudget = 0;
   std::array<std::uint8_t, kIndexHeaderSize> FHeader{};
   std::array<TSlotCache, kTreeSlots> FCaches;
   std::vector<std::unique_ptr<TPage>> FPool;
