@@ -408,12 +408,17 @@ void TIndexFile::ToPool(std::unique_ptr<TPage> page) {
   if (FPool.size() < static_cast<std::size_t>(kPoolCapacity)) FPool.push_back(std::move(page));
 }
 
-int TIndexFile::BaseCapacity() const {
-  if (FCacheBudget == 0) return kInitialCacheCapacity;
-  const std::size_t share = FCacheBudget / static_cast<std::size_t>(kIndexPageSize) /
-                            static_cast<std::size_t>(SecondaryCount() + 2);
-  return static_cast<int>(
-      std::clamp<std::size_t>(share, kInitialCacheCapacity, std::numeric_limits<int>::max() / 2));
+std::size_t TIndexFile::TotalCachedPages() const {
+  std::size_t total = 0;
+  for (const TSlotCache& cache : FCaches) total += cache.pages.size();
+  return total;
+}
+
+int TIndexFile::Capacity(int slot) const {
+  const TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+  if (FCacheBudget == 0 || TotalCachedPages() >= FCacheBudget / kIndexPageSize)
+    return cache.capacity;
+  return std::max(cache.capacity, static_cast<int>(cache.pages.size()) + 1);
 }
 
 std::vector<std::unique_ptr<TPage>>::iterator TIndexFile::Victim(TSlotCache& cache) {
@@ -430,7 +435,8 @@ std::vector<std::unique_ptr<TPage>>::iterator TIndexFile::Victim(TSlotCache& cac
     // A large cache: the oldest of a window that moves round the list keeps
     // an eviction O(1) while still passing over recently used pages.
     if (cache.hand >= n) cache.hand = 0;
-    for (int k = 0; k < kVictimSample; ++k) consider((cache.hand + static_cast<std::size_t>(k)) % n);
+    for (int k = 0; k < kVictimSample; ++k)
+      consider((cache.hand + static_cast<std::size_t>(k)) % n);
     cache.hand = (cache.hand + kVictimSample) % n;
     if (victim != cache.pages.end()) return victim;
   }
@@ -442,7 +448,7 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
   bool wroteBack = false;
   for (;;) {
-    const int capacity = std::max(cache.capacity, BaseCapacity());
+    const int capacity = std::max(Capacity(slot), static_cast<int>(cache.pages.size()));
     if (static_cast<int>(cache.pages.size()) < capacity) {
       if (!FPool.empty()) {
         std::unique_ptr<TPage> page = std::move(FPool.back());
@@ -671,15 +677,21 @@ void TIndexFile::DropCache(bool withSystemIndex) {
 }
 
 void TIndexFile::TrimCache(bool withSystemIndex) {
-  const int keep = BaseCapacity();
+  // Without a budget each slot keeps its first 15 pages in position order;
+  // with one, each keeps its share of the budget (by the pages it holds), the
+  // most recently used first: the upper levels of the trees in use.
+  const std::size_t total = TotalCachedPages();
+  const std::size_t budgetPages = FCacheBudget / kIndexPageSize;
   for (int slot : ActiveSlots(withSystemIndex)) {
     TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
-    if (cache.pages.size() <= static_cast<std::size_t>(keep)) {
-      cache.capacity = kInitialCacheCapacity;
-      continue;
+    cache.capacity = kInitialCacheCapacity;
+    cache.hand = 0;
+    std::size_t keep = kInitialCacheCapacity;
+    if (FCacheBudget != 0) {
+      if (total <= budgetPages) continue;
+      keep = std::max(keep, budgetPages * cache.pages.size() / total);
     }
-    // Without a budget the first pages in position order stay; with one, the
-    // most recently used (the upper levels of the trees in use).
+    if (cache.pages.size() <= keep) continue;
     std::uint64_t oldestKept = 0;
     if (FCacheBudget == 0) {
       std::sort(cache.pages.begin(), cache.pages.end(),
@@ -690,15 +702,14 @@ void TIndexFile::TrimCache(bool withSystemIndex) {
       std::vector<std::uint64_t> uses;
       uses.reserve(cache.pages.size());
       for (const auto& page : cache.pages) uses.push_back(page->LastUse);
-      const auto nth = uses.end() - keep;
+      const auto nth = uses.end() - static_cast<std::ptrdiff_t>(keep);
       std::nth_element(uses.begin(), nth, uses.end());
       oldestKept = *nth;
     }
     std::vector<std::unique_ptr<TPage>> kept;
     for (std::size_t i = 0; i < cache.pages.size(); ++i) {
       auto& page = cache.pages[i];
-      const bool beyond = FCacheBudget != 0 ? page->LastUse < oldestKept
-                                            : i >= static_cast<std::size_t>(keep);
+      const bool beyond = FCacheBudget != 0 ? page->LastUse < oldestKept : i >= keep;
       if (beyond && !page->Changed && page->PinCount == 0) {
         for (TPage*& recent : cache.recent) {
           if (recent == page.get()) recent = nullptr;
@@ -710,8 +721,6 @@ void TIndexFile::TrimCache(bool withSystemIndex) {
       }
     }
     cache.pages = std::move(kept);
-    cache.capacity = kInitialCacheCapacity;
-    cache.hand = 0;
   }
 }
 

@@ -7,15 +7,14 @@
 // (in no order) with a recency stamp per page, found by position through
 // a hash map after a look at the slot's two most recently used pages. On a
 // miss one page is read (4096 bytes, deciphered, expanded). A slot keeps 15
-// pages outside transactions, or its share of the owner's cache budget
-// (SetCacheBudget: budget / 4096 / (secondary count + 2) pages per slot, so
-// the whole file's unchanged pages stay within about the budget). When the
-// slot is full the least recently used page that is neither changed nor
-// pinned is reused (in a cache of more than 64 pages, the least recently
-// used of the next 64 looked at in turn, all of them only when none of those
-// is free); when there is none, without the table's transaction lock
-// everything is written back and the search repeats; with it the capacity
-// grows by 64 or a quarter of the pages held, whichever is more. Idle pages
+// pages outside transactions; with a cache budget from the owner
+// (SetCacheBudget) any slot may take more while all slots together hold
+// fewer than budget / 4096 pages (TrimCache brings each back to its share of
+// the budget, by the pages it holds). When the slot is full the least recently used page that is
+// neither changed nor pinned is reused (in a cache of more than 64 pages, the least recently used
+// of the next 64 looked at in turn, all of them only when none of those is free); when there is
+// none, without the table's transaction lock everything is written back and the search repeats;
+// with it the capacity grows by 64 or a quarter of the pages held, whichever is more. Idle pages
 // wait in a pool (up to 4095).
 //
 // Change checks. Before a miss is read from the file (unless the session uses
@@ -198,7 +197,9 @@ class TIndexFile : public TFileHandler {
   // each slot to the pool.
   void TrimCache(bool withSystemIndex);
   int CachedPages(int slot) const { return static_cast<int>(FCaches[slot].pages.size()); }
-  int CacheCapacity(int slot) const { return std::max(FCaches[slot].capacity, BaseCapacity()); }
+  // The pages slot `slot` may hold before it reuses one.
+  int Capacity(int slot) const;
+  int CacheCapacity(int slot) const { return Capacity(slot); }
 
   // Counters.
   std::uint64_t PageReads() const { return FPageReads; }
@@ -217,8 +218,8 @@ class TIndexFile : public TFileHandler {
   std::string TableName() const { return FileName(); }
   void InitHeader();
   void CheckHeaderShape();
-  // Pages a slot keeps outside transactions.
-  int BaseCapacity() const;
+  // Pages cached over all slots.
+  std::size_t TotalCachedPages() const;
   TPage* FindCached(int slot, std::int32_t position);
   // The least recently used page of the slot's cache that is neither changed
   // nor pinned (sampled in large caches), or end().
