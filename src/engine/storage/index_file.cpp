@@ -98,7 +98,7 @@ void TIndexFile::Open() {
 void TIndexFile::Close() {
   for (TSlotCache& cache : FCaches) {
     cache.pages.clear();
-    cache.byPosition.clear();
+    std::vector<TPage*>().swap(cache.byPosition);
     cache.capacity = kInitialCacheCapacity;
     cache.recent[0] = cache.recent[1] = nullptr;
   }
@@ -400,8 +400,7 @@ TPage* TIndexFile::FindCached(int slot, std::int32_t position) {
   for (TPage* recent : cache.recent) {
     if (recent != nullptr && recent->Position == position) return recent;
   }
-  auto found = cache.byPosition.find(position);
-  return found != cache.byPosition.end() ? found->second : nullptr;
+  return cache.Find(position);
 }
 
 void TIndexFile::ToPool(std::unique_ptr<TPage> page) {
@@ -431,7 +430,7 @@ std::vector<std::unique_ptr<TPage>>::iterator TIndexFile::Victim(TSlotCache& cac
     if (victim == cache.pages.end() || page.LastUse < (*victim)->LastUse)
       victim = cache.pages.begin() + static_cast<std::ptrdiff_t>(i);
   };
-  if (n > static_cast<std::size_t>(kVictimSample)) {
+  if (n > static_cast<std::size_t>(kExactLruPages)) {
     // A large cache: the oldest of a window that moves round the list keeps
     // an eviction O(1) while still passing over recently used pages.
     if (cache.hand >= n) cache.hand = 0;
@@ -464,7 +463,7 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
       std::unique_ptr<TPage> page = std::move(*victim);
       *victim = std::move(cache.pages.back());
       cache.pages.pop_back();
-      cache.byPosition.erase(page->Position);
+      cache.Erase(page->Position);
       for (TPage*& recent : cache.recent) {
         if (recent == page.get()) recent = nullptr;
       }
@@ -486,11 +485,11 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
 void TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
   TPage* const added = page.get();
-  cache.byPosition[added->Position] = added;
+  cache.Set(added->Position, added);
   try {
     cache.pages.push_back(std::move(page));
   } catch (...) {
-    cache.byPosition.erase(added->Position);
+    cache.Erase(added->Position);
     throw;
   }
 }
@@ -664,7 +663,7 @@ void TIndexFile::DropSlot(int slot) {
     }
   }
   cache.pages.clear();
-  cache.byPosition.clear();
+  std::vector<TPage*>().swap(cache.byPosition);
   cache.recent[0] = cache.recent[1] = nullptr;
   cache.capacity = kInitialCacheCapacity;
 }
@@ -714,7 +713,7 @@ void TIndexFile::TrimCache(bool withSystemIndex) {
         for (TPage*& recent : cache.recent) {
           if (recent == page.get()) recent = nullptr;
         }
-        cache.byPosition.erase(page->Position);
+        cache.Erase(page->Position);
         ToPool(std::move(page));
       } else {
         kept.push_back(std::move(page));

@@ -4,15 +4,15 @@
 // B-tree algorithms that walk and change the pages are in index_btree.h.
 //
 // Page cache. Each descriptor slot (0..31) has its own cache: a list of pages
-// (in no order) with a recency stamp per page, found by position through
-// a hash map after a look at the slot's two most recently used pages. On a
+// (in no order) with a recency stamp per page, found by page number through
+// a table after a look at the slot's two most recently used pages. On a
 // miss one page is read (4096 bytes, deciphered, expanded). A slot keeps 15
 // pages outside transactions; with a cache budget from the owner
 // (SetCacheBudget) any slot may take more while all slots together hold
 // fewer than budget / 4096 pages (TrimCache brings each back to its share of
 // the budget, by the pages it holds). When the slot is full the least recently used page that is
 // neither changed nor pinned is reused (in a cache of more than 64 pages, the least recently used
-// of the next 64 looked at in turn, all of them only when none of those is free); when there is
+// of the next 8 looked at in turn, all of them only when none of those is free); when there is
 // none, without the table's transaction lock everything is written back and the search repeats;
 // with it the capacity grows by 64 or a quarter of the pages held, whichever is more. Idle pages
 // wait in a pool (up to 4095).
@@ -42,7 +42,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/files/file_handler.h"
@@ -88,7 +87,8 @@ class TIndexFile : public TFileHandler {
   static constexpr int kInitialCacheCapacity = 15;  // pages per slot outside transactions
   static constexpr int kCacheGrowth = 64;           // pages added per slot in a transaction
   static constexpr int kPoolCapacity = 4095;        // idle pages kept for reuse
-  static constexpr int kVictimSample = 64;          // pages looked at per eviction in large caches
+  static constexpr int kExactLruPages = 64;         // larger caches sample their eviction victims
+  static constexpr int kVictimSample = 8;           // pages looked at per sampled eviction
 
   // `host` is the owning table's view for its files (data_file_host.h); without
   // one the file behaves as part of an exclusive table outside a transaction.
@@ -208,8 +208,27 @@ class TIndexFile : public TFileHandler {
  private:
   struct TSlotCache {
     std::vector<std::unique_ptr<TPage>> pages;  // in no order
-    // The same pages by position: a transaction keeps thousands of them.
-    std::unordered_map<std::int32_t, TPage*> byPosition;
+    // The same pages by page number ((position - 4096) / 4096): a transaction
+    // keeps thousands of them, and a key lookup finds each level's page with
+    // one access. 8 bytes per page of the file up to the last one cached.
+    std::vector<TPage*> byPosition;
+    TPage* Find(std::int32_t position) const {
+      const std::size_t i = PageNumber(position);
+      return i < byPosition.size() ? byPosition[i] : nullptr;
+    }
+    void Set(std::int32_t position, TPage* page) {
+      const std::size_t i = PageNumber(position);
+      if (i >= byPosition.size()) byPosition.resize(i + 1, nullptr);
+      byPosition[i] = page;
+    }
+    void Erase(std::int32_t position) {
+      const std::size_t i = PageNumber(position);
+      if (i < byPosition.size()) byPosition[i] = nullptr;
+    }
+    static std::size_t PageNumber(std::int32_t position) {
+      return static_cast<std::size_t>(position - kIndexHeaderSize) /
+             static_cast<std::size_t>(kIndexPageSize);
+    }
     int capacity = kInitialCacheCapacity;
     TPage* recent[2] = {nullptr, nullptr};  // most recently used first
     std::size_t hand = 0;                   // where the next sampled eviction looks
