@@ -24,6 +24,9 @@ namespace {
 // the area's length modulo this.
 constexpr std::size_t kOldWriterCipherSpan = 65536;
 
+// Bytes of records per write of a long run (see WriteBack).
+constexpr std::size_t kWritePieceBytes = 256 * 1024;
+
 // Days from 1899-12-30 to the given civil date (proleptic Gregorian).
 std::int64_t DaysSince18991230(int y, int m, int d) {
   y -= m <= 2;
@@ -606,11 +609,17 @@ void TDataFile::FlushRun(std::vector<TRecord*>& run, bool flushToDisk) {
 }
 
 void TDataFile::WriteBack(bool flushToDisk) {
+  // A run of adjacent records goes out in pieces of about 256 KB, each
+  // written while it is still in the processor's cache; the file is flushed
+  // (when asked) after the last piece of each run, as for a run in one write.
+  const std::size_t pieceRecords =
+      std::max<std::size_t>(1, kWritePieceBytes / std::max<std::uint32_t>(1, RecordSize()));
   std::vector<TRecord*> run;
   for (const auto& entry : FCache.Sorted()) {
     TRecord* record = entry.get();
     if (!record->changed || record->pins != 0) continue;
     if (!run.empty() && run.back()->key + 1 != record->key) FlushRun(run, flushToDisk);
+    if (run.size() >= pieceRecords) FlushRun(run, false);
     run.push_back(record);
   }
   if (!run.empty()) FlushRun(run, flushToDisk);

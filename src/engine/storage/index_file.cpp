@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "engine/errors.h"
 #include "engine/files/cipher.h"
@@ -97,7 +98,7 @@ void TIndexFile::Open() {
 void TIndexFile::Close() {
   for (TSlotCache& cache : FCaches) {
     cache.pages.clear();
-    cache.byPosition.clear();
+    std::vector<TPage*>().swap(cache.byPosition);
     cache.capacity = kInitialCacheCapacity;
     cache.recent[0] = cache.recent[1] = nullptr;
   }
@@ -399,19 +400,55 @@ TPage* TIndexFile::FindCached(int slot, std::int32_t position) {
   for (TPage* recent : cache.recent) {
     if (recent != nullptr && recent->Position == position) return recent;
   }
-  auto found = cache.byPosition.find(position);
-  return found != cache.byPosition.end() ? found->second : nullptr;
+  return cache.Find(position);
 }
 
 void TIndexFile::ToPool(std::unique_ptr<TPage> page) {
   if (FPool.size() < static_cast<std::size_t>(kPoolCapacity)) FPool.push_back(std::move(page));
 }
 
+std::size_t TIndexFile::TotalCachedPages() const {
+  std::size_t total = 0;
+  for (const TSlotCache& cache : FCaches) total += cache.pages.size();
+  return total;
+}
+
+int TIndexFile::Capacity(int slot) const {
+  const TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+  if (FCacheBudget == 0 || TotalCachedPages() >= FCacheBudget / kIndexPageSize)
+    return cache.capacity;
+  return std::max(cache.capacity, static_cast<int>(cache.pages.size()) + 1);
+}
+
+std::vector<std::unique_ptr<TPage>>::iterator TIndexFile::Victim(TSlotCache& cache) {
+  const auto reusable = [](const TPage& page) { return !page.Changed && page.PinCount == 0; };
+  const std::size_t n = cache.pages.size();
+  auto victim = cache.pages.end();
+  const auto consider = [&](std::size_t i) {
+    const TPage& page = *cache.pages[i];
+    if (!reusable(page)) return;
+    if (victim == cache.pages.end() || page.LastUse < (*victim)->LastUse)
+      victim = cache.pages.begin() + static_cast<std::ptrdiff_t>(i);
+  };
+  if (n > static_cast<std::size_t>(kExactLruPages)) {
+    // A large cache: the oldest of a window that moves round the list keeps
+    // an eviction O(1) while still passing over recently used pages.
+    if (cache.hand >= n) cache.hand = 0;
+    for (int k = 0; k < kVictimSample; ++k)
+      consider((cache.hand + static_cast<std::size_t>(k)) % n);
+    cache.hand = (cache.hand + kVictimSample) % n;
+    if (victim != cache.pages.end()) return victim;
+  }
+  for (std::size_t i = 0; i < n; ++i) consider(i);
+  return victim;
+}
+
 std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
   bool wroteBack = false;
   for (;;) {
-    if (static_cast<int>(cache.pages.size()) < cache.capacity) {
+    const int capacity = std::max(Capacity(slot), static_cast<int>(cache.pages.size()));
+    if (static_cast<int>(cache.pages.size()) < capacity) {
       if (!FPool.empty()) {
         std::unique_ptr<TPage> page = std::move(FPool.back());
         FPool.pop_back();
@@ -420,23 +457,22 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
       return std::make_unique<TPage>();
     }
     // Reuse the least recently used page that is neither changed nor pinned.
-    auto victim = cache.pages.end();
-    for (auto it = cache.pages.begin(); it != cache.pages.end(); ++it) {
-      const TPage& page = **it;
-      if (page.Changed || page.PinCount > 0) continue;
-      if (victim == cache.pages.end() || page.LastUse < (*victim)->LastUse) victim = it;
-    }
+    auto victim = Victim(cache);
     if (victim != cache.pages.end()) {
+      // The list is in no order: the last entry fills the gap.
       std::unique_ptr<TPage> page = std::move(*victim);
-      cache.pages.erase(victim);
-      cache.byPosition.erase(page->Position);
+      *victim = std::move(cache.pages.back());
+      cache.pages.pop_back();
+      cache.Erase(page->Position);
       for (TPage*& recent : cache.recent) {
         if (recent == page.get()) recent = nullptr;
       }
       return page;
     }
     if (FHost->KeepsChangesInMemory()) {
-      cache.capacity += kCacheGrowth;  // changed pages stay until the set is written back
+      // Changed pages stay until the set is written back; growing by a share
+      // of the pages held keeps the searches for a victim few in a long run.
+      cache.capacity = capacity + std::max(kCacheGrowth, capacity / 4);
     } else if (!wroteBack) {
       WriteBack(false);
       wroteBack = true;
@@ -448,15 +484,12 @@ std::unique_ptr<TPage> TIndexFile::TakeCacheSlot(int slot) {
 
 void TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
-  auto at = std::lower_bound(
-      cache.pages.begin(), cache.pages.end(), page->Position,
-      [](const std::unique_ptr<TPage>& p, std::int32_t pos) { return p->Position < pos; });
   TPage* const added = page.get();
-  cache.byPosition[added->Position] = added;
+  cache.Set(added->Position, added);
   try {
-    cache.pages.insert(at, std::move(page));
+    cache.pages.push_back(std::move(page));
   } catch (...) {
-    cache.byPosition.erase(added->Position);
+    cache.Erase(added->Position);
     throw;
   }
 }
@@ -573,6 +606,10 @@ TPageRef TIndexFile::RootPage(int slot, TDataCursor* cursor) {
 
 // ---- Write-back --------------------------------------------------------------------
 
+namespace {
+constexpr std::size_t kWritePiecePages = 64;  // 256 KB per write
+}  // namespace
+
 void TIndexFile::WriteBack(bool flushToDisk) {
   std::vector<TPage*> dirty;
   for (int slot : ActiveSlots(true)) {
@@ -588,9 +625,10 @@ void TIndexFile::WriteBack(bool flushToDisk) {
             [](const TPage* a, const TPage* b) { return a->Position < b->Position; });
   std::size_t first = 0;
   while (first < dirty.size()) {
-    // A run of adjacent pages goes out with one write.
+    // A run of adjacent pages goes out with one write, in pieces written
+    // while they are still in the processor's cache.
     std::size_t last = first;
-    while (last + 1 < dirty.size() &&
+    while (last + 1 < dirty.size() && last + 1 - first < kWritePiecePages &&
            dirty[last + 1]->Position == dirty[last]->Position + kIndexPageSize) {
       ++last;
     }
@@ -625,7 +663,7 @@ void TIndexFile::DropSlot(int slot) {
     }
   }
   cache.pages.clear();
-  cache.byPosition.clear();
+  std::vector<TPage*>().swap(cache.byPosition);
   cache.recent[0] = cache.recent[1] = nullptr;
   cache.capacity = kInitialCacheCapacity;
 }
@@ -638,24 +676,50 @@ void TIndexFile::DropCache(bool withSystemIndex) {
 }
 
 void TIndexFile::TrimCache(bool withSystemIndex) {
+  // Without a budget each slot keeps its first 15 pages in position order;
+  // with one, each keeps its share of the budget (by the pages it holds), the
+  // most recently used first: the upper levels of the trees in use.
+  const std::size_t total = TotalCachedPages();
+  const std::size_t budgetPages = FCacheBudget / kIndexPageSize;
   for (int slot : ActiveSlots(withSystemIndex)) {
     TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+    cache.capacity = kInitialCacheCapacity;
+    cache.hand = 0;
+    std::size_t keep = kInitialCacheCapacity;
+    if (FCacheBudget != 0) {
+      if (total <= budgetPages) continue;
+      keep = std::max(keep, budgetPages * cache.pages.size() / total);
+    }
+    if (cache.pages.size() <= keep) continue;
+    std::uint64_t oldestKept = 0;
+    if (FCacheBudget == 0) {
+      std::sort(cache.pages.begin(), cache.pages.end(),
+                [](const std::unique_ptr<TPage>& a, const std::unique_ptr<TPage>& b) {
+                  return a->Position < b->Position;
+                });
+    } else {
+      std::vector<std::uint64_t> uses;
+      uses.reserve(cache.pages.size());
+      for (const auto& page : cache.pages) uses.push_back(page->LastUse);
+      const auto nth = uses.end() - static_cast<std::ptrdiff_t>(keep);
+      std::nth_element(uses.begin(), nth, uses.end());
+      oldestKept = *nth;
+    }
     std::vector<std::unique_ptr<TPage>> kept;
     for (std::size_t i = 0; i < cache.pages.size(); ++i) {
       auto& page = cache.pages[i];
-      const bool beyond = i >= static_cast<std::size_t>(kInitialCacheCapacity);
+      const bool beyond = FCacheBudget != 0 ? page->LastUse < oldestKept : i >= keep;
       if (beyond && !page->Changed && page->PinCount == 0) {
         for (TPage*& recent : cache.recent) {
           if (recent == page.get()) recent = nullptr;
         }
-        cache.byPosition.erase(page->Position);
+        cache.Erase(page->Position);
         ToPool(std::move(page));
       } else {
         kept.push_back(std::move(page));
       }
     }
     cache.pages = std::move(kept);
-    cache.capacity = kInitialCacheCapacity;
   }
 }
 

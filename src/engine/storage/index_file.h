@@ -4,14 +4,19 @@
 // B-tree algorithms that walk and change the pages are in index_btree.h.
 //
 // Page cache. Each descriptor slot (0..31) has its own cache: a list of pages
-// sorted by position (initial capacity 15) with a recency stamp per page. A
-// lookup tries the slot's two most recently used pages, then binary-searches
-// the list. On a miss one page is read (4096 bytes, deciphered, expanded).
-// When the slot is at capacity the least recently used page that is neither
-// changed nor pinned is reused; when there is none, and the table keeps its
-// changes in memory (a transaction, a change in progress: see
-// TStorageHost::KeepsChangesInMemory), the capacity grows by 64; otherwise
-// everything is written back and the search repeats. Idle pages wait in a pool (up to 4095).
+// (in no order) with a recency stamp per page, found by page number through
+// a table after a look at the slot's two most recently used pages. On a
+// miss one page is read (4096 bytes, deciphered, expanded). A slot keeps 15
+// pages outside transactions; with a cache budget from the owner
+// (SetCacheBudget) any slot may take more while all slots together hold
+// fewer than budget / 4096 pages (TrimCache brings each back to its share of
+// the budget, by the pages it holds). When the slot is full the least recently used page that is
+// neither changed nor pinned is reused (in a cache of more than 64 pages, the least recently used
+// of the next 8 looked at in turn, all of them only when none of those is free); when there is
+// none and the table keeps its changes in memory (a transaction, a change in progress: see
+// TStorageHost::KeepsChangesInMemory) the capacity grows by 64 or a quarter of the pages held,
+// whichever is more; otherwise everything is written back and the search repeats. Idle pages
+// wait in a pool (up to 4095).
 //
 // Change checks. Before a miss is read from the file (unless the session uses
 // strict change detection, when the cursor has checked already) the table is
@@ -25,19 +30,19 @@
 //  - A page handed out by GetPage or AllocatePage is pinned; a pinned page is
 //    never reused, written back or dropped from memory until released.
 //  - Changed pages reach the file only through WriteBack, in position order,
-//    adjacent pages with one write.
+//    adjacent pages with one write of up to 64 pages (256 KB).
 //  - The header copy in memory is exactly the 4096 stored bytes; its byte 3979
 //    is the pending-change marker.
 //  - A freed page goes to the front of its own index's free list and is reused
 //    only by that index.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/files/file_handler.h"
@@ -83,6 +88,8 @@ class TIndexFile : public TFileHandler {
   static constexpr int kInitialCacheCapacity = 15;  // pages per slot outside transactions
   static constexpr int kCacheGrowth = 64;           // pages added per slot in a transaction
   static constexpr int kPoolCapacity = 4095;        // idle pages kept for reuse
+  static constexpr int kExactLruPages = 64;         // larger caches sample their eviction victims
+  static constexpr int kVictimSample = 8;           // pages looked at per sampled eviction
 
   // `host` is the owning table's view for its files (data_file_host.h); without
   // one the file behaves as part of an exclusive table outside a transaction.
@@ -90,6 +97,9 @@ class TIndexFile : public TFileHandler {
   ~TIndexFile() override;
 
   void SetHost(TStorageHost* host) { FHost = host != nullptr ? host : &FDefaultHost; }
+  // Bytes of pages the file keeps cached outside transactions, shared by its
+  // slots (see the page cache above); 0 keeps 15 pages per slot.
+  void SetCacheBudget(std::size_t bytes) { FCacheBudget = bytes; }
   TStorageHost& Host() const { return *FHost; }
   // Pages and header are enciphered (the data file header says so).
   void SetEncrypted(bool encrypted) { FEncrypted = encrypted; }
@@ -184,10 +194,13 @@ class TIndexFile : public TFileHandler {
   void WriteBack(bool flushToDisk);
   // Drops the cached pages of slots 0..n (and 31 when asked), changes lost.
   void DropCache(bool withSystemIndex);
-  // Returns pages beyond the first 15 of each slot to the pool.
+  // Returns pages beyond the first 15 (or the slot's share of the budget) of
+  // each slot to the pool.
   void TrimCache(bool withSystemIndex);
   int CachedPages(int slot) const { return static_cast<int>(FCaches[slot].pages.size()); }
-  int CacheCapacity(int slot) const { return FCaches[slot].capacity; }
+  // The pages slot `slot` may hold before it reuses one.
+  int Capacity(int slot) const;
+  int CacheCapacity(int slot) const { return Capacity(slot); }
 
   // Counters.
   std::uint64_t PageReads() const { return FPageReads; }
@@ -195,17 +208,42 @@ class TIndexFile : public TFileHandler {
 
  private:
   struct TSlotCache {
-    std::vector<std::unique_ptr<TPage>> pages;  // sorted by position
-    // The same pages by position: a transaction keeps thousands of them.
-    std::unordered_map<std::int32_t, TPage*> byPosition;
+    std::vector<std::unique_ptr<TPage>> pages;  // in no order
+    // The same pages by page number ((position - 4096) / 4096): a transaction
+    // keeps thousands of them, and a key lookup finds each level's page with
+    // one access. 8 bytes per page of the file up to the last one cached.
+    std::vector<TPage*> byPosition;
+    TPage* Find(std::int32_t position) const {
+      const std::size_t i = PageNumber(position);
+      return i < byPosition.size() ? byPosition[i] : nullptr;
+    }
+    void Set(std::int32_t position, TPage* page) {
+      const std::size_t i = PageNumber(position);
+      if (i >= byPosition.size()) byPosition.resize(i + 1, nullptr);
+      byPosition[i] = page;
+    }
+    void Erase(std::int32_t position) {
+      const std::size_t i = PageNumber(position);
+      if (i < byPosition.size()) byPosition[i] = nullptr;
+    }
+    static std::size_t PageNumber(std::int32_t position) {
+      return static_cast<std::size_t>(position - kIndexHeaderSize) /
+             static_cast<std::size_t>(kIndexPageSize);
+    }
     int capacity = kInitialCacheCapacity;
     TPage* recent[2] = {nullptr, nullptr};  // most recently used first
+    std::size_t hand = 0;                   // where the next sampled eviction looks
   };
 
   std::string TableName() const { return FileName(); }
   void InitHeader();
   void CheckHeaderShape();
+  // Pages cached over all slots.
+  std::size_t TotalCachedPages() const;
   TPage* FindCached(int slot, std::int32_t position);
+  // The least recently used page of the slot's cache that is neither changed
+  // nor pinned (sampled in large caches), or end().
+  std::vector<std::unique_ptr<TPage>>::iterator Victim(TSlotCache& cache);
   void Touch(int slot, TPage* page);
   // A page object for a new cache entry of `slot` (may write back or grow).
   std::unique_ptr<TPage> TakeCacheSlot(int slot);
@@ -221,6 +259,7 @@ class TIndexFile : public TFileHandler {
   TSimpleStorageHost FDefaultHost;
   TStorageHost* FHost;
   bool FEncrypted = false;
+  std::size_t FCacheBudget = 0;
   std::array<std::uint8_t, kIndexHeaderSize> FHeader{};
   std::array<TSlotCache, kTreeSlots> FCaches;
   std::vector<std::unique_ptr<TPage>> FPool;

@@ -26,7 +26,10 @@ TDataTable::TDataTable(TDataDirectory* directory, const std::string& name, bool 
       FDeferredLocks(kInitialLockBitmapRecords),
       FDataFile(std::make_unique<TDataFile>(this, this)),
       FIndexFile(std::make_unique<TIndexFile>(this, this)),
-      FBlobFile(std::make_unique<TBlobFile>(this, this)) {}
+      FBlobFile(std::make_unique<TBlobFile>(this, this)) {
+  // In-memory tables read a missing page from memory: a cache would double it.
+  if (!inMemory) FIndexFile->SetCacheBudget(kIndexCacheBytes);
+}
 
 TDataTable::~TDataTable() {
   // Nothing is written: a transaction still running is forgotten, and the

@@ -61,6 +61,13 @@ class TDataTable : public TStorageHost {
  public:
   // Record bitmaps start with room for this many records.
   static constexpr std::uint32_t kInitialLockBitmapRecords = 8192;
+  // Index pages a table on disk keeps cached between operations, shared by
+  // its indexes: with keys of hundreds of bytes (the catalog's 507-byte
+  // primary key holds 7 keys a page) the upper levels of a tree of 100,000
+  // keys take a few thousand pages, which a 15-page cache read again for
+  // every key lookup. Peak: this much per open table outside transactions
+  // (a transaction keeps its changed pages besides, until commit).
+  static constexpr std::size_t kIndexCacheBytes = std::size_t{16} << 20;
 
   // `name` is kept trimmed with its extension made ".DAT" (see table_names.h).
   TDataTable(TDataDirectory* directory, const std::string& name, bool inMemory);

@@ -521,6 +521,40 @@ TEST_F(CatalogIndexTest, TransactionKeepsChangedPagesInMemory) {
   EXPECT_GT(FileBytes().size(), 4096u * 30);
 }
 
+// A cache with a byte budget: larger than the fixed 15 pages, its unchanged
+// pages stay within the budget (sampled eviction, write-back when full),
+// a transaction's changed pages all stay beyond it until commit, and the
+// trim brings the cache back within it. No change is lost on the way.
+TEST_F(CatalogIndexTest, BudgetedCacheStaysWithinItsPagesAndKeepsEveryChange) {
+  constexpr int kBudgetPages = 100;  // above the 64 pages of a sampled eviction
+  index->SetCacheBudget(kBudgetPages * 4096);
+  const auto key = [&](int i) {
+    return Key("F" + std::to_string(100000 + i * 7919 % 3000), 1, "C:\\");
+  };
+  TIndexTree tree(*index, kPrimarySlot, layout);
+  for (int i = 0; i < 1500; ++i) tree.Insert(key(i).data(), i + 1);
+  EXPECT_GT(index->CachedPages(kPrimarySlot), TIndexFile::kInitialCacheCapacity);
+  EXPECT_LE(index->CachedPages(kPrimarySlot), kBudgetPages);
+  Flush();
+  const std::size_t written = FileBytes().size();
+  host.transactionLock = true;
+  for (int i = 1500; i < 3000; ++i) tree.Insert(key(i).data(), i + 1);
+  EXPECT_EQ(FileBytes().size(), written);  // nothing reached the file
+  EXPECT_GT(index->CachedPages(kPrimarySlot), kBudgetPages);
+  host.transactionLock = false;
+  Flush();
+  index->TrimCache(true);
+  EXPECT_LE(index->CachedPages(kPrimarySlot), kBudgetPages);
+  for (int i = 0; i < 3000; i += 7) {
+    std::int32_t record = 0;
+    ASSERT_TRUE(tree.Find(key(i).data(), layout.KeyLength(), &record)) << i;
+    EXPECT_EQ(record, i + 1);
+  }
+  index->SetRecordCount(3000);
+  Reopen();
+  ExpectSound(true);
+}
+
 TEST_F(CatalogIndexTest, EncryptedPagesRoundTrip) {
   index->SetEncrypted(true);
   InsertFiles(8);
