@@ -55,6 +55,17 @@ int TBlobBufferSet::SlotOffset(const TFieldDefinitions& fields, std::uint32_t fi
   return f.Offset();
 }
 
+int TBlobBufferSet::CheckedSlotOffset(const TFieldDefinitions& fields, std::uint32_t field,
+                                      std::size_t recordSize) const {
+  const int offset = SlotOffset(fields, field, recordSize);
+  if (offset < 0) {
+    const std::string name =
+        field >= 1 && field <= fields.size() ? fields[field - 1].Name() : std::string();
+    RaiseEngineError(kErrInvalidBlobField, tableName_, name);
+  }
+  return offset;
+}
+
 TBlobBuffer* TBlobBufferSet::FromSlot(const std::uint8_t* slot) const {
   const std::int32_t position = bytes::GetI32(slot + kSlotPosition);
   if (position >= 0 || position < -kMaxOpenBlobs) return nullptr;
@@ -81,12 +92,7 @@ int TBlobBufferSet::Open(TDataCursor* cursor, TBlobFile* file, const TFieldDefin
                          std::uint32_t field, std::uint8_t* record, std::size_t recordSize,
                          int openerMark) {
   return AnswerCode([&] {
-    const int offset = SlotOffset(fields, field, recordSize);
-    if (offset < 0) {
-      const std::string name =
-          field >= 1 && field <= fields.size() ? fields[field - 1].Name() : std::string();
-      RaiseEngineError(kErrInvalidBlobField, tableName_, name);
-    }
+    const int offset = CheckedSlotOffset(fields, field, recordSize);
     std::uint8_t* slot = record + offset;
     const std::int32_t position = bytes::GetI32(slot + kSlotPosition);
     if (position < 0) {
@@ -144,12 +150,7 @@ int TBlobBufferSet::ReadWhole(TDataCursor* cursor, TBlobFile* file, const TField
                               std::uint32_t field, const std::uint8_t* record,
                               std::size_t recordSize, TBlobSink& sink) {
   return AnswerCode([&] {
-    const int offset = SlotOffset(fields, field, recordSize);
-    if (offset < 0) {
-      const std::string name =
-          field >= 1 && field <= fields.size() ? fields[field - 1].Name() : std::string();
-      RaiseEngineError(kErrInvalidBlobField, tableName_, name);
-    }
+    const int offset = CheckedSlotOffset(fields, field, recordSize);
     const std::uint8_t* slot = record + offset;
     const std::int32_t position = bytes::GetI32(slot + kSlotPosition);
     if (position < 0) {
@@ -246,12 +247,7 @@ int TBlobBufferSet::StoredSize(TDataCursor* cursor, TBlobFile* file,
                                std::uint32_t& size) {
   size = 0;
   return AnswerCode([&] {
-    const int offset = SlotOffset(fields, field, recordSize);
-    if (offset < 0) {
-      const std::string name =
-          field >= 1 && field <= fields.size() ? fields[field - 1].Name() : std::string();
-      RaiseEngineError(kErrInvalidBlobField, tableName_, name);
-    }
+    const int offset = CheckedSlotOffset(fields, field, recordSize);
     const std::uint8_t* slot = record + offset;
     const std::int32_t position = bytes::GetI32(slot + kSlotPosition);
     if (position < 0) {

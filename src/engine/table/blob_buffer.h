@@ -112,6 +112,9 @@ class TBlobBufferSet {
   // Byte offset of the field's slot, or a negative code (10753).
   int SlotOffset(const TFieldDefinitions& fields, std::uint32_t field,
                  std::size_t recordSize) const;
+  // The same, raising 10753 with the field's name instead of answering a code.
+  int CheckedSlotOffset(const TFieldDefinitions& fields, std::uint32_t field,
+                        std::size_t recordSize) const;
   // The buffer named by the slot, or null.
   TBlobBuffer* FromSlot(const std::uint8_t* slot) const;
   int Locate(const TFieldDefinitions& fields, std::uint32_t field, const std::uint8_t* record,
