@@ -420,6 +420,18 @@ int TIndexFile::Capacity(int slot) const {
   return std::max(cache.capacity, static_cast<int>(cache.pages.size()) + 1);
 }
 
+int TIndexFile::LargestCapacity() const {
+  const bool underBudget = FCacheBudget != 0 && TotalCachedPages() < FCacheBudget / kIndexPageSize;
+  int largest = 0;
+  for (int slot = 0; slot < kTreeSlots; ++slot) {
+    const TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+    int capacity = cache.capacity;
+    if (underBudget) capacity = std::max(capacity, static_cast<int>(cache.pages.size()) + 1);
+    largest = std::max(largest, capacity);
+  }
+  return largest;
+}
+
 std::vector<std::unique_ptr<TPage>>::iterator TIndexFile::Victim(TSlotCache& cache) {
   const auto reusable = [](const TPage& page) { return !page.Changed && page.PinCount == 0; };
   const std::size_t n = cache.pages.size();

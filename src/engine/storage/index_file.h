@@ -201,6 +201,9 @@ class TIndexFile : public TFileHandler {
   // The pages slot `slot` may hold before it reuses one.
   int Capacity(int slot) const;
   int CacheCapacity(int slot) const { return Capacity(slot); }
+  // The largest Capacity of the tree slots, counting the cached pages once
+  // (a change's end asks this after every row).
+  int LargestCapacity() const;
 
   // Counters.
   std::uint64_t PageReads() const { return FPageReads; }

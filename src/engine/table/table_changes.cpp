@@ -59,9 +59,7 @@ std::size_t TDataTable::SetExclusiveGrowth(std::size_t factor) {
 bool TDataTable::CachesGrown(std::size_t factor) const {
   if (FDataFile->CacheCapacity() > factor * FDataFile->BaseCacheCapacity()) return true;
   const auto pages = factor * static_cast<std::size_t>(TIndexFile::kInitialCacheCapacity);
-  for (int slot = 0; slot < kTreeSlots; ++slot) {
-    if (static_cast<std::size_t>(FIndexFile->CacheCapacity(slot)) > pages) return true;
-  }
+  if (static_cast<std::size_t>(FIndexFile->LargestCapacity()) > pages) return true;
   if (HasBlobs()) {
     const std::size_t base = std::max<std::uint32_t>(
         1, std::min(kCacheBytes / FBlobFile->BlockSize(), kMaxCachedBlocks));
