@@ -136,28 +136,6 @@ void TRowProducer::ProbeKeys(Level& level) {
   source.RemoveFilters();
 }
 
-bool TRowProducer::VisitRecords(std::size_t i, const std::function<bool()>& row) {
-  Level& level = FLevels[i];
-  TOpenSource& source = *level.source;
-  source.SetNullRow(false);
-  if (!level.fixed) ProbeKeys(level);
-  bool matched = false;
-  for (const TProbeRecord& r : level.records) {
-    source.Buffer() = r.bytes;
-    if (i == 0 && FDrivingMoved) FDrivingMoved();
-    if (!Passes(level.checks)) continue;
-    matched = true;
-    if (!Visit(i + 1, row)) return false;
-  }
-  if (!matched && source.JoinType() == kSourceOuter) {
-    source.SetNullRow(true);
-    const bool go = Visit(i + 1, row);
-    source.SetNullRow(false);
-    return go;
-  }
-  return true;
-}
-
 std::int64_t TRowProducer::DrivingCount() {
   const Level& driving = FLevels.front();
   if (driving.probing) return static_cast<std::int64_t>(driving.records.size());
