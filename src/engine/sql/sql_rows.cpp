@@ -386,7 +386,8 @@ bool TRowProducer::Advance(std::size_t i) {
   for (;;) {
     if (level.probing) {
       if (level.next == level.records.size()) break;
-      source.Buffer() = level.records[level.next++].bytes;
+      std::copy_n(level.records.Record(level.next++), source.Buffer().size(),
+                  source.Buffer().data());
     } else if (source.Cursor().Next(&source.Buffer()) != kNavOk) {
       break;
     }

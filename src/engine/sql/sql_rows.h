@@ -91,7 +91,7 @@ class TRowProducer {
     ExpTree own;
     std::vector<const TExpToken*> ownParts;
     bool fixed = false;  // no join key: the same records at every visit
-    std::vector<TProbeRecord> records;
+    TProbeRecords records;
     std::int64_t probes = 0;  // of this run
     std::unique_ptr<TTableSnapshot> snapshot;
     // Where a run stands in this loop: the next probed record, whether a
