@@ -17,6 +17,18 @@ bool ExactKeyType(std::uint8_t type) {
          type == kFieldUInt32 || type == kFieldDate;
 }
 
+// Whether the table's change counters are still `counters`, checked as a
+// cursor's read checks them: under the table's read lock, which re-reads
+// what another process may have changed, when the table is shared.
+bool Unchanged(TDataCursor& cursor, const std::int32_t counters[3]) {
+  TDataTable& table = *cursor.Table();
+  const bool locked = table.StrictChangeDetection() && table.ReadLock();
+  std::int32_t now[3];
+  table.ChangeCounters(now);
+  if (locked) table.ReadUnlock();
+  return std::equal(now, now + 3, counters);
+}
+
 }  // namespace
 
 TProbeIndexes::TProbeIndexes(TDataCursor& cursor) : FCursor(cursor) {
@@ -188,6 +200,7 @@ std::unique_ptr<TTableSnapshot> TTableSnapshot::Take(TDataCursor& cursor) {
     return nullptr;
   auto snapshot = std::make_unique<TTableSnapshot>();
   snapshot->FRecordSize = size;
+  snapshot->FRecordCount = records;
   cursor.Table()->ChangeCounters(snapshot->FCounters);
   // Every record is read; its status byte tells whether it is in use.
   TRecordsBitmap all(static_cast<std::uint32_t>(std::max(records, 0)));
@@ -256,9 +269,8 @@ bool TTableSnapshot::BuildKeys(TDataCursor& cursor, const TProbeKey& probe) {
 bool TTableSnapshot::Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests,
                           TProbeRecords& out) {
   if (FKeySlot != probe.slot && !BuildKeys(cursor, probe)) return false;
-  std::int32_t now[3];
-  cursor.Table()->ChangeCounters(now);
-  if (!std::equal(now, now + 3, FCounters)) return false;
+  if (!Unchanged(cursor, FCounters) || cursor.Table()->DataFile().RecordCount() != FRecordCount)
+    return false;
   const TKeyLayout& layout = *probe.layout;
   const auto length = static_cast<std::size_t>(FKeyLength);
   // The first key whose prefix is not below the probe's, by binary search.

@@ -139,8 +139,12 @@ void ReadProbe(TDataCursor& cursor, const TProbeKey& probe, std::int64_t count, 
 // a binary search in memory: no index page is read and no
 // record is copied (the probe's list refers to the held records). What
 // keeps this true between processes: every probe first compares the
-// table's change counters with those the snapshot was taken under, and a
-// snapshot whose table changed is not used (the caller takes it again).
+// table's change counters with those the snapshot was taken under, as a
+// cursor's read does (under the table's read lock when it is shared, which
+// re-reads the counters another process may have moved) and its record
+// count, and a snapshot whose table changed is not used (the caller takes
+// it again). A record another cursor of this process changes in place
+// between two probes of one run is seen at the next run.
 // Taken only for tables of at most kMaxSnapshotRecords records and
 // kMaxSnapshotBytes.
 class TTableSnapshot {
@@ -163,6 +167,9 @@ class TTableSnapshot {
   bool BuildKeys(TDataCursor& cursor, const TProbeKey& probe);
 
   std::uint32_t FRecordSize = 0;
+  // The table's record count when taken: a cursor of this process that adds
+  // or deletes records moves it at once, before the counters on disk move.
+  std::int32_t FRecordCount = 0;
   std::vector<std::uint32_t> FSlot;  // per record number: 1 + its place in FBytes, 0 absent
   std::vector<std::uint8_t> FBytes;
   std::int32_t FCounters[3] = {0, 0, 0};
