@@ -123,6 +123,9 @@ class TQueryExecutor : private SubQueryEvaluator {
   // Execution of SELECT (sql_select_run.cpp).
   void PlanRows(bool probes);
   void RunSelect();
+  // The rows of a statement that could stream, built as for a stream and
+  // stored into the result table record by record (sql_row_stream.cpp).
+  void CopyStreamedRows();
   // Copies the qualifying rows into `rows`, or hands each to `fold`.
   void CollectRows(std::vector<TResultRow>& rows,
                    const std::function<void(TResultRow&&)>& fold = {});

@@ -2,6 +2,7 @@
 // of opening them (sql_executor.h).
 #include "engine/sql/sql_row_stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/sql/sql_executor.h"
@@ -47,6 +48,50 @@ std::unique_ptr<TRowStream> TQueryExecutor::OpenRows() {
   std::unique_ptr<TRowStream> stream(new TRowStream(*this, true));
   stream->FStart = start;
   return stream;
+}
+
+void TQueryExecutor::CopyStreamedRows() {
+  std::vector<std::size_t> blobColumns;
+  for (std::size_t i = 0; i < FResult.size(); ++i)
+    if (FResult[i].type->dataType == kFieldBlob) blobColumns.push_back(i);
+  std::vector<std::uint8_t> records;
+  std::vector<ExpTree> blobs;  // per row, one per BLOB column
+  std::size_t count = 0;
+  std::size_t size = 0;
+  {
+    TRowStream rows(*this, true);
+    size = rows.FRecord.size();
+    while (rows.Next()) {
+      records.insert(records.end(), rows.FRecord.begin(), rows.FRecord.end());
+      for (const std::size_t c : blobColumns) blobs.push_back(std::move(rows.FBlobs[c]));
+      ++count;
+    }
+  }
+  const bool small = count <= kMemoryResultRows && blobColumns.empty() && FBlock->password.empty();
+  if (small) {
+    if (FResultTableFilled) {
+      FResultCursor->Filters().RemoveAll();
+      FResultCursor->EmptyTable();
+      FResultTableFilled = false;
+    }
+    FRunResult = &MemoryResult();
+  } else {
+    FRunResult = FResultCursor.get();
+    FResultTableFilled = true;
+  }
+  TDataCursor& out = *FRunResult;
+  out.Filters().RemoveAll();
+  out.EmptyTable();
+  TDataCursor::TRecordBuffer record(size);
+  for (std::size_t r = 0; r < count; ++r) {
+    std::copy_n(records.data() + r * size, size, record.data());
+    for (std::size_t k = 0; k < blobColumns.size(); ++k)
+      StoreValue(out, record, static_cast<std::uint32_t>(blobColumns[k] + 1),
+                 *blobs[r * blobColumns.size() + k], kSelectSuffix, false);
+    out.Insert(record, false);
+  }
+  FRowsAffected = static_cast<std::int32_t>(count);
+  out.First();
 }
 
 // ---- Stream --------------------------------------------------------------------------------

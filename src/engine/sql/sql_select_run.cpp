@@ -64,6 +64,10 @@ void TQueryExecutor::RunSelect() {
     FLive = false;
     CreateResultTable();
   }
+  if (CanStream()) {
+    CopyStreamedRows();
+    return;
+  }
   std::vector<TResultRow> rows;
   {
     TQueryReadLocks locks(FSources, b.withLocks);
