@@ -40,6 +40,25 @@ void PrintResult(engine::TDataCursor& cursor, std::FILE* out) {
   }
 }
 
+// Rows as they are produced: the same lines as PrintResult prints for the
+// statement's result table.
+void PrintRows(engine::TRowStream& rows, std::FILE* out) {
+  std::string line;
+  for (std::size_t i = 0; i < rows.ColumnCount(); ++i) {
+    if (i > 0) line += '\t';
+    line += engine::EscapeText(rows.ColumnName(i));
+  }
+  std::fprintf(out, "%s\n", line.c_str());
+  while (rows.Next()) {
+    line.clear();
+    for (std::size_t i = 0; i < rows.ColumnCount(); ++i) {
+      if (i > 0) line += '\t';
+      line += engine::FormatValueText(*rows.Value(i));
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+}
+
 // The statement's first keyword, upper-cased, after blanks and /* */
 // comments: it tells a SELECT (opened for its rows) and the data definition
 // statements (which print OK) from the rest.
@@ -106,9 +125,13 @@ bool Shell::Run(const std::string& statement, std::FILE* out, std::FILE* err) {
     }
     const std::string keyword = FirstKeyword(statement);
     if (keyword == "SELECT") {
-      query.Open();
-      PrintResult(*query.Handle(), out);
-      query.Close();
+      if (std::unique_ptr<engine::TRowStream> rows = query.OpenRows()) {
+        PrintRows(*rows, out);
+      } else {
+        query.Open();
+        PrintResult(*query.Handle(), out);
+        query.Close();
+      }
     } else {
       query.ExecSQL();
       if (keyword == "CREATE" || keyword == "ALTER" || keyword == "DROP") {

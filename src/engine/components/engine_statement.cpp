@@ -36,6 +36,12 @@ class TEngineStatement : public TQueryStatementPort {
     FResult = FStatement->Executor().Execute();
   }
 
+  std::unique_ptr<TRowStream> OpenRows() override {
+    if (FRebuild) Build();
+    FResult = nullptr;
+    return FStatement->Executor().OpenRows();
+  }
+
   TDataCursor* ResultCursor(bool& ownedByCaller) override {
     ownedByCaller = false;  // a result table belongs to its statement
     return FResult;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/components/zorvad_params.h"
+#include "engine/sql/sql_row_stream.h"
 
 namespace engine {
 
@@ -38,6 +39,10 @@ class TQueryStatementPort {
   // statements). With `ownedByCaller` set the caller frees it; otherwise it
   // belongs to the statement (a result table) and lives as long as it.
   virtual TDataCursor* ResultCursor(bool& ownedByCaller) = 0;
+  // Executes a SELECT whose rows the caller reads once, in order, as they
+  // are produced (sql_row_stream.h); null when the statement offers no such
+  // stream. The stream ends when the statement runs again or is destroyed.
+  virtual std::unique_ptr<TRowStream> OpenRows() { return nullptr; }
   virtual std::int64_t RowCount() const = 0;
   virtual std::uint32_t ExecutionTime() const = 0;  // milliseconds
 

@@ -110,14 +110,18 @@ void TZORVADQuery::BindParams() {
   CheckErrorCode(FStatement->BindParams(record));
 }
 
-void TZORVADQuery::RunStatement() {
+void TZORVADQuery::RunStatement(std::unique_ptr<TRowStream>* stream) {
   AcquireDatabase(TDBReason::drExecuting);
   try {
     if (FSQL.empty()) RaiseDatabaseError(kMsgNoSqlStatement);
     if (!Prepared()) Prepare();
     TakeMasterValues();
     if (FParams.Count() > 0) BindParams();
-    FStatement->Execute();
+    if (stream != nullptr) {
+      *stream = FStatement->OpenRows();
+    } else {
+      FStatement->Execute();
+    }
     FRowsAffected = FStatement->RowCount();
     FExecutionTime = FStatement->ExecutionTime();
   } catch (...) {
@@ -130,6 +134,13 @@ void TZORVADQuery::RunStatement() {
 void TZORVADQuery::ExecSQL() {
   CheckInactive();
   RunStatement();
+}
+
+std::unique_ptr<TRowStream> TZORVADQuery::OpenRows() {
+  CheckInactive();
+  std::unique_ptr<TRowStream> stream;
+  RunStatement(&stream);
+  return stream;
 }
 
 TDataCursor* TZORVADQuery::CreateHandle(bool& ownedByDataSet) {

@@ -64,6 +64,11 @@ class TZORVADQuery : public TZORVADDBDataSet {
   void UnPrepare();
   // Runs a statement that returns no rows.
   void ExecSQL();
+  // Runs a SELECT for a caller that reads its rows once, in order, without
+  // opening the dataset: the rows are produced as the stream is read. Null
+  // when the statement offers no stream. The stream ends when the query
+  // runs again, is unprepared or destroyed.
+  std::unique_ptr<TRowStream> OpenRows();
   // Of the last execution.
   std::int64_t RowsAffected() const noexcept { return FRowsAffected; }
   std::uint32_t ExecutionTime() const noexcept { return FExecutionTime; }
@@ -73,7 +78,8 @@ class TZORVADQuery : public TZORVADDBDataSet {
   void DatabaseDisconnecting() override;
 
  private:
-  void RunStatement();
+  // Binds the parameters and executes, or opens the rows into `stream`.
+  void RunStatement(std::unique_ptr<TRowStream>* stream = nullptr);
   void TakeMasterValues();
   void BindParams();
 

@@ -30,6 +30,7 @@ TQueryExecutor::TQueryExecutor(TDataDirectory* directory, TQueryBlock& block)
     : FDirectory(directory), FBlock(&block) {}
 
 TQueryExecutor::~TQueryExecutor() {
+  EndStream();
   FRows.reset();
   FSubResults.clear();
   FInsertSelect.reset();
@@ -99,6 +100,7 @@ void TQueryExecutor::OpenSources(bool readOnly) {
 // ---- Parameters ----------------------------------------------------------------------------
 
 void TQueryExecutor::SetParameter(std::size_t i, const TExpToken& value) {
+  EndStream();
   if (i >= FParameters.size()) RaiseExpressionError(kErrSql, {}, "Internal parameter error");
   TExpToken& p = *FParameters[i];
   p.SetType(value.dataType, value.subType, value.size, value.scale);
@@ -142,6 +144,7 @@ void TQueryExecutor::BindParameters(const TFieldDefinitions& definitions,
 // ---- Execution -----------------------------------------------------------------------------
 
 TDataCursor* TQueryExecutor::Execute() {
+  EndStream();
   Prepare();
   const std::uint32_t start = platform::GetTickCount();
   FRowsAffected = 0;

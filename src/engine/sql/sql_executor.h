@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "engine/sql/sql_block.h"
+#include "engine/sql/sql_row_stream.h"
 #include "engine/sql/sql_rows.h"
 #include "engine/sql/sql_sources.h"
 #include "engine/sql/sql_values.h"
@@ -43,6 +44,8 @@ inline constexpr std::size_t kMemoryResultRows = 256;
 using TProgressHook = std::function<void(std::int64_t step, int percent, bool& abort)>;
 
 class TQueryExecutor : private SubQueryEvaluator {
+  friend class TRowStream;
+
  public:
   // `parameters`: the parameter nodes of `block`'s trees in the order written.
   TQueryExecutor(TDataDirectory* directory, std::unique_ptr<TQueryBlock> block,
@@ -66,6 +69,14 @@ class TQueryExecutor : private SubQueryEvaluator {
   // The result cursor for a SELECT (owned by the executor; for a live result
   // the source table's own cursor, whose changes change the table), else null.
   TDataCursor* Execute();
+  // Executes a SELECT for a caller that reads its rows once, in order
+  // (sql_row_stream.h): the rows are produced as the stream is read when
+  // CanStream(), else the statement is executed and the stream reads its
+  // result. At most one stream is open per executor.
+  std::unique_ptr<TRowStream> OpenRows();
+  // Whether OpenRows produces the rows as they are read: a prepared SELECT
+  // without DISTINCT, GROUP BY, aggregates, ORDER BY, INTO or a live result.
+  bool CanStream();
 
   TQueryKind Kind() const { return FBlock->kind; }
   // The result columns of a prepared SELECT: count and type.
@@ -110,7 +121,11 @@ class TQueryExecutor : private SubQueryEvaluator {
   TDataCursor& MemoryResult();
   bool LiveResultPossible() const;
   // Execution of SELECT (sql_select_run.cpp).
+  void PlanRows(bool probes);
   void RunSelect();
+  // The rows of a statement that could stream, built as for a stream and
+  // stored into the result table record by record (sql_row_stream.cpp).
+  void CopyStreamedRows();
   // Copies the qualifying rows into `rows`, or hands each to `fold`.
   void CollectRows(std::vector<TResultRow>& rows,
                    const std::function<void(TResultRow&&)>& fold = {});
@@ -181,6 +196,10 @@ class TQueryExecutor : private SubQueryEvaluator {
 
   std::int32_t FRowsAffected = 0;
   double FExecutionTime = 0;
+  TRowStream* FStream = nullptr;  // the open stream, ended before anything else runs
+  void EndStream() {
+    if (FStream != nullptr) FStream->End();
+  }
 };
 
 }  // namespace engine

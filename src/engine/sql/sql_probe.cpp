@@ -17,6 +17,18 @@ bool ExactKeyType(std::uint8_t type) {
          type == kFieldUInt32 || type == kFieldDate;
 }
 
+// Whether the table's change counters are still `counters`, checked as a
+// cursor's read checks them: under the table's read lock, which re-reads
+// what another process may have changed, when the table is shared.
+bool Unchanged(TDataCursor& cursor, const std::int32_t counters[3]) {
+  TDataTable& table = *cursor.Table();
+  const bool locked = table.StrictChangeDetection() && table.ReadLock();
+  std::int32_t now[3];
+  table.ChangeCounters(now);
+  if (locked) table.ReadUnlock();
+  return std::equal(now, now + 3, counters);
+}
+
 }  // namespace
 
 TProbeIndexes::TProbeIndexes(TDataCursor& cursor) : FCursor(cursor) {
@@ -134,8 +146,35 @@ bool TRecordTests::Passes(const TDataCursor::TRecordBuffer& record) {
                      [&](const TExpToken* t) { return EvaluateCondition(*t, FContext); });
 }
 
+bool TRecordTests::Passes(const std::uint8_t* record, std::size_t size) {
+  if (FTests.empty()) return true;
+  FRecord.assign(record, record + size);
+  return Passes(FRecord);
+}
+
+// ---- Probe records ---------------------------------------------------------------------------
+
+void TProbeRecords::Truncate(std::size_t n) {
+  // Owned bytes past the remaining entries are left unreferenced.
+  if (n < FEntries.size()) FEntries.resize(n);
+}
+
+void TProbeRecords::Add(std::int32_t number, const std::uint8_t* record, std::size_t size) {
+  FEntries.push_back({number, nullptr, FBytes.size()});
+  FBytes.insert(FBytes.end(), record, record + size);
+}
+
+void TProbeRecords::AddShared(std::int32_t number, const std::uint8_t* record) {
+  FEntries.push_back({number, record, 0});
+}
+
+void TProbeRecords::SortByNumber(std::size_t first) {
+  std::sort(FEntries.begin() + static_cast<std::ptrdiff_t>(first), FEntries.end(),
+            [](const TEntry& a, const TEntry& b) { return a.number < b.number; });
+}
+
 void ReadProbe(TDataCursor& cursor, const TProbeKey& probe, std::int64_t count, TRecordTests& tests,
-               std::vector<TProbeRecord>& out) {
+               TProbeRecords& out) {
   if (count <= 0) return;
   if (cursor.CurrentIndex() != probe.slot) cursor.SelectIndex(probe.slot);
   if (!cursor.FindKey(probe.key, probe.length)) return;
@@ -146,11 +185,10 @@ void ReadProbe(TDataCursor& cursor, const TProbeKey& probe, std::int64_t count, 
   for (std::int64_t met = 0; code == kNavOk && met < count; ++met) {
     probe.layout->BuildKey(record.data(), record.size(), key.data());
     if (probe.layout->Compare(key.data(), probe.key.data(), probe.length) != 0) break;
-    if (tests.Passes(record)) out.push_back({cursor.CurrentRecordNumber(), record});
+    if (tests.Passes(record)) out.Add(cursor.CurrentRecordNumber(), record.data(), record.size());
     if (met + 1 < count) code = cursor.Next(&record);
   }
-  std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
-            [](const TProbeRecord& a, const TProbeRecord& b) { return a.number < b.number; });
+  out.SortByNumber(first);
 }
 
 std::unique_ptr<TTableSnapshot> TTableSnapshot::Take(TDataCursor& cursor) {
@@ -162,6 +200,7 @@ std::unique_ptr<TTableSnapshot> TTableSnapshot::Take(TDataCursor& cursor) {
     return nullptr;
   auto snapshot = std::make_unique<TTableSnapshot>();
   snapshot->FRecordSize = size;
+  snapshot->FRecordCount = records;
   cursor.Table()->ChangeCounters(snapshot->FCounters);
   // Every record is read; its status byte tells whether it is in use.
   TRecordsBitmap all(static_cast<std::uint32_t>(std::max(records, 0)));
@@ -187,28 +226,79 @@ std::unique_ptr<TTableSnapshot> TTableSnapshot::Take(TDataCursor& cursor) {
   return snapshot;
 }
 
+// The keys of the probe's index over the held records, in index order: the
+// index's leaves give the record numbers in that order, the held records
+// their keys. False when the index names a record the snapshot lacks.
+bool TTableSnapshot::BuildKeys(TDataCursor& cursor, const TProbeKey& probe) {
+  const TKeyLayout& layout = *probe.layout;
+  FKeySlot = -1;
+  FKeyLength = layout.KeyLength();
+  const auto length = static_cast<std::size_t>(FKeyLength);
+  const std::size_t records = FBytes.size() / FRecordSize;
+  FKeys.resize(records * length);
+  FKeyNumbers.clear();
+  FKeyNumbers.reserve(records);
+  std::vector<std::uint8_t> low(length), high(length);
+  layout.LowestKey(low.data());
+  layout.HighestKey(high.data());
+  bool missing = false;
+  TIndexTree tree(cursor.Table()->IndexFile(), probe.slot, layout, &cursor);
+  try {
+    tree.ScanRange(low.data(), high.data(), FKeyLength, [&](std::int32_t n) {
+      const std::uint32_t at = n > 0 && static_cast<std::size_t>(n) < FSlot.size()
+                                   ? FSlot[static_cast<std::size_t>(n)]
+                                   : 0;
+      if (at == 0 || FKeyNumbers.size() == records) {
+        missing = true;
+        return;
+      }
+      layout.BuildKey(FBytes.data() + static_cast<std::size_t>(at - 1) * FRecordSize, FRecordSize,
+                      FKeys.data() + FKeyNumbers.size() * length);
+      FKeyNumbers.push_back(n);
+    });
+  } catch (...) {
+    cursor.Table()->EndOperation();
+    throw;
+  }
+  cursor.Table()->EndOperation();
+  if (missing) return false;
+  FKeySlot = probe.slot;
+  return true;
+}
+
 bool TTableSnapshot::Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests,
-                          std::vector<TProbeRecord>& out) {
-  FRange.ClearAll();
-  cursor.ScanRangeToBitmap(probe.slot, probe.key, probe.key, FRange);
-  std::int32_t now[3];
-  cursor.Table()->ChangeCounters(now);
-  if (!std::equal(now, now + 3, FCounters)) return false;
-  const std::size_t first = out.size();
-  for (std::uint32_t n = FRange.FindNext(0); n != 0; n = FRange.FindNext(n)) {
-    const std::uint32_t slot = n < FSlot.size() ? FSlot[n] : 0;
-    if (slot == 0) {
-      out.resize(first);  // a record the snapshot does not hold: the table changed
-      return false;
+                          TProbeRecords& out) {
+  if (FKeySlot != probe.slot && !BuildKeys(cursor, probe)) return false;
+  if (!Unchanged(cursor, FCounters) || cursor.Table()->DataFile().RecordCount() != FRecordCount)
+    return false;
+  const TKeyLayout& layout = *probe.layout;
+  const auto length = static_cast<std::size_t>(FKeyLength);
+  // The first key whose prefix is not below the probe's, by binary search.
+  std::size_t low = 0, high = FKeyNumbers.size();
+  while (low < high) {
+    const std::size_t mid = low + (high - low) / 2;
+    if (layout.Compare(FKeys.data() + mid * length, probe.key.data(), probe.length) < 0) {
+      low = mid + 1;
+    } else {
+      high = mid;
     }
-    const std::uint8_t* bytes = FBytes.data() + static_cast<std::size_t>(slot - 1) * FRecordSize;
-    FRecord.assign(bytes, bytes + FRecordSize);
-    if (tests.Passes(FRecord)) out.push_back({static_cast<std::int32_t>(n), FRecord});
+  }
+  FFound.clear();
+  for (std::size_t i = low; i < FKeyNumbers.size(); ++i) {
+    if (layout.Compare(FKeys.data() + i * length, probe.key.data(), probe.length) != 0) break;
+    FFound.push_back(FKeyNumbers[i]);
+  }
+  std::sort(FFound.begin(), FFound.end());
+  for (const std::int32_t n : FFound) {
+    const std::uint8_t* bytes =
+        FBytes.data() +
+        static_cast<std::size_t>(FSlot[static_cast<std::size_t>(n)] - 1) * FRecordSize;
+    if (tests.Passes(bytes, FRecordSize)) out.AddShared(n, bytes);
   }
   return true;
 }
 
-bool TTableSnapshot::ReadInIndexOrder(TDataCursor& cursor, std::vector<TProbeRecord>& out) {
+bool TTableSnapshot::ReadInIndexOrder(TDataCursor& cursor, TProbeRecords& out) {
   const int slot = cursor.CurrentIndex();
   TDataFile& data = cursor.Table()->DataFile();
   TIndexFile& index = cursor.Table()->IndexFile();
@@ -231,8 +321,7 @@ bool TTableSnapshot::ReadInIndexOrder(TDataCursor& cursor, std::vector<TProbeRec
         missing = true;
         return;
       }
-      const std::uint8_t* bytes = FBytes.data() + static_cast<std::size_t>(at - 1) * FRecordSize;
-      out.push_back({n, TDataCursor::TRecordBuffer(bytes, bytes + FRecordSize)});
+      out.AddShared(n, FBytes.data() + static_cast<std::size_t>(at - 1) * FRecordSize);
     });
   } catch (...) {
     cursor.Table()->EndOperation();
@@ -242,18 +331,19 @@ bool TTableSnapshot::ReadInIndexOrder(TDataCursor& cursor, std::vector<TProbeRec
   std::int32_t now[3];
   cursor.Table()->ChangeCounters(now);
   if (missing || !std::equal(now, now + 3, FCounters)) {
-    out.resize(first);
+    out.Truncate(first);
     return false;
   }
   return true;
 }
 
-bool ReadWholeTable(TDataCursor& cursor, std::vector<TProbeRecord>& out) {
+std::unique_ptr<TTableSnapshot> ReadWholeTable(TDataCursor& cursor, TProbeRecords& out) {
   if (cursor.NaturalOrder() || cursor.BitmapMode() || cursor.RangeActive() ||
       cursor.CurrentIndex() == kSystemIndexNumber)
-    return false;
+    return nullptr;
   std::unique_ptr<TTableSnapshot> snapshot = TTableSnapshot::Take(cursor);
-  return snapshot && snapshot->ReadInIndexOrder(cursor, out);
+  if (!snapshot || !snapshot->ReadInIndexOrder(cursor, out)) return nullptr;
+  return snapshot;
 }
 
 }  // namespace engine

@@ -53,9 +53,36 @@ struct TProbeKey {
   bool single = false;                  // every field of a unique index fixed: one record at most
 };
 
-struct TProbeRecord {
-  std::int32_t number = 0;
-  TDataCursor::TRecordBuffer bytes;
+// The records a probe found, without an allocation per record: each is
+// either copied into the list's own buffer or, when it lies in a table
+// snapshot that outlives the list's use, referred to where it lies.
+class TProbeRecords {
+ public:
+  std::size_t size() const { return FEntries.size(); }
+  bool empty() const { return FEntries.empty(); }
+  void clear() {
+    FEntries.clear();
+    FBytes.clear();
+  }
+  void Truncate(std::size_t n);
+  void Add(std::int32_t number, const std::uint8_t* record, std::size_t size);
+  void AddShared(std::int32_t number, const std::uint8_t* record);
+  std::int32_t Number(std::size_t i) const { return FEntries[i].number; }
+  const std::uint8_t* Record(std::size_t i) const {
+    const TEntry& e = FEntries[i];
+    return e.shared != nullptr ? e.shared : FBytes.data() + e.offset;
+  }
+  // Orders the entries from `first` on by record number.
+  void SortByNumber(std::size_t first);
+
+ private:
+  struct TEntry {
+    std::int32_t number;
+    const std::uint8_t* shared;
+    std::size_t offset;
+  };
+  std::vector<TEntry> FEntries;
+  std::vector<std::uint8_t> FBytes;
 };
 
 // The indexes of one table that probes may use, with their key layouts.
@@ -88,25 +115,38 @@ class TRecordTests {
  public:
   TRecordTests(TDataCursor& cursor, std::vector<const TExpToken*> tests);
   bool Passes(const TDataCursor::TRecordBuffer& record);
+  // The same for a record of the table's record size anywhere in memory.
+  bool Passes(const std::uint8_t* record, std::size_t size);
 
  private:
   std::vector<const TExpToken*> FTests;
   TRecordColumnReader FReader;
   EvaluationContext FContext;
+  TDataCursor::TRecordBuffer FRecord;
 };
 
 // Appends to `out`, in record-number order, the records of the probe's range
 // (`count` keys, from ProbeCount) that pass `tests`. The cursor, which must
 // hold no active filter, is left in the probe's index.
 void ReadProbe(TDataCursor& cursor, const TProbeKey& probe, std::int64_t count, TRecordTests& tests,
-               std::vector<TProbeRecord>& out);
+               TProbeRecords& out);
 
 // The records of an inner table held in memory for the probes of one run,
 // so that a probe's records, which lie anywhere in the data file, cost no
-// read of their own: the table is read once in record-number order, and each
-// probe takes the record numbers of its key range from the index. Taken only
-// for tables of at most kMaxSnapshotRecords records and kMaxSnapshotBytes;
-// taken again when the table's change counters move (another writer).
+// read of their own: the table is read once in record-number order. The
+// first probe through an index also builds that index's keys from the held
+// records, in the order of the index's leaves (read once), so each probe is
+// a binary search in memory: no index page is read and no
+// record is copied (the probe's list refers to the held records). What
+// keeps this true between processes: every probe first compares the
+// table's change counters with those the snapshot was taken under, as a
+// cursor's read does (under the table's read lock when it is shared, which
+// re-reads the counters another process may have moved) and its record
+// count, and a snapshot whose table changed is not used (the caller takes
+// it again). A record another cursor of this process changes in place
+// between two probes of one run is seen at the next run.
+// Taken only for tables of at most kMaxSnapshotRecords records and
+// kMaxSnapshotBytes.
 class TTableSnapshot {
  public:
   static constexpr std::int32_t kMaxSnapshotRecords = 262144;
@@ -115,27 +155,37 @@ class TTableSnapshot {
   // Null when the table is too large or another writer interrupted the read.
   static std::unique_ptr<TTableSnapshot> Take(TDataCursor& cursor);
   // Appends the records of the probe's range that pass `tests`, in
-  // record-number order; false (nothing appended) when the table changed
-  // since the snapshot was taken.
-  bool Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests,
-            std::vector<TProbeRecord>& out);
+  // record-number order, as references into the snapshot; false (nothing
+  // appended) when the table changed since the snapshot was taken.
+  bool Read(TDataCursor& cursor, const TProbeKey& probe, TRecordTests& tests, TProbeRecords& out);
   // Appends every record in the order of the cursor's index (its keys walked
   // from the lowest to the highest); false (nothing appended) when the table
   // changed since the snapshot was taken.
-  bool ReadInIndexOrder(TDataCursor& cursor, std::vector<TProbeRecord>& out);
+  bool ReadInIndexOrder(TDataCursor& cursor, TProbeRecords& out);
 
  private:
+  bool BuildKeys(TDataCursor& cursor, const TProbeKey& probe);
+
   std::uint32_t FRecordSize = 0;
+  // The table's record count when taken: a cursor of this process that adds
+  // or deletes records moves it at once, before the counters on disk move.
+  std::int32_t FRecordCount = 0;
   std::vector<std::uint32_t> FSlot;  // per record number: 1 + its place in FBytes, 0 absent
   std::vector<std::uint8_t> FBytes;
   std::int32_t FCounters[3] = {0, 0, 0};
-  TRecordsBitmap FRange;
-  TDataCursor::TRecordBuffer FRecord;
+  // The keys of one index over the held records: FKeyLength bytes each in
+  // FKeys, in index order, record number i of them in FKeyNumbers[i].
+  int FKeySlot = -1;
+  int FKeyLength = 0;
+  std::vector<std::uint8_t> FKeys;
+  std::vector<std::int32_t> FKeyNumbers;
+  std::vector<std::int32_t> FFound;
 };
 
 // The records a cursor without filters or range walks, in its order, read
-// through a snapshot; false when the cursor is in record-number order, the
+// through a snapshot, which `out` refers to and which is returned (keep it
+// while `out` is read); null when the cursor is in record-number order, the
 // table is too large for a snapshot, or another writer changed it meanwhile.
-bool ReadWholeTable(TDataCursor& cursor, std::vector<TProbeRecord>& out);
+std::unique_ptr<TTableSnapshot> ReadWholeTable(TDataCursor& cursor, TProbeRecords& out);
 
 }  // namespace engine

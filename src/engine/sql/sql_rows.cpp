@@ -323,35 +323,85 @@ bool TRowProducer::FiltersAnswerAll() const {
 
 void TRowProducer::Run(const std::function<bool()>& row,
                        const std::function<void()>& drivingMoved) {
+  Start(drivingMoved);
+  while (Step()) {
+    if (!row()) break;
+  }
+  Stop();
+}
+
+void TRowProducer::Start(const std::function<void()>& drivingMoved) {
   FDrivingMoved = drivingMoved;
   for (Level& level : FLevels) level.keyFilter = nullptr;
-  Visit(0, row);
+  FDepth = 0;
+  FRunning = true;
+  Enter(0);
+}
+
+bool TRowProducer::Step() {
+  if (!FRunning) return false;
+  std::size_t i = FDepth;
+  for (;;) {
+    if (Advance(i)) {
+      if (i + 1 < FLevels.size()) {
+        Enter(++i);
+        continue;
+      }
+      if (!Passes(FRowTests)) continue;
+      FDepth = i;
+      return true;
+    }
+    if (i == 0) break;
+    --i;
+  }
+  Stop();
+  return false;
+}
+
+void TRowProducer::Stop() {
+  FRunning = false;
   for (auto& s : FSources) s->SetNullRow(false);
 }
 
-bool TRowProducer::Visit(std::size_t i, const std::function<bool()>& row) {
-  if (i == FLevels.size()) return !Passes(FRowTests) || row();
+void TRowProducer::Enter(std::size_t i) {
   Level& level = FLevels[i];
-  if (level.probing) return VisitRecords(i, row);
-  TOpenSource& source = *level.source;
-  source.SetNullRow(false);
+  level.source->SetNullRow(false);
+  level.next = 0;
+  level.matched = level.nullGiven = false;
+  if (level.probing) {
+    if (!level.fixed) ProbeKeys(level);
+    return;
+  }
   if (!level.keys.empty()) InstallKeys(level);
-  TDataCursor& cursor = source.Cursor();
-  cursor.First();
-  bool matched = false;
-  while (cursor.Next(&source.Buffer()) == kNavOk) {
+  level.source->Cursor().First();
+}
+
+bool TRowProducer::Advance(std::size_t i) {
+  Level& level = FLevels[i];
+  TOpenSource& source = *level.source;
+  if (level.nullGiven) {
+    source.SetNullRow(false);
+    return false;
+  }
+  for (;;) {
+    if (level.probing) {
+      if (level.next == level.records.size()) break;
+      std::copy_n(level.records.Record(level.next++), source.Buffer().size(),
+                  source.Buffer().data());
+    } else if (source.Cursor().Next(&source.Buffer()) != kNavOk) {
+      break;
+    }
     if (i == 0 && FDrivingMoved) FDrivingMoved();
     if (!Passes(level.checks)) continue;
-    matched = true;
-    if (!Visit(i + 1, row)) return false;
+    level.matched = true;
+    return true;
   }
-  if (!matched && source.JoinType() == kSourceOuter) {
+  if (!level.matched && source.JoinType() == kSourceOuter) {
     source.SetNullRow(true);
-    const bool go = Visit(i + 1, row);
-    source.SetNullRow(false);
-    return go;
+    level.nullGiven = true;
+    return true;
   }
-  return true;
+  return false;
 }
 
 }  // namespace engine

@@ -32,7 +32,8 @@
 // Producing rows: loop i walks the visible records of its table; a record
 // whose loop tests hold goes on to loop i+1; a full row is produced when the
 // row tests hold. A NULL-extended table whose loop found no record yields one
-// row with every column NULL.
+// row with every column NULL. The loops keep their place between rows, so a
+// caller may take the rows one at a time (Start, Step) and stop anywhere.
 #pragma once
 
 #include <functional>
@@ -60,6 +61,12 @@ class TRowProducer {
   // Calls `row` for every qualifying row; it answers false to stop.
   // `drivingMoved` is called whenever the driving table reaches a new record.
   void Run(const std::function<bool()>& row, const std::function<void()>& drivingMoved = {});
+  // The same loops one row at a time: Start, then Step until it answers
+  // false; each true leaves the row's records in the sources' buffers.
+  // Stop (also done by the last Step) clears the NULL-extended rows.
+  void Start(const std::function<void()>& drivingMoved = {});
+  bool Step();
+  void Stop();
 
   TOpenSource& Driving() { return *FLevels.front().source; }
   // The number of records the driving loop visits (before its loop tests).
@@ -84,9 +91,14 @@ class TRowProducer {
     ExpTree own;
     std::vector<const TExpToken*> ownParts;
     bool fixed = false;  // no join key: the same records at every visit
-    std::vector<TProbeRecord> records;
+    TProbeRecords records;
     std::int64_t probes = 0;  // of this run
     std::unique_ptr<TTableSnapshot> snapshot;
+    // Where a run stands in this loop: the next probed record, whether a
+    // record matched at this visit, whether its NULL-extended row was given.
+    std::size_t next = 0;
+    bool matched = false;
+    bool nullGiven = false;
   };
 
   void Order(const std::vector<const TExpToken*>& multi, bool optimiseOrder);
@@ -97,15 +109,20 @@ class TRowProducer {
   void ChooseProbes(std::map<TOpenSource*, ExpTree>& prepared, bool installed);
   void ProbeKeys(Level& level);
   TProbeIndexes& IndexesOf(TOpenSource* source);
-  bool VisitRecords(std::size_t i, const std::function<bool()>& row);
   bool Passes(const std::vector<const TExpToken*>& tests) const;
-  bool Visit(std::size_t i, const std::function<bool()>& row);
+  // Loop i begins a visit for the current records of the loops before it.
+  void Enter(std::size_t i);
+  // Loop i moves to its next record whose loop tests hold, or to its
+  // NULL-extended row; false when the visit is over.
+  bool Advance(std::size_t i);
 
   TSourceList& FSources;
   const EvaluationContext& FEval;
   std::vector<Level> FLevels;
   std::vector<const TExpToken*> FRowTests;
   std::function<void()> FDrivingMoved;
+  std::size_t FDepth = 0;  // the innermost loop entered
+  bool FRunning = false;
   std::map<TOpenSource*, std::unique_ptr<TProbeIndexes>> FIndexes;  // rebuilt at each plan
 };
 

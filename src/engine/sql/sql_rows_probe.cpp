@@ -14,9 +14,10 @@
 // through a snapshot too (ReadWholeTable), in its cursor's index order, so
 // that walking it costs one read per 64 KB of records instead of one per
 // record.
-// An inner table probed more than kSnapshotAfterProbes times in a run is
-// read into memory whole when it is small enough (TTableSnapshot): its
-// probes then walk only the index.
+// An inner table probed more than kSnapshotAfterProbes times in a run, or
+// whose first probe's range times the driving table's records reaches its
+// own record count, is read into memory whole when it is small enough
+// (TTableSnapshot): its probes then search its keys in memory.
 // Either way the level's table holds no filter of its own while it probes,
 // and its records reach the loop in record-number order, as through a
 // filtered cursor.
@@ -69,10 +70,12 @@ void TRowProducer::ChooseProbes(std::map<TOpenSource*, ExpTree>& prepared, bool 
         if (count > kMaxProbeRecords) fixed.reset();
       }
     }
-    if (!keyed && !fixed && level.keys.empty() && !hasOwn &&
-        ReadWholeTable(source->Cursor(), level.records)) {
-      level.probing = level.fixed = true;
-      continue;
+    if (!keyed && !fixed && level.keys.empty() && !hasOwn) {
+      level.snapshot = ReadWholeTable(source->Cursor(), level.records);
+      if (level.snapshot) {
+        level.probing = level.fixed = true;
+        continue;
+      }
     }
     if (!keyed && !fixed) {
       if (!installed && hasOwn) {
@@ -106,7 +109,17 @@ void TRowProducer::ProbeKeys(Level& level) {
   SplitConjuncts(keys.get(), parts);
   parts.insert(parts.end(), level.ownParts.begin(), level.ownParts.end());
   if (std::optional<TProbeKey> probe = IndexesOf(&source).Choose(parts)) {
-    if (++level.probes == kSnapshotAfterProbes) level.snapshot = TTableSnapshot::Take(cursor);
+    std::int64_t count = -1;
+    if (!level.snapshot && ++level.probes <= kSnapshotAfterProbes) {
+      bool take = level.probes == kSnapshotAfterProbes;
+      if (level.probes == 1) {
+        // When the probes of this run will likely visit as many records as
+        // the table holds, reading it whole at once is the cheaper way.
+        count = ProbeCount(cursor, *probe);
+        take = count * std::max<std::int64_t>(DrivingCount(), 1) >= cursor.RecordCount();
+      }
+      if (take) level.snapshot = TTableSnapshot::Take(cursor);
+    }
     if (level.snapshot) {
       TRecordTests tests(cursor, Without(parts, probe->answered));
       if (level.snapshot->Read(cursor, *probe, tests, level.records)) return;
@@ -115,7 +128,7 @@ void TRowProducer::ProbeKeys(Level& level) {
       level.snapshot.reset();
       level.records.clear();
     }
-    const std::int64_t count = ProbeCount(cursor, *probe);
+    if (count < 0) count = ProbeCount(cursor, *probe);
     if (count <= kMaxProbeRecords) {
       TRecordTests tests(cursor, Without(parts, probe->answered));
       ReadProbe(cursor, *probe, count, tests, level.records);
@@ -132,30 +145,9 @@ void TRowProducer::ProbeKeys(Level& level) {
   TDataCursor::TRecordBuffer record;
   cursor.First();
   while (cursor.Next(&record) == kNavOk)
-    if (tests.Passes(record)) level.records.push_back({cursor.CurrentRecordNumber(), record});
+    if (tests.Passes(record))
+      level.records.Add(cursor.CurrentRecordNumber(), record.data(), record.size());
   source.RemoveFilters();
-}
-
-bool TRowProducer::VisitRecords(std::size_t i, const std::function<bool()>& row) {
-  Level& level = FLevels[i];
-  TOpenSource& source = *level.source;
-  source.SetNullRow(false);
-  if (!level.fixed) ProbeKeys(level);
-  bool matched = false;
-  for (const TProbeRecord& r : level.records) {
-    source.Buffer() = r.bytes;
-    if (i == 0 && FDrivingMoved) FDrivingMoved();
-    if (!Passes(level.checks)) continue;
-    matched = true;
-    if (!Visit(i + 1, row)) return false;
-  }
-  if (!matched && source.JoinType() == kSourceOuter) {
-    source.SetNullRow(true);
-    const bool go = Visit(i + 1, row);
-    source.SetNullRow(false);
-    return go;
-  }
-  return true;
 }
 
 std::int64_t TRowProducer::DrivingCount() {

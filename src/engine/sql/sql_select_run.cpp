@@ -13,32 +13,6 @@ namespace {
 constexpr const char* kWhereContext = "WHERE or JOIN clause";
 constexpr const char* kWhereNotBoolean = "WHERE or JOIN clause must be a boolean expression";
 
-// Holds the query read lock of every source for a copy WITH LOCKS.
-class TQueryReadLocks {
- public:
-  TQueryReadLocks(TSourceList& sources, bool on) {
-    if (!on) return;
-    for (auto& s : sources) {
-      s->Cursor().QueryReadLock();
-      FLocked.push_back(&s->Cursor());
-    }
-  }
-  ~TQueryReadLocks() {
-    for (TDataCursor* c : FLocked) {
-      try {
-        c->QueryReadUnlock();
-      } catch (...) {
-        // The lock goes with the cursor at the latest.
-      }
-    }
-  }
-  TQueryReadLocks(const TQueryReadLocks&) = delete;
-  TQueryReadLocks& operator=(const TQueryReadLocks&) = delete;
-
- private:
-  std::vector<TDataCursor*> FLocked;
-};
-
 // Reads the result columns of a merged row for HAVING.
 class TRowReader : public ColumnReader {
  public:
@@ -59,11 +33,18 @@ class TRowReader : public ColumnReader {
 
 }  // namespace
 
-void TQueryExecutor::RunSelect() {
+// Analyses the conditions with the parameters bound now, runs the
+// sub-selects and plans the loops; `probes` as for TRowProducer::Plan.
+void TQueryExecutor::PlanRows(bool probes) {
   TQueryBlock& b = *FBlock;
   if (b.where) AnalyseCondition(b.where, kWhereContext, kWhereNotBoolean);
   RunSubSelects();
   if (!FRows) FRows = std::make_unique<TRowProducer>(FSources, FEval);
+  FRows->Plan(b.where.get(), !b.noJoinOptimize, probes && !b.withLocks);
+}
+
+void TQueryExecutor::RunSelect() {
+  TQueryBlock& b = *FBlock;
   // A live result and the counted COUNT(*) read the driving cursor itself,
   // so only the copy may read its tables through key probes; and not WITH
   // LOCKS, whose rows must all be read under the query read locks, which
@@ -71,7 +52,7 @@ void TQueryExecutor::RunSelect() {
   // while it plans).
   const bool countCandidate =
       FAggregateOnly && FResult.size() == 1 && FResult[0].countAll && FSources.size() == 1;
-  FRows->Plan(b.where.get(), !b.noJoinOptimize, !FLive && !countCandidate && !b.withLocks);
+  PlanRows(!FLive && !countCandidate);
   if (FLive && FRows->FiltersAnswerAll()) {
     TDataCursor& cursor = FSources.front()->Cursor();
     FRowsAffected = static_cast<std::int32_t>(cursor.RecordCount());
@@ -82,6 +63,10 @@ void TQueryExecutor::RunSelect() {
     // Conditions the filters cannot hold (sub-selects) need the copy after all.
     FLive = false;
     CreateResultTable();
+  }
+  if (CanStream()) {
+    CopyStreamedRows();
+    return;
   }
   std::vector<TResultRow> rows;
   {

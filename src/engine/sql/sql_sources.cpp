@@ -73,6 +73,35 @@ void TOpenSource::RemoveFilters() {
   for (TFilterHandle f : filters) FCursor->Filters().Remove(f);
 }
 
+TQueryReadLocks::TQueryReadLocks(TSourceList& sources, bool on) {
+  if (!on) return;
+  try {
+    for (auto& s : sources) {
+      s->Cursor().QueryReadLock();
+      FLocked.push_back(&s->Cursor());
+    }
+  } catch (...) {
+    Release();  // the locks taken before the failing one
+    throw;
+  }
+}
+
+TQueryReadLocks::~TQueryReadLocks() {
+  Release();
+}
+
+void TQueryReadLocks::Release() {
+  std::vector<TDataCursor*> locked;
+  locked.swap(FLocked);
+  for (TDataCursor* c : locked) {
+    try {
+      c->QueryReadUnlock();
+    } catch (...) {
+      // The lock goes with the cursor at the latest.
+    }
+  }
+}
+
 // ---- Columns -------------------------------------------------------------------------------
 
 void SetTypeFromField(TExpToken& node, const TFieldDefinition& field) {

@@ -67,6 +67,20 @@ class TOpenSource {
 
 using TSourceList = std::vector<std::unique_ptr<TOpenSource>>;
 
+// Holds the query read lock of every source while the rows of a SELECT
+// WITH LOCKS are read (when `on`).
+class TQueryReadLocks {
+ public:
+  TQueryReadLocks(TSourceList& sources, bool on);
+  ~TQueryReadLocks();
+  TQueryReadLocks(const TQueryReadLocks&) = delete;
+  TQueryReadLocks& operator=(const TQueryReadLocks&) = delete;
+
+ private:
+  void Release();
+  std::vector<TDataCursor*> FLocked;
+};
+
 // Resolves and reads columns against the sources of one block.
 class TSourceColumns : public ColumnResolver, public ColumnReader {
  public:
