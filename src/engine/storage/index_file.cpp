@@ -213,6 +213,7 @@ std::int32_t TIndexFile::Root(int slot) const {
   return Descriptor(slot).Root();
 }
 void TIndexFile::SetRoot(int slot, std::int32_t position) {
+  CountTreeChange(slot);
   Descriptor(slot).SetRoot(position);
   SetHeaderModified();
 }
@@ -584,6 +585,7 @@ TPageRef TIndexFile::AllocatePage(int slot, TDataCursor* cursor) {
   page->PinCount = pins;
   page->Type = kPageLeaf;
   page->Changed = true;
+  CountTreeChange(slot);
   Touch(slot, page.Get());
   return page;
 }
@@ -595,6 +597,7 @@ void TIndexFile::FreePage(int slot, TPage& page) {
   page.Prev = 0;
   page.Next = FirstFree(slot);
   page.Changed = true;
+  CountTreeChange(slot);
   SetFirstFree(slot, page.Position);
 }
 
@@ -654,6 +657,7 @@ void TIndexFile::WriteBack(bool flushToDisk) {
 
 void TIndexFile::DropSlot(int slot) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+  CountTreeChange(slot);
   for (auto& page : cache.pages) {
     if (page->PinCount > 0) {
       page->Detached = true;
