@@ -496,7 +496,7 @@ void TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
 }
 
 void TIndexFile::ReadPage(TPage& page) {
-  FReadBuffer.assign(static_cast<std::size_t>(kIndexPageSize), 0);
+  FReadBuffer.resize(static_cast<std::size_t>(kIndexPageSize));
   std::int32_t got;
   {
     TFileAccess access(*this);
@@ -506,6 +506,9 @@ void TIndexFile::ReadPage(TPage& page) {
   if (got != kIndexPageSize && !AcceptsShortRead()) {
     RaiseEngineError(kErrReadFailed, TableName());
   }
+  // A short read (a page not yet written out) reads as zeros past its end.
+  const auto read = static_cast<std::size_t>(std::clamp(got, 0, kIndexPageSize));
+  std::fill(FReadBuffer.begin() + static_cast<std::ptrdiff_t>(read), FReadBuffer.end(), 0);
   if (FEncrypted) Decipher(FReadBuffer.data(), FReadBuffer.size(), kDataKey);
   page.Expand(FReadBuffer.data(), TableName());
   ++FPageReads;
