@@ -76,10 +76,18 @@ void StoreValue(TDataCursor& cursor, TDataCursor::TRecordBuffer& record, std::ui
     cursor.PutBlob(record, field, value.value.data(), size);
     return;
   }
+  const bool sameType =
+      value.dataType == f.Type() && (f.Type() != kFieldBcd || value.scale == f.Scale());
+  if (sameType && f.Type() == kFieldString) {
+    // The common case of a prepared INSERT: a string parameter into a string
+    // field goes in without a converted copy.
+    cursor.PutString(record, field, std::string(value.AsString()));
+    return;
+  }
   ExpTree converted = NewToken();
   SetTypeFromField(*converted, f);
   bool ok = true;
-  if (value.dataType == f.Type() && (f.Type() != kFieldBcd || value.scale == f.Scale())) {
+  if (sameType) {
     converted->value = value.value;
   } else {
     TDataFile& data = cursor.Table()->DataFile();

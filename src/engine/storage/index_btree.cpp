@@ -2,6 +2,7 @@
 #include "engine/storage/index_btree.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/errors.h"
 
@@ -67,16 +68,7 @@ void TIndexTree::Insert(const std::uint8_t* key, std::int32_t recordNumber) {
   Restartable([&] { InsertOnce(key, recordNumber); });
 }
 
-void TIndexTree::InsertOnce(const std::uint8_t* key, std::int32_t recordNumber) {
-  TPageRef page = Root();
-  if (!page) {
-    TPageRef fresh = FFile.AllocatePage(FSlot, FCursor);
-    fresh->Type = kPageRootLeaf;
-    fresh->InsertEntry(0, key, recordNumber, 0);
-    FFile.SetRoot(FSlot, fresh->Position);
-    return;
-  }
-  TPath path;
+void TIndexTree::DescendForInsert(const std::uint8_t* key, TPath& path, TPageRef& page) {
   while (!page->IsLeaf()) {
     if (path.size() >= kMaxTreeDepth || page->Count() == 0) {
       RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());
@@ -91,6 +83,45 @@ void TIndexTree::InsertOnce(const std::uint8_t* key, std::int32_t recordNumber) 
     child->Parent = page->Position;
     path.push_back({std::move(page), i});
     page = std::move(child);
+  }
+}
+
+bool TIndexTree::TakeKeptDescent(const std::uint8_t* key, TPath& path, TPageRef& leaf) {
+  if (!FKeptLeaf) return false;
+  TPath kept = std::move(FKeptPath);
+  TPageRef keptLeaf = std::move(FKeptLeaf);
+  FKeptPath.clear();
+  if (std::memcmp(FKeptKey.data(), key, static_cast<std::size_t>(FKeyLength)) != 0 ||
+      FFile.TreeChanges(FSlot) != FKeptChanges) {
+    return false;
+  }
+  // Pages dropped from the cache (a change by another user was found) or
+  // freed since, or a new root, mean the tree changed: descend again.
+  const auto current = [](const TPage& p) { return !p.Detached && !p.Free; };
+  for (const TStep& step : kept) {
+    if (!current(*step.page) || step.page->IsLeaf()) return false;
+  }
+  if (!current(*keptLeaf) || !keptLeaf->IsLeaf()) return false;
+  const TPage& top = kept.empty() ? *keptLeaf : *kept.front().page;
+  if (FFile.Root(FSlot) != top.Position || !top.IsRoot()) return false;
+  path = std::move(kept);
+  leaf = std::move(keptLeaf);
+  return true;
+}
+
+void TIndexTree::InsertOnce(const std::uint8_t* key, std::int32_t recordNumber) {
+  TPath path;
+  TPageRef page;
+  if (!TakeKeptDescent(key, path, page)) {
+    page = Root();
+    if (!page) {
+      TPageRef fresh = FFile.AllocatePage(FSlot, FCursor);
+      fresh->Type = kPageRootLeaf;
+      fresh->InsertEntry(0, key, recordNumber, 0);
+      FFile.SetRoot(FSlot, fresh->Position);
+      return;
+    }
+    DescendForInsert(key, path, page);
   }
   // The whole path could be read: only now do the counts on the way change.
   for (TStep& step : path) {
@@ -343,10 +374,31 @@ void TIndexTree::Rebalance(TPath& path, TPageRef page) {
   }
 }
 
+bool TIndexTree::FindForInsert(const std::uint8_t* key, std::int32_t* recordNumber) {
+  FKeptPath.clear();
+  FKeptLeaf = TPageRef();
+  return Restartable([&]() -> bool {
+    TPageRef page = Root();
+    if (!page) return false;
+    TPath path;
+    DescendForInsert(key, path, page);
+    const int entry = page->SearchForInsert(FLayout, key, FKeyLength);
+    if (entry > 0 && FLayout.Compare(page->Key(entry), key, FKeyLength) == 0) {
+      if (recordNumber != nullptr) *recordNumber = page->Value(entry);
+      return true;
+    }
+    FKeptKey.assign(key, key + FKeyLength);
+    FKeptChanges = FFile.TreeChanges(FSlot);
+    FKeptPath = std::move(path);
+    FKeptLeaf = std::move(page);
+    return false;
+  });
+}
+
 void TIndexTree::CheckUnique(const std::uint8_t* key, std::int32_t recordNumber) {
   if (!FLayout.Unique() || FLayout.IsSystem()) return;
   std::int32_t holder = 0;
-  if (Find(key, FKeyLength, &holder) && holder != recordNumber) {
+  if (FindForInsert(key, &holder) && holder != recordNumber) {
     const std::string name = FSlot == kPrimarySlot ? "Primary" : FFile.Descriptor(FSlot).Name();
     RaiseEngineError(kErrDuplicateKey, FFile.FileName(), {}, {}, name);
   }

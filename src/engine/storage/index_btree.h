@@ -74,6 +74,15 @@ class TIndexTree {
   // belong to that record. False (nothing changed) when there is none.
   bool Delete(const std::uint8_t* key, std::int32_t recordNumber = 0);
 
+  // The duplicate check before a key goes into a unique index: whether the
+  // tree holds a key equal to the whole `key` (KeyLength() bytes), and its
+  // record number. It descends as Insert does, choosing the last entry whose
+  // key is <= the key, so an equal key can only be in the leaf it reaches.
+  // When the key is absent the descent is kept, its pages pinned, and the
+  // next Insert of the same key bytes on this tree object starts from it
+  // instead of descending again (checked still to be the current path).
+  bool FindForInsert(const std::uint8_t* key, std::int32_t* recordNumber = nullptr);
+
   // The duplicate check made before a record's key goes into a unique index:
   // an equal key that belongs to another record raises 9729 naming the index
   // (its name, or "Primary" for slot 0). Nothing for a non-unique index.
@@ -141,13 +150,22 @@ class TIndexTree {
   TPageRef Root();
   void CheckChild(const TPage& parent, const TPage& child) const;
   void InsertOnce(const std::uint8_t* key, std::int32_t recordNumber);
+  // From `page` (the root) down to the leaf where the key goes, choosing the
+  // last entry whose key is <= the key; the pages passed are added to `path`.
+  void DescendForInsert(const std::uint8_t* key, TPath& path, TPageRef& page);
+  // Hands over the descent kept by FindForInsert for this key when its pages
+  // are still the tree's current path to the leaf; drops it in any case.
+  bool TakeKeptDescent(const std::uint8_t* key, TPath& path, TPageRef& leaf);
   bool DeleteOnce(const std::uint8_t* key, std::int32_t recordNumber);
   void SplitUpward(TPath& path, TPageRef page);
   void Rebalance(TPath& path, TPageRef page);
   // Writes `page`'s first key into its parent entry at path[depth], and further
   // up while that entry is its page's first.
   void PropagateFirstKey(TPath& path, std::size_t depth, const TPage& page);
-  void MarkChanged(TPage& page) { page.Changed = true; }
+  void MarkChanged(TPage& page) {
+    page.Changed = true;
+    FFile.CountTreeChange(FSlot);
+  }
   // Descends for counting: `strict` counts keys < key, otherwise keys <= key.
   std::int64_t CountTo(const std::uint8_t* key, int length, bool strict);
 
@@ -156,6 +174,11 @@ class TIndexTree {
   const TKeyLayout& FLayout;
   TDataCursor* FCursor;
   int FKeyLength;
+  // The descent kept by FindForInsert: its path, leaf and key.
+  TPath FKeptPath;
+  TPageRef FKeptLeaf;
+  std::vector<std::uint8_t> FKeptKey;
+  std::uint64_t FKeptChanges = 0;  // the slot's change count when it was kept
 };
 
 }  // namespace engine

@@ -213,6 +213,7 @@ std::int32_t TIndexFile::Root(int slot) const {
   return Descriptor(slot).Root();
 }
 void TIndexFile::SetRoot(int slot, std::int32_t position) {
+  CountTreeChange(slot);
   Descriptor(slot).SetRoot(position);
   SetHeaderModified();
 }
@@ -507,7 +508,7 @@ void TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
 }
 
 void TIndexFile::ReadPage(TPage& page) {
-  FReadBuffer.assign(static_cast<std::size_t>(kIndexPageSize), 0);
+  FReadBuffer.resize(static_cast<std::size_t>(kIndexPageSize));
   std::int32_t got;
   {
     TFileAccess access(*this);
@@ -517,6 +518,9 @@ void TIndexFile::ReadPage(TPage& page) {
   if (got != kIndexPageSize && !AcceptsShortRead()) {
     RaiseEngineError(kErrReadFailed, TableName());
   }
+  // A short read (a page not yet written out) reads as zeros past its end.
+  const auto read = static_cast<std::size_t>(std::clamp(got, 0, kIndexPageSize));
+  std::fill(FReadBuffer.begin() + static_cast<std::ptrdiff_t>(read), FReadBuffer.end(), 0);
   if (FEncrypted) Decipher(FReadBuffer.data(), FReadBuffer.size(), kDataKey);
   page.Expand(FReadBuffer.data(), TableName());
   ++FPageReads;
@@ -596,6 +600,7 @@ TPageRef TIndexFile::AllocatePage(int slot, TDataCursor* cursor) {
   page->PinCount = pins;
   page->Type = kPageLeaf;
   page->Changed = true;
+  CountTreeChange(slot);
   Touch(slot, page.Get());
   return page;
 }
@@ -607,6 +612,7 @@ void TIndexFile::FreePage(int slot, TPage& page) {
   page.Prev = 0;
   page.Next = FirstFree(slot);
   page.Changed = true;
+  CountTreeChange(slot);
   SetFirstFree(slot, page.Position);
 }
 
@@ -666,6 +672,7 @@ void TIndexFile::WriteBack(bool flushToDisk) {
 
 void TIndexFile::DropSlot(int slot) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+  CountTreeChange(slot);
   for (auto& page : cache.pages) {
     if (page->PinCount > 0) {
       page->Detached = true;

@@ -148,6 +148,11 @@ class TIndexFile : public TFileHandler {
   const TIndexDescriptor Descriptor(int slot) const;
   std::int32_t Root(int slot) const;
   void SetRoot(int slot, std::int32_t position);
+  // Counts the changes of each slot's tree made through the tree operations
+  // (page contents, allocations, frees, the root), so that a descent kept
+  // between a duplicate check and its insert can tell that the tree moved.
+  std::uint64_t TreeChanges(int slot) const { return FTreeChanges[static_cast<std::size_t>(slot)]; }
+  void CountTreeChange(int slot) { ++FTreeChanges[static_cast<std::size_t>(slot)]; }
   std::int32_t FirstFree(int slot) const;
   void SetFirstFree(int slot, std::int32_t position);
   // The slot of a secondary index by name (trimmed, ignoring case); -1 if none.
@@ -265,6 +270,7 @@ class TIndexFile : public TFileHandler {
   std::size_t FCacheBudget = 0;
   std::array<std::uint8_t, kIndexHeaderSize> FHeader{};
   std::array<TSlotCache, kTreeSlots> FCaches;
+  std::array<std::uint64_t, kTreeSlots> FTreeChanges{};
   std::vector<std::unique_ptr<TPage>> FPool;
   std::vector<std::unique_ptr<TPage>> FDetached;  // dropped while pinned
   std::vector<std::uint8_t> FReadBuffer;

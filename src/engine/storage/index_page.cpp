@@ -213,8 +213,19 @@ std::int64_t TPage::LeafEntries() const {
   return sum;
 }
 
+void TPage::PrefetchKeys() const {
+  // A binary search reads about log2(n) keys one after another, each in its
+  // own cache lines (a catalog key is 509 bytes); asking for the first line
+  // of every key at once lets those memory reads overlap.
+  if (FCount > kPrefetchedKeys) return;
+  const std::size_t stride = Stride();
+  const std::uint8_t* at = FEntries.data();
+  for (int i = 0; i < FCount; ++i, at += stride) __builtin_prefetch(at);
+}
+
 int TPage::SearchForInsert(const TKeyLayout& layout, const std::uint8_t* key, int length) {
   // Last entry whose key is <= key.
+  PrefetchKeys();
   int low = 1, high = FCount, result = 0;
   while (low <= high) {
     const int mid = low + (high - low) / 2;
@@ -238,6 +249,7 @@ int TPage::Search(const TKeyLayout& layout, const std::uint8_t* key, int length,
 }
 
 int TPage::SearchBefore(const TKeyLayout& layout, const std::uint8_t* key, int length) {
+  PrefetchKeys();
   int low = 1, high = FCount, result = 0;
   while (low <= high) {
     const int mid = low + (high - low) / 2;

@@ -124,6 +124,10 @@ class TPage {
 
  private:
   std::size_t Stride() const { return static_cast<std::size_t>(FFormat.keyLength) + 8; }
+  // Pages of wide keys hold few entries, and only those are prefetched whole:
+  // in a page of many narrow keys a search touches a small part of them.
+  static constexpr int kPrefetchedKeys = 16;
+  void PrefetchKeys() const;
   // Entry i's slot; an entry number outside 1..Count() (a corrupt link or
   // count) raises 8965 instead of touching memory outside the page.
   std::uint8_t* Slot_(int i) {

@@ -100,10 +100,16 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
     record[kRecordStatusOffset] = kRecordInUse;
     const std::vector<int> slots = KeySlots();
     std::vector<std::vector<std::uint8_t>> keys;
+    // One tree object per index: a unique index's duplicate check keeps its
+    // descent for the insert below.
+    std::vector<TIndexTree> trees;
+    keys.reserve(slots.size());
+    trees.reserve(slots.size());
     for (const int slot : slots) {
       const TKeyLayout& layout = LayoutOf(slot);
       keys.push_back(layout.BuildKey(record.data(), FRecordSize));
-      if (layout.Unique() && Tree(slot).Find(keys.back().data(), layout.KeyLength())) {
+      trees.push_back(Tree(slot));
+      if (layout.Unique() && trees.back().FindForInsert(keys.back().data())) {
         RaiseEngineError(kErrDuplicateKey, FName, {}, {}, IndexNameOf(index, slot));
       }
     }
@@ -125,7 +131,7 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
         // Another record than the one locked (a broken free chain was dropped).
         FTable->LockRecord(got);
       }
-      for (std::size_t i = 0; i < slots.size(); ++i) Tree(slots[i]).Insert(keys[i].data(), got);
+      for (std::size_t i = 0; i < slots.size(); ++i) trees[i].Insert(keys[i].data(), got);
       TIndexTree system = Tree(kSystemSlot);
       if (reused) system.Delete(oldSystemKey.data(), got);
       if (AutoIncrementMode) {

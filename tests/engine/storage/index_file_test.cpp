@@ -268,6 +268,93 @@ TEST_F(CatalogIndexTest, DuplicatesAndReadAhead) {
   EXPECT_EQ(tree.ConsecutiveRecords(at, 1), 1);
 }
 
+// The duplicate check descends as the insert does and keeps that descent for
+// the insert of the same key. Keys lie at every place a descent can end: equal
+// to a leaf's first key (its parent's entry), between two leaves, before the
+// first key and after the last.
+TEST_F(CatalogIndexTest, DuplicateCheckFindsEveryKeyAndItsDescentServesTheInsert) {
+  TIndexTree tree(*index, kPrimarySlot, layout);
+  const auto name = [](int i) { return "F" + std::to_string(1000 + i); };
+  for (int i = 2; i <= 120; i += 2) tree.Insert(Key(name(i), 1, "C:\\").data(), i);
+  for (int i = 0; i <= 122; ++i) {
+    const auto key = Key(name(i), 1, "C:\\");
+    std::int32_t holder = 0;
+    const bool present = i % 2 == 0 && i >= 2 && i <= 120;
+    EXPECT_EQ(tree.FindForInsert(key.data(), &holder), present) << i;
+    if (present) {
+      EXPECT_EQ(holder, i);
+    } else {
+      tree.Insert(key.data(), 1000 + i);  // from the kept descent
+    }
+  }
+  ExpectSound();
+  EXPECT_EQ(tree.Count(), 123);
+  for (int i = 0; i <= 122; ++i) {
+    std::int32_t holder = 0;
+    ASSERT_TRUE(tree.Find(Key(name(i), 1, "C:\\").data(), 509, &holder)) << i;
+    EXPECT_EQ(holder, i % 2 == 0 && i >= 2 && i <= 120 ? i : 1000 + i) << i;
+  }
+}
+
+// A kept descent is used only while the tree it walked still stands: changes
+// made between the check and the insert by another tree object (a split, a
+// new root, a removal), dropped caches, or an insert of another key.
+TEST_F(CatalogIndexTest, KeptDescentIsNotUsedAfterTheTreeChanged) {
+  struct Case {
+    const char* name;
+    std::function<void()> between;
+    bool insertOtherKey;
+  };
+  const auto fill = [this](int from, int to) {
+    TIndexTree other(*index, kPrimarySlot, layout);
+    for (int i = from; i < to; ++i) {
+      other.Insert(Key("G" + std::to_string(1000 + i), 1, "C:\\").data(), 500 + i);
+    }
+  };
+  const Case cases[] = {
+      {"splits of its leaf by another tree object",
+       [this] {
+         TIndexTree other(*index, kPrimarySlot, layout);
+         for (int i = 0; i < 10; ++i) {
+           for (const char* around : {"FileC0", "FileC2"}) {
+             other.Insert(Key(around + std::to_string(i), 1, "C:\\Data\\").data(), 300 + i);
+           }
+         }
+       },
+       false},
+      {"a new root by another tree object", [&] { fill(0, 60); }, false},
+      {"removal by another tree object",
+       [this] {
+         TIndexTree other(*index, kPrimarySlot, layout);
+         for (int i = 0; i < 8; ++i) {
+           ASSERT_TRUE(other.Delete(
+               Key(std::string("File") + static_cast<char>('A' + i), 1, "C:\\Data\\").data()));
+         }
+       },
+       false},
+      {"dropped caches", [this] { index->DropCache(true); }, false},
+      {"another key inserted first", [] {}, true},
+  };
+  InsertFiles(8);
+  fill(100, 110);
+  int k = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Flush();  // what the caches may drop is on disk
+    TIndexTree tree(*index, kPrimarySlot, layout);
+    // Between FileC and FileD while those stand.
+    const auto key = Key("FileC" + std::to_string(++k), 1, "C:\\Data\\");
+    ASSERT_FALSE(tree.FindForInsert(key.data()));
+    c.between();
+    if (c.insertOtherKey) tree.Insert(Key("A", 1, "C:\\").data(), 77);
+    tree.Insert(key.data(), 99);
+    ExpectSound();
+    std::int32_t holder = 0;
+    ASSERT_TRUE(tree.Find(key.data(), 509, &holder));
+    EXPECT_EQ(holder, 99);
+  }
+}
+
 TEST_F(CatalogIndexTest, EmptyAndChangeDetection) {
   InsertFiles(8);
   index->SetRecordCount(8);
