@@ -384,7 +384,10 @@ void TOrvZip::CarryOverEntries(Run& run) {
 }
 
 int TOrvZip::ZipToMemory(std::vector<std::uint8_t>& archive) {
-  TMemoryStream memory;
+  // The archive is written into the caller's buffer, whose capacity serves
+  // first (a caller that knows the size spares the growing copies).
+  archive.clear();
+  TMemoryStream memory(std::move(archive));
   memoryOut_ = &memory;
   struct Restore {
     TStream*& out;

@@ -115,8 +115,9 @@ class TOrvZip : public TOrvUnZip {
   // Adds FilesList to ZipName; returns the number of files added (entries kept
   // from an existing archive do not count). Clears FilesList.
   int Zip();
-  // Writes FilesList as a new archive into `archive` (replacing its bytes);
-  // returns the number of files added. ZipName is neither read nor written.
+  // Writes FilesList as a new archive into `archive` (replacing its bytes,
+  // writing into its capacity first); returns the number of files added.
+  // ZipName is neither read nor written.
   int ZipToMemory(std::vector<std::uint8_t>& archive);
 
   // The stored name (directory part, file name part) of a file path under the

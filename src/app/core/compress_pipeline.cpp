@@ -14,6 +14,13 @@ namespace app {
 namespace {
 // More workers than this only wait for a processor on the machines we run on.
 constexpr int kMaxWorkers = 2;
+// An archive of one stored file: the data, a local and a central header with
+// the name twice, the end record; deflate adds at most a few bytes per block
+// of data it cannot shrink.
+constexpr std::uint64_t kArchiveOverheadBytes = 1024;
+constexpr std::uint64_t kStoredOverheadDivisor = 1024;
+// Unused room kept in an archive's buffer without giving it back.
+constexpr std::size_t kSlackToGiveBack = 64u << 10;
 }  // namespace
 
 int TCompressPipeline::DefaultWorkers() {
@@ -46,14 +53,17 @@ TCompressPipeline::~TCompressPipeline() {
 
 TCompressPipeline::Result TCompressPipeline::Take(int i, const std::function<void()>& waiting) {
   std::unique_lock lock(mutex_);
+  // The run is done with the archive it took last.
+  held_ -= taken_;
+  taken_ = 0;
+  admitted_.notify_all();
   for (;;) {
     const auto found = done_.find(i);
     if (found != done_.end()) {
       Done done = std::move(found->second);
       done_.erase(found);
-      held_ -= done.held;
-      lock.unlock();
-      admitted_.notify_all();
+      // Still held, by the run, until it asks for the next file.
+      taken_ = done.held;
       return std::move(done.result);
     }
     if (finished_.wait_for(lock, std::chrono::milliseconds(kCompressWaitMilliseconds)) ==
@@ -110,6 +120,10 @@ void TCompressPipeline::Work() {
     admitted_.notify_all();
     if (!result.error) {
       try {
+        // Room for the file stored as it is, so the buffer never grows by
+        // copies; what deflate saved is given back below.
+        result.archive.reserve(size + size / kStoredOverheadDivisor + kArchiveOverheadBytes +
+                               2 * source.size());
         writer.FilesList.assign(1, source);
         if (writer.ZipToMemory(result.archive) != 1) {
           throw std::runtime_error(std::string(texts::kCannotRead) + source);
@@ -119,6 +133,9 @@ void TCompressPipeline::Work() {
         result.archive.clear();
         result.archive.shrink_to_fit();
       }
+    }
+    if (result.archive.capacity() - result.archive.size() > kSlackToGiveBack) {
+      result.archive.shrink_to_fit();
     }
     {
       const std::uint64_t archiveBytes = result.archive.size();

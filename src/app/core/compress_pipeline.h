@@ -11,10 +11,11 @@
 //
 // Invariants:
 //  * Memory: a file is admitted for compression, in list order, only while
-//    the bytes held for files not yet taken (admitted, in work or done) stay
-//    within the budget, or when nothing is held at all (a single file larger
-//    than the budget). The run holds the one archive it took, so the peak
-//    is about twice the largest archive plus the budget.
+//    the bytes held (files admitted, in work or done, and the archive the run
+//    took last, until it asks for the next) stay within the budget with the
+//    file's size, or when nothing is held at all (a file larger than the
+//    budget then is compressed alone). So archives take at most the budget,
+//    or one large file's size.
 //  * Order: admission in list order means the file the run waits for is
 //    always admitted once every earlier one was taken: no deadlock.
 //  * Stopping: the destructor (also on an error or a cancel of the run)
@@ -37,7 +38,7 @@
 namespace app {
 
 // Bytes that may be held for files compressed ahead of the run.
-inline constexpr std::uint64_t kCompressAheadBytes = 32u << 20;
+inline constexpr std::uint64_t kCompressAheadBytes = 16u << 20;
 // How often the run's thread, waiting for an archive, processes messages.
 inline constexpr int kCompressWaitMilliseconds = 20;
 
@@ -81,7 +82,8 @@ class TCompressPipeline {
   std::condition_variable finished_;  // a result arrived
   int nextClaim_ = 0;                 // the next file a worker claims
   int nextAdmission_ = 0;             // the next file to be admitted
-  std::uint64_t held_ = 0;            // bytes held for files not yet taken
+  std::uint64_t held_ = 0;            // bytes held (see the header)
+  std::uint64_t taken_ = 0;           // of them, the archive the run took last
   struct Done {
     Result result;
     std::uint64_t held = 0;
