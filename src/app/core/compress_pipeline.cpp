@@ -56,6 +56,7 @@ TCompressPipeline::Result TCompressPipeline::Take(int i, const std::function<voi
   // The run is done with the archive it took last.
   held_ -= taken_;
   taken_ = 0;
+  nextTake_ = i;
   admitted_.notify_all();
   for (;;) {
     const auto found = done_.find(i);
@@ -111,7 +112,8 @@ void TCompressPipeline::Work() {
       // Admission in list order, within the budget (see the header).
       std::unique_lock lock(mutex_);
       admitted_.wait(lock, [&] {
-        return stop_ || (nextAdmission_ == i && (held_ == 0 || held_ + size <= budget_));
+        return stop_ || (nextAdmission_ == i && i - nextTake_ < kMaxFilesAhead &&
+                         (held_ == 0 || held_ + size <= budget_));
       });
       if (stop_) return;
       ++nextAdmission_;
@@ -138,7 +140,7 @@ void TCompressPipeline::Work() {
       result.archive.shrink_to_fit();
     }
     {
-      const std::uint64_t archiveBytes = result.archive.size();
+      const std::uint64_t archiveBytes = result.archive.capacity();
       std::lock_guard lock(mutex_);
       // What is held from now on is the archive itself.
       held_ = held_ - size + archiveBytes;

@@ -12,10 +12,12 @@
 // Invariants:
 //  * Memory: a file is admitted for compression, in list order, only while
 //    the bytes held (files admitted, in work or done, and the archive the run
-//    took last, until it asks for the next) stay within the budget with the
-//    file's size, or when nothing is held at all (a file larger than the
-//    budget then is compressed alone). So archives take at most the budget,
-//    or one large file's size.
+//    took last, until it asks for the next; an archive counts with its
+//    buffer's capacity) stay within the budget with the file's size, or when
+//    nothing is held at all (a file larger than the budget then is
+//    compressed alone), and at most kMaxFilesAhead files past the one the
+//    run waits for. So archives take at most the budget, or one large
+//    file's size.
 //  * Order: admission in list order means the file the run waits for is
 //    always admitted once every earlier one was taken: no deadlock.
 //  * Stopping: the destructor (also on an error or a cancel of the run)
@@ -39,6 +41,9 @@ namespace app {
 
 // Bytes that may be held for files compressed ahead of the run.
 inline constexpr std::uint64_t kCompressAheadBytes = 16u << 20;
+// Files compressed ahead of the one the run waits for, at most: many small
+// files each cost more than their bytes (buffers, bookkeeping).
+inline constexpr int kMaxFilesAhead = 32;
 // How often the run's thread, waiting for an archive, processes messages.
 inline constexpr int kCompressWaitMilliseconds = 20;
 
@@ -82,6 +87,7 @@ class TCompressPipeline {
   std::condition_variable finished_;  // a result arrived
   int nextClaim_ = 0;                 // the next file a worker claims
   int nextAdmission_ = 0;             // the next file to be admitted
+  int nextTake_ = 0;                  // the file the run takes next
   std::uint64_t held_ = 0;            // bytes held (see the header)
   std::uint64_t taken_ = 0;           // of them, the archive the run took last
   struct Done {
