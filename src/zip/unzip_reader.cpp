@@ -92,6 +92,9 @@ void TOrvUnZip::Reset() {
 }
 
 void TOrvUnZip::CheckCancel() {
+  if (StopSignal != nullptr && StopSignal->load(std::memory_order_relaxed)) {
+    throw EUserCanceled(kMsgUserAborted);
+  }
   if (!DoProcessMessages) return;
   platform::Ui().ProcessMessages();
   if (cancelRequested_ || platform::Ui().CancelRequested()) {

@@ -20,6 +20,7 @@
 // the archive file is closed unless KeepZipOpen is set.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -80,6 +81,9 @@ class TOrvUnZip {
   TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
   bool KeepZipOpen = false;
   bool DoProcessMessages = true;
+  // Another thread asks a run on a worker thread (DoProcessMessages off) to
+  // stop: checked at every point a cancel is, it raises EUserCanceled too.
+  const std::atomic<bool>* StopSignal = nullptr;
   bool RetainAttributes = true;
   bool ReplaceReadOnly = false;
   bool FlushFilesOnClose = false;
@@ -119,8 +123,8 @@ class TOrvUnZip {
   // without writing anything; returns the number that passed.
   int TestZip();
   // Reads the archive from memory instead of a file (ZipName becomes
-  // "(memory)"; setting ZipName returns to files). The writer does not
-  // write memory archives.
+  // "(memory)"; setting ZipName returns to files). The writer writes new
+  // archives into memory with ZipToMemory, never updates one held there.
   void UseMemoryArchive(std::vector<std::uint8_t> bytes);
   // Asks the running operation to stop at its next check (EUserCanceled).
   void Cancel() { cancelRequested_ = true; }

@@ -383,8 +383,23 @@ void TOrvZip::CarryOverEntries(Run& run) {
   }
 }
 
+int TOrvZip::ZipToMemory(std::vector<std::uint8_t>& archive) {
+  // The archive is written into the caller's buffer, whose capacity serves
+  // first (a caller that knows the size spares the growing copies).
+  archive.clear();
+  TMemoryStream memory(std::move(archive));
+  memoryOut_ = &memory;
+  struct Restore {
+    TStream*& out;
+    ~Restore() { out = nullptr; }
+  } restore{memoryOut_};
+  const int count = Zip();
+  archive = memory.TakeBytes();
+  return count;
+}
+
 int TOrvZip::Zip() {
-  if (Trim(zipName_).empty()) return 0;
+  if (memoryOut_ == nullptr && Trim(zipName_).empty()) return 0;
   if (memoryArchive_) {
     FilesList.clear();
     throw EZipNotSupported("Memory archives cannot be written");
@@ -407,7 +422,7 @@ int TOrvZip::Zip() {
     FilesList.clear();
   };
   try {
-    run.update = !OverwriteArchive && platform::FileExists(zipName_);
+    run.update = memoryOut_ == nullptr && !OverwriteArchive && platform::FileExists(zipName_);
     if (run.update) {
       // The old directory, also needed by the file list expansion.
       Open();
@@ -427,12 +442,16 @@ int TOrvZip::Zip() {
         throw ENotEnoughRoom("Cannot create a temporary archive in " + where);
       }
       run.writing = *temp;
-    } else {
+    } else if (memoryOut_ == nullptr) {
       run.writing = zipName_;
     }
-    run.out = std::make_unique<TLFNFileStream>(
-        run.writing, kZipBufferSize, FlushFilesOnClose,
-        OverwriteArchive ? TFileMode::kRewrite : TFileMode::kCreate);
+    if (memoryOut_ != nullptr) {
+      run.out = std::make_unique<TS_BufferStream>(memoryOut_, kZipBufferSize);
+    } else {
+      run.out = std::make_unique<TLFNFileStream>(
+          run.writing, kZipBufferSize, FlushFilesOnClose,
+          OverwriteArchive ? TFileMode::kRewrite : TFileMode::kCreate);
+    }
     run.byName = std::make_unique<TSortedZip>(TDupPolicy::kError, false, TZipSortMode::ByName);
     run.byNone = std::make_unique<TSortedZip>(TDupPolicy::kError, true, TZipSortMode::ByNone);
     if (run.update) {
@@ -491,12 +510,17 @@ int TOrvZip::Zip() {
       platform::DeleteFile(run.writing);
     }
     run.writing.clear();
-    // The written directory is now the loaded one.
-    view_.reset();
-    dir_.list = std::move(run.byNone);
-    dir_.end = run.end;
-    dir_.end.Modified = false;
-    RecordArchiveStamp();
+    if (memoryOut_ != nullptr) {
+      // No file holds the written directory.
+      Reset();
+    } else {
+      // The written directory is now the loaded one.
+      view_.reset();
+      dir_.list = std::move(run.byNone);
+      dir_.end = run.end;
+      dir_.end.Modified = false;
+      RecordArchiveStamp();
+    }
     if (Dispose) {
       for (const std::string& path : run.added) {
         bool skip = false;

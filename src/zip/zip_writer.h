@@ -21,8 +21,14 @@
 // "file.txt" with StorePaths; relative to RootDir with RelativePaths; with the
 // drive kept with StoreVolumes.
 //
-// Multi-disk volumes, memory archives and self-extracting prefixes are not
-// supported: a MultiZipInfo mode other than mmNone raises EZipNotSupported.
+// ZipToMemory writes a new archive into memory instead of ZipName: the same
+// bytes Zip() would write into a new file, and no file is touched but the
+// sources. A writer whose events and settings are its own may run on a
+// worker thread this way, with DoProcessMessages off (StopSignal stops it).
+//
+// Multi-disk volumes, updating memory archives and self-extracting prefixes
+// are not supported: a MultiZipInfo mode other than mmNone raises
+// EZipNotSupported.
 #pragma once
 
 #include <cstdint>
@@ -109,6 +115,10 @@ class TOrvZip : public TOrvUnZip {
   // Adds FilesList to ZipName; returns the number of files added (entries kept
   // from an existing archive do not count). Clears FilesList.
   int Zip();
+  // Writes FilesList as a new archive into `archive` (replacing its bytes,
+  // writing into its capacity first); returns the number of files added.
+  // ZipName is neither read nor written.
+  int ZipToMemory(std::vector<std::uint8_t>& archive);
 
   // The stored name (directory part, file name part) of a file path under the
   // current settings.
@@ -124,6 +134,7 @@ class TOrvZip : public TOrvUnZip {
   void CarryOverEntries(Run& run);
   void AddToLists(Run& run, std::unique_ptr<TZipHeaderInfo> header);
 
+  TStream* memoryOut_ = nullptr;  // set while ZipToMemory runs
   int packLevel_ = kDefaultPackLevel;
   bool storePaths_ = false;
   bool storeVolumes_ = false;

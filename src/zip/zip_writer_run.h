@@ -20,9 +20,9 @@ struct TOrvZip::Run {
     std::string storedKey;  // its stored name, lowercased
     bool done;              // handled while carrying over existing entries
   };
-  bool update = false;  // an existing archive is being rewritten
-  std::string writing;  // the file being written (deleted on failure)
-  std::unique_ptr<TLFNFileStream> out;
+  bool update = false;                            // an existing archive is being rewritten
+  std::string writing;                            // the file being written (deleted on failure)
+  std::unique_ptr<TS_BufferStream> out;           // over the file, or over memory
   std::unique_ptr<DeflateCompressor> compressor;  // allocated on the first deflated entry
   std::unique_ptr<TSortedZip> byName;             // non-owning, detects duplicate names
   std::unique_ptr<TSortedZip> byNone;             // owning, the directory to write

@@ -3,6 +3,7 @@
 // exclusions, failures that must leave the old archive untouched.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "platform/file_ops.h"
@@ -422,6 +423,57 @@ TEST_F(WriterMiscTest, MemoryArchivesAreRead) {
   r.DoAll = true;
   EXPECT_EQ(r.UnZip(), 1);
   EXPECT_EQ(ReadHostFile(HostD("out/m.txt")), "from memory");
+}
+
+TEST_F(WriterMiscTest, ArchivesWrittenIntoMemoryEqualTheFilesZipWrites) {
+  // A small text, a file deflate cannot shrink (stored), an empty file and one
+  // spanning several of the writer's buffers.
+  std::string random(20000, '\0');
+  std::uint32_t x = 7;
+  for (char& c : random) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+  std::string lines;
+  for (int i = 0; i < 4000; ++i) lines += "line " + std::to_string(i * 37 % 1000) + "\n";
+  const std::pair<const char*, std::string> files[] = {
+      {"small.txt", "from memory"}, {"random.bin", random}, {"empty", ""}, {"lines.txt", lines}};
+  TOrvZip memoryWriter;  // one writer for every file, as a worker keeps it
+  memoryWriter.DoProcessMessages = false;
+  std::vector<std::uint8_t> archive = {1, 2, 3};  // replaced, not appended to
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    WriteHostFile(HostC(name), bytes);
+    platform::SetFileDosTime(std::string("C:\\") + name, kJun2022);
+    TOrvZip z;  // a new archive for each file
+    z.SetZipName(std::string("D:\\") + name + ".zip");
+    z.FilesList = {std::string("C:\\") + name};
+    ASSERT_EQ(z.Zip(), 1);
+    memoryWriter.FilesList = {std::string("C:\\") + name};
+    ASSERT_EQ(memoryWriter.ZipToMemory(archive), 1);
+    const std::string expected = ReadHostFile(HostD(std::string(name) + ".zip"));
+    EXPECT_TRUE(std::string(archive.begin(), archive.end()) == expected);
+    EXPECT_TRUE(memoryWriter.FilesList.empty());
+  }
+  // A file that cannot be opened is skipped: nothing added.
+  memoryWriter.FilesList = {"C:\\missing.txt"};
+  EXPECT_EQ(memoryWriter.ZipToMemory(archive), 0);
+  EXPECT_FALSE(HostExists(HostD("(memory)")));
+}
+
+TEST_F(WriterMiscTest, AStopSignalEndsAWriteWithoutProcessingMessages) {
+  WriteHostFile(HostC("big.txt"), std::string(200000, 'z'));
+  std::atomic<bool> stop{true};
+  TOrvZip z;
+  z.DoProcessMessages = false;
+  z.StopSignal = &stop;
+  z.FilesList = {"C:\\big.txt"};
+  std::vector<std::uint8_t> archive;
+  EXPECT_THROW(z.ZipToMemory(archive), EUserCanceled);
+  z.SetZipName("D:\\stopped.zip");
+  z.FilesList = {"C:\\big.txt"};
+  EXPECT_THROW(z.Zip(), EUserCanceled);
+  EXPECT_FALSE(HostExists(HostD("stopped.zip")));
+  stop = false;
+  z.FilesList = {"C:\\big.txt"};
+  EXPECT_EQ(z.ZipToMemory(archive), 1);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/file_ops.h"
 #include "platform/system.h"
 #include "platform/ui_services.h"
+#include "zip/zip_errors.h"
 
 namespace app {
 
@@ -68,6 +69,14 @@ bool TBackupRun::Execute() {
   bool ok = false;
   std::string error;
   try {
+    if (state_.FTargetFile.empty() && state_.FZipFlag == kZipped) {
+      storage_.DeleteLeftoverArchives(n_);
+      std::vector<std::string> sources;
+      sources.reserve(static_cast<std::size_t>(n_));
+      for (const auto& file : *state_.FFileList) sources.push_back(file->Path + file->Name);
+      pipeline_ = std::make_unique<TCompressPipeline>(
+          std::move(sources), TCompressPipeline::DefaultWorkers(), kMaxBlobBytes);
+    }
     BeginTransaction();
     for (int i = 0; i < n_; ++i) StoreFile(i);
     rx_.DBDatabase.Commit();
@@ -75,6 +84,9 @@ bool TBackupRun::Execute() {
   } catch (const std::exception& e) {
     error = e.what();
   }
+  // The workers stop (at once, when the run failed) before the run reports.
+  pipeline_.reset();
+  archive_ = {};
   if (!ok) {
     try {
       if (rx_.DBDatabase.Connected() && rx_.DBDatabase.InTransaction()) rx_.DBDatabase.Rollback();
@@ -109,13 +121,18 @@ void TBackupRun::StoreFile(int i) {
   if (file.Name.size() > kCatalogNameWidth || file.Path.size() > kCatalogNameWidth)
     throw std::runtime_error(std::string(texts::kNameTooLong) + source);
 
-  std::string counted = source;
-  if (state_.FTargetFile.empty() && state_.FZipFlag == kZipped) {
-    CheckStorable(source, source);
-    storage_.CompressFile(i, n_, source);
-    counted = storage_.ArchiveName(i);
+  std::uint64_t size = 0;
+  if (pipeline_) {
+    size = TakeArchive(i, source);
+  } else {
+    std::string counted = source;
+    if (state_.FTargetFile.empty() && state_.FZipFlag == kZipped) {
+      CheckStorable(source, source);
+      storage_.CompressFile(i, n_, source);
+      counted = storage_.ArchiveName(i);
+    }
+    size = platform::GetFileSize(counted).value_or(0);
   }
-  const std::uint64_t size = platform::GetFileSize(counted).value_or(0);
   sinceSwitch_ += size;
   sinceCommit_ += size;
 
@@ -146,9 +163,35 @@ void TBackupRun::StoreFile(int i) {
   }
 }
 
+std::uint64_t TBackupRun::TakeArchive(int i, const std::string& source) {
+  // Messages are processed and a cancel is seen once per file, as while a
+  // file is compressed, and as long as the workers are behind.
+  const auto waiting = [] {
+    platform::Ui().ProcessMessages();
+    if (platform::Ui().CancelRequested()) throw zip::EUserCanceled(zip::kMsgUserAborted);
+  };
+  waiting();
+  TCompressPipeline::Result result = pipeline_->Take(i, waiting);
+  // The file must still exist at its turn, as when it is compressed then.
+  if (result.error && result.beforeCompressing) std::rethrow_exception(result.error);
+  if (!platform::FileExists(source))
+    throw std::runtime_error(std::string(texts::kFileVanished) + source);
+  storage_.ShowCompressing(i, n_);
+  if (result.error) std::rethrow_exception(result.error);
+  archive_ = std::move(result.archive);
+  return archive_.size();
+}
+
 bool TBackupRun::WriteFile(int i, const TFileDatas& file, const std::string& source) {
   const std::string& zipFlag = state_.FZipFlag;
   const bool compress = zipFlag == kZipped;
+  if (pipeline_) {
+    if (archive_.size() > kMaxBlobBytes)
+      throw std::runtime_error(std::string(texts::kFileTooLarge) + source);
+    rx_.InsertFileRow(file, std::move(archive_), zipFlag);
+    archive_ = {};
+    return true;
+  }
   const std::string archive = storage_.ArchiveName(i);
   if (state_.FTargetFile.empty()) {
     const std::string stored = compress ? archive : source;

@@ -10,6 +10,11 @@
 //                      file receives new and changed files and a row without
 //                      content for every unchanged one.
 //
+// With compression into new backup files, worker threads compress the next
+// files into archives in memory ahead of the run (compress_pipeline.h); the
+// run takes them in list order and does everything else as it would without
+// them, at the same points.
+//
 // Work is grouped into transactions on DBDatabase: a commit after the 1st,
 // 11th, 21st, ... file, or when more than 20 MB were counted since the last
 // one. An error ends the run: the open transaction is rolled back, rows
@@ -21,10 +26,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/core/backup_application.h"
 #include "app/core/catalog.h"
+#include "app/core/compress_pipeline.h"
 #include "app/core/compressed_storage.h"
 
 namespace app {
@@ -66,6 +74,9 @@ class TBackupRun {
   void CommitAndRestart();
   void StoreFile(int i);
   bool WriteFile(int i, const TFileDatas& file, const std::string& source);
+  // Takes the archive of file i from the workers into archive_, raising the
+  // file's error where compressing it would have raised it; its size.
+  std::uint64_t TakeArchive(int i, const std::string& source);
   // A file about to be stored must still exist and be below 2 GiB.
   void CheckStorable(const std::string& source, const std::string& stored);
   void ShowResult(bool ok, const std::string& error);
@@ -79,6 +90,8 @@ class TBackupRun {
   std::uint64_t sinceSwitch_ = 0;
   std::uint64_t sinceCommit_ = 0;
   std::int64_t written_ = 0;
+  std::unique_ptr<TCompressPipeline> pipeline_;  // compressing ahead, when it does
+  std::vector<std::uint8_t> archive_;            // the archive taken for the current file
 };
 
 }  // namespace app

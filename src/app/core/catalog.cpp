@@ -74,12 +74,17 @@ void TDataModuleRx::SplitFilePath(std::string_view path, std::string& folder, st
   name = std::string(path.substr(cut + 1));
 }
 
-void TDataModuleRx::BindRow(engine::TZORVADQuery& query, const TFileDatas& file,
-                            const std::string& fileToStore, std::string_view isZip) {
+void TDataModuleRx::BindKey(engine::TZORVADQuery& query, const TFileDatas& file,
+                            std::string_view isZip) {
   query.ParamByName("pFileName").SetAsString(file.Name);
   query.ParamByName("pFileTime").SetAsInteger(file.Time);
   query.ParamByName("pPath").SetAsString(file.Path);
   query.ParamByName("pisZip").SetAsString(std::string(isZip));
+}
+
+void TDataModuleRx::BindRow(engine::TZORVADQuery& query, const TFileDatas& file,
+                            const std::string& fileToStore, std::string_view isZip) {
+  BindKey(query, file, isZip);
   if (fileToStore.empty()) {
     query.ParamByName("pFile").Clear();
   } else {
@@ -90,6 +95,13 @@ void TDataModuleRx::BindRow(engine::TZORVADQuery& query, const TFileDatas& file,
 void TDataModuleRx::InsertFileRow(const TFileDatas& file, const std::string& fileToStore,
                                   std::string_view isZip) {
   BindRow(qryDBInsert, file, fileToStore, isZip);
+  qryDBInsert.ExecSQL();
+}
+
+void TDataModuleRx::InsertFileRow(const TFileDatas& file, std::vector<std::uint8_t> bytes,
+                                  std::string_view isZip) {
+  BindKey(qryDBInsert, file, isZip);
+  qryDBInsert.ParamByName("pFile").SetAsBlob(std::move(bytes));
   qryDBInsert.ExecSQL();
 }
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/core/backup_application.h"
 #include "engine/components/zorvad_database.h"
@@ -66,6 +67,9 @@ class TDataModuleRx {
                      std::string_view isZip);
   void UpdateFileRow(const TFileDatas& file, const std::string& fileToStore,
                      std::string_view isZip);
+  // The same INSERT with File's bytes held in memory (an archive made there).
+  void InsertFileRow(const TFileDatas& file, std::vector<std::uint8_t> bytes,
+                     std::string_view isZip);
 
   // Runs the CREATE TABLE of a backup file at `path` (no extension).
   static void CreateBackupTable(const std::string& path);
@@ -93,6 +97,8 @@ class TDataModuleRx {
  private:
   void BindRow(engine::TZORVADQuery& query, const TFileDatas& file, const std::string& fileToStore,
                std::string_view isZip);
+  // FileName, FileTime, Path and isZip.
+  void BindKey(engine::TZORVADQuery& query, const TFileDatas& file, std::string_view isZip);
   void PrepareStatement(engine::TZORVADQuery& query, const std::string& text);
 
   MainState& state_;

@@ -6,6 +6,7 @@
 #include "app/core/texts.h"
 #include "engine/components/dataset.h"
 #include "platform/file_ops.h"
+#include "platform/find.h"
 #include "platform/ui_services.h"
 
 namespace app {
@@ -16,6 +17,8 @@ constexpr std::string_view kArchivePrefix = "back";
 constexpr std::string_view kArchiveExtension = ".Zip";
 // Selects every entry of an archive, names without a dot included.
 constexpr char kEveryEntry[] = "*";
+// More digits than an int holds are no archive of a run.
+constexpr std::size_t kMaxArchiveDigits = 10;
 
 // Deletes a temporary archive when it exists. The removal need not survive a
 // crash: a leftover archive is deleted or overwritten before its number is
@@ -64,9 +67,35 @@ std::string TCompressedStorage::ArchiveName(long long number) const {
          std::string(kArchiveExtension);
 }
 
-void TCompressedStorage::CompressFile(int i, int n, const std::string& source) {
+void TCompressedStorage::ShowCompressing(int i, int n) {
   view_.ShowShortStatus(std::to_string(i) + std::string(texts::kCountSeparator) +
                         std::to_string(n - 1) + std::string(texts::kBackupCompressing));
+}
+
+void TCompressedStorage::DeleteLeftoverArchives(int n) {
+  const std::string pattern =
+      dir_ + std::string(kArchivePrefix) + "*" + std::string(kArchiveExtension);
+  std::vector<std::string> leftovers;
+  platform::DirectorySearch search;
+  platform::FindData found;
+  for (bool more = search.First(pattern, 0, found); more; more = search.Next(found)) {
+    // back<digits>.Zip, compared as the archives are named.
+    const std::string& name = found.name;
+    const std::size_t digits = name.size() - kArchivePrefix.size() - kArchiveExtension.size();
+    if (name.size() <= kArchivePrefix.size() + kArchiveExtension.size() ||
+        digits > kMaxArchiveDigits)
+      continue;
+    const std::string number = name.substr(kArchivePrefix.size(), digits);
+    if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (std::stoll(number) >= n || ArchiveName(std::stoll(number)) != dir_ + name) continue;
+    leftovers.push_back(dir_ + name);
+  }
+  search.Close();
+  for (const std::string& path : leftovers) DeleteIfPresent(path);
+}
+
+void TCompressedStorage::CompressFile(int i, int n, const std::string& source) {
+  ShowCompressing(i, n);
   const std::string archive = ArchiveName(i);
   // The writer writes over the file (a leftover of an interrupted run too).
   ReuseFileFor(archive);

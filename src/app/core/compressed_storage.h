@@ -63,6 +63,11 @@ class TCompressedStorage {
 
   // Compresses `source` into the archive of file i of n.
   void CompressFile(int i, int n, const std::string& source);
+  // The status text shown before file i of n is compressed.
+  void ShowCompressing(int i, int n);
+  // Deletes the temporary archives back0.Zip to back<n - 1>.Zip that an
+  // interrupted run may have left in the folder (one listing of it).
+  void DeleteLeftoverArchives(int n);
   // Done with the archive of file i: clears the writer's list. Its file is
   // kept for the next archive; a failed run's archive is deleted.
   void DiscardArchive(int i);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/files/crc32.h"
 #include "engine/files/file_handler.h"
 #include "engine/files/file_list.h"
 #include "engine/files/table_names.h"
@@ -25,22 +26,6 @@ constexpr std::size_t kEntryHeadSize = 16;    // file number, reserved, offset, 
 constexpr std::size_t kTrailerSize = 16;      // magic, entry count, CRC-32, reserved
 constexpr std::int64_t kNoFile = -1;          // original length of a file the set lacks
 constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;  // what one read can take
-
-// CRC-32 with the reflected polynomial 0xEDB88320, table-driven.
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
