@@ -4,6 +4,7 @@
 // handles of its own. The child ends when the parent's object goes.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,7 +43,19 @@ class StepChild {
 
   // Runs `step` in the child; -1 when the child is gone.
   int Run(int step) {
-    if (::write(commands_[1], &step, sizeof step) != sizeof step) return -1;
+    if (!Start(step)) return -1;
+    return Answer();
+  }
+  // Starts `step` in the child without waiting for it (then Answered and
+  // Answer); false when the child is gone.
+  bool Start(int step) { return ::write(commands_[1], &step, sizeof step) == sizeof step; }
+  // Whether the step started last has answered, waiting up to `ms`.
+  bool Answered(int ms) {
+    pollfd p{answers_[0], POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+  }
+  // The answer of the step started last; -1 when the child is gone.
+  int Answer() {
     int answer = -1;
     if (::read(answers_[0], &answer, sizeof answer) != sizeof answer) return -1;
     return answer;

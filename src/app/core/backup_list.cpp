@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "app/core/catalog.h"
 #include "app/core/stored_archive.h"
@@ -10,6 +11,7 @@
 #include "engine/components/zorvad_dbdataset.h"
 #include "engine/errors.h"
 #include "engine/table/data_cursor.h"
+#include "engine/table/read_walk.h"
 #include "platform/file_ops.h"
 #include "zip/crc32.h"
 
@@ -69,33 +71,23 @@ std::int64_t CatalogReader::RowCount() {
 }
 
 void CatalogReader::ForEach(RowDetail detail, const std::function<void(const CatalogRow&)>& visit) {
-  // One reader slot for the whole walk, as a SELECT copy holds it: the rows
-  // are read as of one moment, and no record needs a lock and a change check
-  // of its own. Writers of other programs wait for the walk to end.
-  struct QueryReadLock {
-    engine::TDataCursor& cursor;
-    explicit QueryReadLock(engine::TDataCursor& c) : cursor(c) {
-      try {
-        cursor.QueryReadLock();
-      } catch (const engine::EZORVADEngineError& e) {
-        // A writer held the files past every attempt to read them.
-        throw BackupOpenError(std::string("the backup file cannot be read: ") + e.what(),
-                              HeldByAnother(e));
-      }
-    }
-    ~QueryReadLock() {
-      try {
-        cursor.QueryReadUnlock();
-      } catch (const std::exception&) {
-        // The lock goes with the table at the latest.
-      }
-    }
-  } lock(*table_->Handle());
+  // One read lock for the whole walk (read_walk.h): the rows are read as of
+  // one moment, and no record needs a lock and a change check of its own.
+  // Writers of other programs wait, and are let in between two rows.
+  std::unique_ptr<engine::TReadWalk> walk;
+  try {
+    walk = std::make_unique<engine::TReadWalk>(*table_->Handle());
+  } catch (const engine::EZORVADEngineError& e) {
+    // A writer held the files past every attempt to read them.
+    throw BackupOpenError(std::string("the backup file cannot be read: ") + e.what(),
+                          HeldByAnother(e));
+  }
   CatalogRow row;
   for (table_->First(); !table_->Eof(); table_->Next()) {
     row = CatalogRow{};
     ReadRow(detail, row);
     visit(row);
+    walk->LetWritersIn();
   }
 }
 

@@ -125,10 +125,8 @@ ExpandResult TCompressedStorage::ExpandRow(const engine::TField& blob, const std
   // saving it to a file would read it) and handed to the reader, which reads
   // it in place. Nothing is written beside the backup file, so a backup on
   // read-only media restores too.
-  std::vector<std::uint8_t> archive =
-      blob.DataSet()
-          .CreateBlobStream(const_cast<engine::TField&>(blob), engine::TBlobStreamMode::bmRead)
-          ->ReadAll();
+  std::vector<std::uint8_t> archive;
+  blob.ReadBlob(archive);  // straight from the BLOB file's blocks, one copy
   // The reader lets go of the archive on every path.
   struct Release {
     zip::TOrvUnZip& reader;

@@ -1,9 +1,13 @@
 // The restore run; see restore_run.h.
 #include "app/core/restore_run.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "app/core/texts.h"
+#include "engine/components/file_stream.h"
+#include "engine/table/read_walk.h"
+#include "platform/file.h"
 #include "platform/file_ops.h"
 #include "platform/known_directories.h"
 #include "platform/ui_services.h"
@@ -18,6 +22,32 @@ constexpr std::string_view kZipped = "Y";
 
 std::string Count(std::int64_t value) {
   return std::to_string(value);
+}
+
+// Largest single write, in bytes (a BLOB is below 2 GiB).
+constexpr std::size_t kMaxWrite = std::size_t{1} << 30;
+
+// Writes `content` as the file `path`, replacing an existing one, and gives
+// it the DOS date-time `dosTime` through the open handle. A file that cannot
+// be made raises "Cannot create file", one that cannot be written whole
+// "Cannot write file". A time the file system refuses leaves the file's own.
+void WriteRestoredFile(const std::string& path, const std::vector<std::uint8_t>& content,
+                       std::uint32_t dosTime) {
+  platform::File file;
+  if (!file.Open(path, platform::Access::ReadWrite, platform::Share::None,
+                 platform::Disposition::CreateAlways)) {
+    throw engine::EFCreateError("Cannot create file \"" + path + "\"");
+  }
+  for (std::size_t at = 0; at < content.size();) {
+    const auto piece = static_cast<std::uint32_t>(std::min(kMaxWrite, content.size() - at));
+    std::uint32_t done = 0;
+    if (!file.WriteAt(static_cast<std::int64_t>(at), content.data() + at, piece, done) ||
+        done == 0) {
+      throw engine::EFCreateError("Cannot write file \"" + path + "\"");
+    }
+    at += done;
+  }
+  file.SetDosTime(dosTime);
 }
 
 }  // namespace
@@ -63,26 +93,38 @@ void TRestoreRun::Execute() {
   rx_.DBDatabase.Close();
   rx_.PrepareTarget(TargetUse::Restore);
   rx_.OpenForRestore();
-  total_ = static_cast<int>(rx_.qryDBSrech.RecordCount());
-  view_.SetProgressMaximum(total_);
+  engine::TZORVADTable& q = rx_.qryDBSrech;
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
   storage_.Directories().Clear();
-  for (rx_.qryDBSrech.First(); !rx_.qryDBSrech.Eof(); rx_.qryDBSrech.Next()) {
-    if (!state_.RestoreKeepGoing) {
-      RestoreRow();
-      continue;
-    }
-    try {
-      RestoreRow();
-    } catch (const std::exception& e) {
-      engine::TZORVADTable& q = rx_.qryDBSrech;
-      state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
-                                       q.FieldByName("FileName").AsString() + ": " + e.what());
+  {
+    // The rows are read under one read lock, taken before they are counted
+    // (read_walk.h): no lock and no change check per row, and the count and
+    // the rows belong to one state of the table. Another program's writes
+    // wait for the walk; between two rows the walk lets a waiting writer in,
+    // and then counts again.
+    engine::TReadWalk walk(*q.Handle());
+    total_ = static_cast<int>(q.RecordCount());
+    view_.SetProgressMaximum(total_);
+    for (q.First(); !q.Eof(); q.Next()) {
+      if (!state_.RestoreKeepGoing) {
+        RestoreRow();
+      } else {
+        try {
+          RestoreRow();
+        } catch (const std::exception& e) {
+          state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
+                                           q.FieldByName("FileName").AsString() + ": " + e.what());
+        }
+      }
+      if (walk.LetWritersIn()) {
+        total_ = static_cast<int>(q.RecordCount());
+        view_.SetProgressMaximum(total_);
+      }
     }
   }
-  rx_.qryDBSrech.Close();
+  q.Close();
   platform::Ui().MessageBox(std::string(texts::kRestoreDonePrefix) + Count(restored_) +
                                 std::string(texts::kRestoreDoneSuffix),
                             texts::kWindowCaption, platform::MsgButtons::Ok,
@@ -131,17 +173,19 @@ void TRestoreRun::RestoreRow() {
   const bool trusted = known.Contains(dir);
   if (!trusted) EnsureDirectory(dir);
   if (placeholder) return;
+  // The BLOB is read whole before the file is touched (a damaged one leaves
+  // an existing file as it was), into a buffer kept from row to row. As an
+  // archive's entry gives its file the recorded time, so does a row.
+  blob.ReadBlob(content_);
+  const auto time = static_cast<std::uint32_t>(q.FieldByName("FileTime").AsInteger());
   try {
-    blob.SaveToFile(target);
+    WriteRestoredFile(target, content_, time);
   } catch (const std::exception&) {
     if (!trusted) throw;
     known.Forget(dir);
     EnsureDirectory(dir);
-    blob.SaveToFile(target);
+    WriteRestoredFile(target, content_, time);
   }
-  // As an archive's entry gives its file the recorded time, so does a row.
-  platform::SetFileDosTime(target,
-                           static_cast<std::uint32_t>(q.FieldByName("FileTime").AsInteger()));
   ++restored_;
   view_.ShowShortStatus(Count(restored_) + std::string(texts::kCountSeparator) + Count(total_) +
                         std::string(texts::kRestoreWriting));

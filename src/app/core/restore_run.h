@@ -2,9 +2,11 @@
 // written back, into the directory it came from or, with FRestoreDir set,
 // into the same relative directory below FRestoreDir.
 //
-// Rows are read from the catalog table itself, once, in its order; a BLOB is
-// written straight to its target (an uncompressed row) or expanded from
-// memory by the unzip reader (a compressed row). A restored file gets the
+// Rows are read from the catalog table itself, once, in its order, under one
+// read lock for the whole walk (engine/table/read_walk.h: another program's
+// writer waits, and is let in between two rows); a BLOB is read whole and
+// written to its target with one write (an uncompressed row) or expanded
+// from memory by the unzip reader (a compressed row). A restored file gets the
 // time its row records. Rows without content only make their directory.
 // Each target directory is tested (and made) once per run, for both kinds of
 // rows (TCompressedStorage::Directories).
@@ -19,8 +21,10 @@
 // goes on with the next one).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/core/backup_application.h"
 #include "app/core/catalog.h"
@@ -57,6 +61,7 @@ class TRestoreRun {
   int total_ = 0;
   int row_ = 0;
   int restored_ = 0;
+  std::vector<std::uint8_t> content_;  // the BLOB of the row being written
 };
 
 }  // namespace app

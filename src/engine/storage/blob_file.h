@@ -289,6 +289,7 @@ class TBlobFile : public TFileHandler {
   std::int32_t FWindowBlocks = 0;
   std::int32_t FWindowComplete = 0;
   std::int32_t FWindowUsed = 0;  // blocks the walk took from the window's bytes
+  bool FWindowProbe = false;     // the window was read for a chain's first block
   std::vector<std::uint8_t> FWindowPlain;
   std::vector<const TBlock*> FWindowCached;
   std::vector<std::int32_t> FWalked;  // positions of the chain being read

@@ -6,8 +6,11 @@
 // bytes, so a BLOB of megabytes passes through it many times over. A walk
 // reads the file into a window of its own instead and leaves the cache as it
 // found it:
-//   1. The chain's first block comes through the cache (GetBlock): it runs the
-//      change check of a cache miss and gives the BLOB's total length.
+//   1. The chain's first block gives the BLOB's total length. A cached one
+//      wins; otherwise the first window is read from it, before the length
+//      is known: kFirstReadBytes, enough for a small BLOB whole, so that a
+//      BLOB of a few blocks costs one read (the read runs the change check
+//      of a cache miss, as below).
 //   2. For each further block: a cached block wins (a transaction keeps its
 //      changes in the cache, and blocks appended in it may lie beyond the
 //      file's end; an unchanged cached block equals the file's copy). A block
@@ -19,15 +22,16 @@
 //      blocks, so it comes with one read per window. After a window of which
 //      the walk used only u blocks, the next one holds at most 2u: a chain
 //      scattered over reused blocks costs a small read per jump, not a
-//      window's worth.
+//      window's worth. The first window, read before the length was known,
+//      says nothing about the chain and sets no such limit.
 //   3. Each block's header is checked as loading a BLOB buffer checks it (id,
 //      used count, next position; loops once at the end), and its data area
 //      goes to the sink straight from the window.
 // A short read is accepted under the same rule as the cache's read-ahead:
-// only for an exclusive or transaction-locked table that has written; a block
-// that neither the read nor the cache supplies is then 8963.
-// Invariants: the cache's content and order are not touched (a cached block's
-// recency is, by GetBlock in step 1); the window's cached-block list is only
+// only for a table that keeps changes in memory (exclusive, in a transaction
+// or during a change) and has written; a block that neither the read nor the
+// cache supplies is then 8963.
+// Invariants: the cache's content and order are not touched; the window's cached-block list is only
 // used within one walk, during which nothing changes the cache.
 #include <algorithm>
 #include <cstring>
@@ -45,6 +49,9 @@ namespace {
 // beside the copying, small enough that the window stays in the processor's
 // cache while its data areas are handed on.
 constexpr std::size_t kChainReadBytes = 256 * 1024;
+// The first window of a walk, read before the BLOB's length is known: a
+// page's worth beside a small BLOB costs nothing next to a second read.
+constexpr std::size_t kFirstReadBytes = 8 * 1024;
 }  // namespace
 
 void TBlobFile::ResetWindow() {
@@ -52,6 +59,7 @@ void TBlobFile::ResetWindow() {
   FWindowBlocks = 0;
   FWindowComplete = 0;
   FWindowUsed = 0;
+  FWindowProbe = false;
   FWindowCached.clear();
 }
 
@@ -68,7 +76,7 @@ bool TBlobFile::ReadWindow(TDataCursor* cursor, std::int32_t position, std::int6
   // A walk that left the last window after using few of its blocks follows
   // a scattered chain: read at most twice as many this time, so that a chain
   // jumping between distant blocks is not read a whole window per block.
-  const std::int64_t lastUsed = FWindowBlocks > 0 ? FWindowUsed : -1;
+  const std::int64_t lastUsed = FWindowBlocks > 0 && !FWindowProbe ? FWindowUsed : -1;
   ResetWindow();
   if (FHost != nullptr && !FHost->StrictChangeDetection() && FHost->LockForCacheMiss(cursor))
     return false;
@@ -89,7 +97,7 @@ bool TBlobFile::ReadWindow(TDataCursor* cursor, std::int32_t position, std::int6
   if (static_cast<std::size_t>(std::max(got, 0)) < want) {
     const bool mayBeShort =
         FHost == nullptr ||
-        ((FHost->IsExclusive() || FHost->HoldsTransactionLock()) && FHost->HasWritten());
+        ((FHost->IsExclusive() || FHost->KeepsChangesInMemory()) && FHost->HasWritten());
     if (!mayBeShort) RaiseEngineError(kErrReadFailed, FileName());
   }
   FWindowFirst = position;
@@ -163,29 +171,47 @@ bool TBlobFile::ReadChainOnce(TDataCursor* cursor, std::int32_t firstPosition, s
   const std::uint32_t dataSize = DataSize();
   std::uint32_t length = 0, copied = 0, ask = 0, got = 0;
   std::int32_t next = 0;
+  TBlockView view;
   {
-    TBlock* first = GetBlock(cursor, firstPosition, 1, false);
-    if (first == nullptr) return false;
+    // A position that is no block of the file goes through the cache, which
+    // raises for it as for any block.
+    TBlock* first = nullptr;
+    if (IsBlockPosition(firstPosition)) {
+      const std::int64_t probe =
+          static_cast<std::int64_t>(std::max<std::size_t>(1, kFirstReadBytes / FBlockSize));
+      if (!ViewBlock(cursor, firstPosition, probe, view)) return false;
+      FWindowProbe = FWindowBlocks > 0;
+    } else {
+      first = GetBlock(cursor, firstPosition, 1, false);
+      if (first == nullptr) return false;
+      view.next = first->next;
+      view.used = first->used;
+      view.blobId = first->blobId;
+      view.total = first->total;
+      view.data = first->data.data();
+    }
     struct Unpin {
       TBlobFile& file;
       TBlock* block;
-      ~Unpin() { file.ReleaseBlock(block); }
+      ~Unpin() {
+        if (block != nullptr) file.ReleaseBlock(block);
+      }
     } unpin{*this, first};
-    if (first->blobId != blobId) RaiseEngineError(kErrRecordChanged, table);
+    if (view.blobId != blobId) RaiseEngineError(kErrRecordChanged, table);
     // The stored total may be damaged: it can never exceed what the file's
     // blocks can hold.
     const std::int64_t blocks = (EndPosition() - kBlobHeaderSize) / BlockSize();
-    if (first->total < 0 || first->total > blocks * dataSize)
+    if (view.total < 0 || view.total > blocks * dataSize)
       RaiseEngineError(kErrBlobBufferCorrupt, table);
-    length = static_cast<std::uint32_t>(first->total);
+    length = static_cast<std::uint32_t>(view.total);
     sink.Begin(length);
     ask = std::min(dataSize, length);
     // `used` comes from the file: a count beyond the data area is damage.
-    if (first->used > dataSize) RaiseEngineError(kErrBlobBufferCorrupt, FileName());
-    got = std::min<std::uint32_t>(ask, first->used);
-    if (got != 0) sink.Take(first->data.data(), got);
+    if (view.used > dataSize) RaiseEngineError(kErrBlobBufferCorrupt, FileName());
+    got = std::min<std::uint32_t>(ask, view.used);
+    if (got != 0) sink.Take(view.data, got);
     copied = got;
-    next = first->next;
+    next = view.next;
   }
   // The positions walked, to find a chain that runs into itself: only a chain
   // that steps back somewhere can, so they are sorted and compared once at
@@ -193,7 +219,6 @@ bool TBlobFile::ReadChainOnce(TDataCursor* cursor, std::int32_t firstPosition, s
   FWalked.clear();
   FWalked.push_back(firstPosition);
   bool steppedBack = false;
-  TBlockView view;
   while (got == ask && next != 0 && copied != length) {
     if (!IsBlockPosition(next)) RaiseEngineError(kErrBlobBufferCorrupt, table);
     if (next <= FWalked.back()) steppedBack = true;

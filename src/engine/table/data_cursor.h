@@ -242,8 +242,9 @@ class TDataCursor {
   // every read operation meanwhile goes without a lock of its own. The
   // position is re-found when the table changed. Nothing is taken where no
   // lock is needed (exclusive or read-only-attribute tables, or the lock is
-  // already held), but the change check still runs.
-  void QueryReadLock();
+  // already held), but the change check still runs. True when this call
+  // took the lock (and the caller is the one to release it).
+  bool QueryReadLock();
   void QueryReadUnlock();
 
  private:

@@ -18,7 +18,7 @@
 
 namespace engine {
 
-void TDataCursor::QueryReadLock() {
+bool TDataCursor::QueryReadLock() {
   CheckOpen();
   const bool taken = FTable->QueryReadLock();
   FQueryLockTaken = FQueryLockTaken || taken;
@@ -36,6 +36,7 @@ void TDataCursor::QueryReadLock() {
     }
     throw;
   }
+  return taken;
 }
 
 void TDataCursor::QueryReadUnlock() {

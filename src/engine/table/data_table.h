@@ -146,6 +146,12 @@ class TDataTable : public TStorageHost {
   void ReadUnlock();
   bool QueryReadLock();
   void QueryReadUnlock();
+  // Whether another opener holds the data file's write-lock byte: a writer
+  // waiting for the index range (a change or a commit takes the byte first)
+  // or a transaction under way. Tested by taking the byte once, without
+  // retries, and giving it back at once; false when this table holds it
+  // itself, or takes no locks (rule 1).
+  bool WriterWaiting();
   // The write lock around a change; inside a transaction nothing is taken
   // (the commit takes what it needs).
   bool WriteLock();

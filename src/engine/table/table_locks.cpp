@@ -185,6 +185,13 @@ void TDataTable::QueryReadUnlock() {
     RaiseEngineError(kErrUnlockFailed, FName);
 }
 
+bool TDataTable::WriterWaiting() {
+  if (!FOpen || FTransactionLock || FWriteLock || LocksSkipped()) return false;
+  if (!FDataFile->Lock(kTableWriteLockOffset, 1, true)) return true;
+  if (!FDataFile->Lock(kTableWriteLockOffset, 1, false)) RaiseEngineError(kErrLockFailed, FName);
+  return false;
+}
+
 // ---- Write lock -------------------------------------------------------------------
 
 bool TDataTable::WriteLock() {
