@@ -71,6 +71,7 @@ void TBlobFile::ResetCacheLimits() {
 
 void TBlobFile::CreateNew() {
   TFileHandler::CreateNew();
+  FUndo.MarkBroken();
   FCache.DropAll();
   FHeader.fill(0);
   FHeader[bh::kFormat] = kFileFormat;
@@ -93,6 +94,7 @@ void TBlobFile::Open() {
 }
 
 void TBlobFile::Close() {
+  FUndo.MarkBroken();
   FCache.DropAll();
   TFileHandler::Close();
 }
@@ -154,6 +156,7 @@ void TBlobFile::Empty() {
     Write(nullptr, 0);
   }
   if (FlushWanted(false)) Flush();
+  FUndo.MarkBroken();
   FCache.DropAll();
   FHeader[bh::kFormat] = kFileFormat;
   SetI32(bh::kEnd, kBlobHeaderSize);
@@ -214,6 +217,7 @@ TBlock* TBlobFile::AppendBlock() {
   // nothing is put into it, so the file never ends before the end position.
   slot->changed = true;
   TBlock* block = FCache.Insert(std::move(slot));
+  FUndo.Note(block, false);
   SetI32(bh::kEnd, end + static_cast<std::int32_t>(FBlockSize));
   FHeader[bh::kModified] = 1;
   return block;
@@ -221,10 +225,12 @@ TBlock* TBlobFile::AppendBlock() {
 
 TBlock* TBlobFile::GetBlock(TDataCursor* cursor, std::int32_t position, std::int32_t count,
                             bool useReadAhead) {
+  FUndo.Request(FileName());
   if (position == EndPosition()) return AppendBlock();
   if (!IsBlockPosition(position)) RaiseEngineError(kErrBlobBufferCorrupt, FileName());
   if (TBlock* block = FCache.Find(position)) {
     ++block->pins;
+    FUndo.Note(block, block->changed);
     return block;
   }
   if (FHost != nullptr && !FHost->StrictChangeDetection() && FHost->LockForCacheMiss(cursor))
@@ -274,6 +280,7 @@ TBlock* TBlobFile::LoadBlocks(std::int32_t position, std::int32_t count, bool us
   TBlock* block = FCache.Find(position);
   if (block == nullptr) RaiseEngineError(kErrBlobBufferCorrupt, FileName());
   ++block->pins;
+  FUndo.Note(block, block->changed);
   return block;
 }
 
@@ -379,7 +386,43 @@ void TBlobFile::WriteBack(bool flushToDisk) {
 }
 
 void TBlobFile::DropCache() {
+  FUndo.MarkBroken();
   FCache.DropAll();
+}
+
+// ---- Undo of one change ----------------------------------------------------------
+
+void TBlobFile::BeginUndo() {
+  FUndoHeader = FHeader;
+  FUndo.Begin();
+}
+
+bool TBlobFile::RollBackUndo() {
+  const bool whole = FUndo.RollBack(FCache);
+  FHeader = FUndoHeader;
+  return whole;
+}
+
+TBlobFile::TMarks TBlobFile::MarksBeforeWriteBack() const {
+  TMarks marks;
+  marks.header = FHeader;
+  for (const auto& entry : FCache.Sorted()) {
+    if (entry->changed) marks.changed.push_back(entry->key);
+  }
+  return marks;
+}
+
+bool TBlobFile::RestoreMarks(const TMarks& marks) {
+  FHeader = marks.header;
+  bool whole = true;
+  for (const std::int32_t key : marks.changed) {
+    if (TBlock* block = FCache.Lookup(key)) {
+      block->changed = true;
+    } else {
+      whole = false;
+    }
+  }
+  return whole;
 }
 
 void TBlobFile::TrimCache() {

@@ -53,12 +53,14 @@
 // (a 10 MB commit would otherwise be copied from memory long evicted).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/files/file_handler.h"
+#include "engine/storage/change_undo.h"
 #include "engine/storage/data_file.h"
 #include "engine/storage/data_file_host.h"
 #include "engine/storage/record_cache.h"
@@ -98,9 +100,21 @@ struct TBlock {
   std::uint16_t used = 0;
   std::int32_t blobId = 0;
   std::int32_t total = 0;
+  std::uint64_t undoMark = 0;      // the change that noted it last (change_undo.h)
   std::vector<std::uint8_t> data;  // S - 18 bytes
 
   std::int32_t Position() const { return key; }
+  // Takes `other`'s content (what a change may alter), not its identity.
+  void CopyContentFrom(const TBlock& other) {
+    previous = other.previous;
+    next = other.next;
+    used = other.used;
+    blobId = other.blobId;
+    total = other.total;
+    if (data.size() < other.data.size()) data.resize(other.data.size());
+    const std::size_t defined = std::min<std::size_t>(other.used, other.data.size());
+    std::copy_n(other.data.begin(), defined, data.begin());
+  }
   // Zeroes the header values; no data is used any more.
   void ClearContent() {
     previous = next = blobId = total = 0;
@@ -110,6 +124,7 @@ struct TBlock {
     ClearContent();
     changed = false;
     pins = 0;
+    undoMark = 0;
   }
 };
 
@@ -223,6 +238,16 @@ class TBlobFile : public TFileHandler {
   std::uint64_t ReadCount() const { return FReads; }
   std::uint64_t WriteCount() const { return FWrites; }
 
+  // ---- Undo of one change (change_undo.h) -----------------------------------------
+  // As for the data file (data_file.h): the blocks a change pins and the
+  // header are put back by RollBackUndo (false: not whole, drop the cache).
+  void BeginUndo();
+  void EndUndo() { FUndo.End(); }
+  bool RollBackUndo();
+  using TMarks = TWriteBackMarks<THeader>;
+  TMarks MarksBeforeWriteBack() const;
+  bool RestoreMarks(const TMarks& marks);
+
   // ---- Checks (blob_file_check.cpp) ------------------------------------------------
   // The open-time header check: 12035 for a wrong format, 8961 otherwise.
   void CheckConsistency();
@@ -279,6 +304,8 @@ class TBlobFile : public TFileHandler {
   std::vector<std::uint8_t> FWriteBuffer;
   std::uint32_t FReadAheadCount = 1;
   TEntryCache<TBlock> FCache{kBlockPoolCapacity};
+  TEntryUndo<TBlock> FUndo;
+  THeader FUndoHeader{};  // the header at BeginUndo
   std::uint64_t FReads = 0;
   std::uint64_t FWrites = 0;
   // The walk window: FWindowBlocks blocks from FWindowFirst were asked for,

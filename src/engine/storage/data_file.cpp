@@ -252,6 +252,7 @@ void TDataFile::Open() {
 
 void TDataFile::Close() {
   FDefinitions.clear();
+  FUndo.MarkBroken();
   FCache.DropAll();
   TFileHandler::Close();
 }
@@ -406,6 +407,7 @@ void TDataFile::Empty() {
     Write(nullptr, 0);
   }
   if (FlushWanted(false)) Flush();
+  FUndo.MarkBroken();
   FCache.DropAll();
   SetI32(h::kChangeCounter, 0);
   SetI32(h::kFirstFree, 0);
@@ -448,6 +450,7 @@ TRecord* TDataFile::AppendRecord() {
   // the next record number), so it is written back even if nothing is put in.
   slot->changed = true;
   TRecord* record = FCache.Insert(std::move(slot));
+  FUndo.Note(record, false);
   SetI32(h::kNextRecord, n + 1);
   FHeader[h::kModified] = 1;
   return record;
@@ -456,9 +459,11 @@ TRecord* TDataFile::AppendRecord() {
 TRecord* TDataFile::GetRecord(TDataCursor* cursor, std::int32_t n, int direction, bool useReadAhead,
                               std::int32_t suppliedCount) {
   if (n < 1 || n > NextRecord()) RaiseEngineError(kErrRecordBufferCorrupt, FileName());
+  FUndo.Request(FileName());
   if (n == NextRecord()) return AppendRecord();
   if (TRecord* record = FCache.Find(n)) {
     ++record->pins;
+    FUndo.Note(record, record->changed);
     return record;
   }
   if (FHost != nullptr && !FHost->StrictChangeDetection() && FHost->LockForCacheMiss(cursor))
@@ -520,6 +525,7 @@ TRecord* TDataFile::LoadRecords(TDataCursor*, std::int32_t n, int direction, boo
   TRecord* record = FCache.Find(n);
   if (record == nullptr || record->key != n) RaiseEngineError(kErrRecordBufferCorrupt, FileName());
   ++record->pins;
+  FUndo.Note(record, record->changed);
   return record;
 }
 
@@ -626,7 +632,47 @@ void TDataFile::WriteBack(bool flushToDisk) {
 }
 
 void TDataFile::DropCache() {
+  FUndo.MarkBroken();
   FCache.DropAll();
+}
+
+// ---- Undo of one change ----------------------------------------------------------
+
+void TDataFile::BeginUndo() {
+  FUndoHeader = FHeader;
+  FUndoHasPrimaryKey = FHasPrimaryKey;
+  FUndo.Begin();
+}
+
+bool TDataFile::RollBackUndo() {
+  const bool whole = FUndo.RollBack(FCache);
+  FHeader = FUndoHeader;
+  FHasPrimaryKey = FUndoHasPrimaryKey;
+  return whole;
+}
+
+TDataFile::TMarks TDataFile::MarksBeforeWriteBack() const {
+  TMarks marks;
+  marks.header = FHeader;
+  marks.definitionsChanged = FDefinitionsChanged;
+  for (const auto& entry : FCache.Sorted()) {
+    if (entry->changed) marks.changed.push_back(entry->key);
+  }
+  return marks;
+}
+
+bool TDataFile::RestoreMarks(const TMarks& marks) {
+  FHeader = marks.header;
+  FDefinitionsChanged = marks.definitionsChanged;
+  bool whole = true;
+  for (const std::int32_t key : marks.changed) {
+    if (TRecord* record = FCache.Lookup(key)) {
+      record->changed = true;
+    } else {
+      whole = false;
+    }
+  }
+  return whole;
 }
 
 std::size_t TDataFile::BaseCacheCapacity() const {

@@ -75,6 +75,7 @@
 #include <vector>
 
 #include "engine/files/file_handler.h"
+#include "engine/storage/change_undo.h"
 #include "engine/storage/data_file_host.h"
 #include "engine/storage/field_defs.h"
 #include "engine/storage/record_cache.h"
@@ -271,6 +272,24 @@ class TDataFile : public TFileHandler {
   std::uint64_t ReadCount() const { return FReads; }
   std::uint64_t WriteCount() const { return FWrites; }
 
+  // ---- Undo of one change (change_undo.h) -----------------------------------------
+  // BeginUndo copies the header and starts noting the records the change
+  // pins; EndUndo forgets the notes (the change is kept); RollBackUndo puts
+  // the records and the header back as they were at BeginUndo and answers
+  // false when that could not be done whole (the caller then drops the cache
+  // and reads the header again).
+  void BeginUndo();
+  void EndUndo() { FUndo.End(); }
+  bool RollBackUndo();
+  // The header, the definitions flag and the changed records before a
+  // write-back; RestoreMarks after a failed one marks them changed again and
+  // puts the header back (false when a record is no longer cached).
+  struct TMarks : TWriteBackMarks<THeader> {
+    bool definitionsChanged = false;
+  };
+  TMarks MarksBeforeWriteBack() const;
+  bool RestoreMarks(const TMarks& marks);
+
   // ---- Checks ------------------------------------------------------------------
   // The open-time consistency check; raises the first finding's code (12035
   // wrong format, 15878 missing locale, otherwise 8961).
@@ -343,6 +362,9 @@ class TDataFile : public TFileHandler {
   std::vector<std::uint8_t> FWriteBuffer;
   std::uint32_t FReadAheadCount = 1;
   TEntryCache<TRecord> FCache{kRecordPoolCapacity};
+  TEntryUndo<TRecord> FUndo;
+  THeader FUndoHeader{};           // the header at BeginUndo
+  bool FUndoHasPrimaryKey = true;  // FHasPrimaryKey at BeginUndo
   std::uint64_t FReads = 0;
   std::uint64_t FWrites = 0;
 };

@@ -228,6 +228,7 @@ std::int32_t TDataFile::Sort(const SortOptions& options) {
       items.push_back({keys.Build(entry->Data()), entry->buffer});
     }
     std::stable_sort(items.begin(), items.end(), byKey);
+    FUndo.MarkBroken();
     FCache.DropAll();
     for (TSortItem& item : items) sorter.Add(std::move(item.key), item.record.data());
   } else {
@@ -276,6 +277,7 @@ std::int32_t TDataFile::Sort(const SortOptions& options) {
       runs.back()->File().Seek(0, kSeekFromStart);
       runs.back()->File().Write(out.data(), static_cast<std::int32_t>(out.size()));
     }
+    FUndo.MarkBroken();
     FCache.DropAll();
 
     // Merge: a heap of the runs' current records, ties broken by run number so

@@ -96,6 +96,7 @@ void TIndexFile::Open() {
 }
 
 void TIndexFile::Close() {
+  FUndo.MarkBroken();
   for (TSlotCache& cache : FCaches) {
     cache.pages.clear();
     std::vector<TPage*>().swap(cache.byPosition);
@@ -331,6 +332,8 @@ void TIndexFile::RemoveIndex(int slot) {
   // removed descriptor is kept, with its free list and its cached pages, in
   // the slot that falls free, where the next added index takes the list over.
   // The system index in slot 31 never moves.
+  // Pages that change slots can no longer be found where a change noted them.
+  if (slot < count) FUndo.MarkBroken();
   std::array<std::uint8_t, kDescriptorSize> removed{};
   std::memcpy(removed.data(), &FHeader[DescriptorOffset(slot)], kDescriptorSize);
   TSlotCache removedCache = std::move(FCaches[static_cast<std::size_t>(slot)]);
@@ -532,9 +535,11 @@ TPageRef TIndexFile::GetPage(int slot, std::int32_t position, bool asNew, TDataC
       position > end || slot < 0 || slot >= kTreeSlots) {
     RaiseEngineError(kErrIndexPageCorrupt, TableName());
   }
+  FUndo.Request(FileName());
   if (TPage* cached = FindCached(slot, position)) {
     ++cached->PinCount;
     Touch(slot, cached);
+    FUndo.Note(*cached, cached->Changed);
     return TPageRef(this, cached);
   }
   const TPageFormat format = FormatOf(slot);
@@ -547,6 +552,8 @@ TPageRef TIndexFile::GetPage(int slot, std::int32_t position, bool asNew, TDataC
     throw TIndexCachesDropped{};
   }
   std::unique_ptr<TPage> page = TakeCacheSlot(slot);
+  page->Undo = nullptr;  // a new page for this position: nothing of it to log
+  page->UndoMark = 0;
   page->Reset(position, slot, format);
   if (append) {
     bytes::PutI32(&FHeader[kIdxHdrEndPosition], end + kIndexPageSize);
@@ -564,6 +571,7 @@ TPageRef TIndexFile::GetPage(int slot, std::int32_t position, bool asNew, TDataC
   result->PinCount = 1;
   InsertCached(slot, std::move(page));
   Touch(slot, result);
+  FUndo.Note(*result, false);
   return TPageRef(this, result);
 }
 
@@ -673,6 +681,7 @@ void TIndexFile::WriteBack(bool flushToDisk) {
 void TIndexFile::DropSlot(int slot) {
   TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
   CountTreeChange(slot);
+  if (!cache.pages.empty()) FUndo.MarkBroken();
   for (auto& page : cache.pages) {
     if (page->PinCount > 0) {
       page->Detached = true;
@@ -740,6 +749,67 @@ void TIndexFile::TrimCache(bool withSystemIndex) {
     }
     cache.pages = std::move(kept);
   }
+}
+
+// ---- Undo of one change ----------------------------------------------------------
+
+void TIndexFile::BeginUndo() {
+  FUndoHeader = FHeader;
+  FUndo.Begin();
+}
+
+bool TIndexFile::DropCachedPage(int slot, std::int32_t position) {
+  if (slot < 0 || slot >= kTreeSlots) return false;
+  TSlotCache& cache = FCaches[static_cast<std::size_t>(slot)];
+  TPage* page = cache.Find(position);
+  if (page == nullptr) return true;
+  if (page->PinCount != 0) return false;
+  const auto it = std::find_if(cache.pages.begin(), cache.pages.end(),
+                               [page](const std::unique_ptr<TPage>& p) { return p.get() == page; });
+  if (it == cache.pages.end()) return false;
+  std::unique_ptr<TPage> owned = std::move(*it);
+  *it = std::move(cache.pages.back());
+  cache.pages.pop_back();
+  cache.Erase(position);
+  for (TPage*& recent : cache.recent) {
+    if (recent == page) recent = nullptr;
+  }
+  ToPool(std::move(owned));
+  return true;
+}
+
+bool TIndexFile::RollBackUndo() {
+  const bool whole = FUndo.RollBack(
+      [this](int slot, std::int32_t position) { return DropCachedPage(slot, position); });
+  FHeader = FUndoHeader;
+  // Pages went back to older contents: a descent kept for an insert must not
+  // be trusted any more.
+  for (int slot = 0; slot < kTreeSlots; ++slot) CountTreeChange(slot);
+  return whole;
+}
+
+TIndexFile::TMarks TIndexFile::MarksBeforeWriteBack() const {
+  TMarks marks;
+  marks.header = FHeader;
+  for (int slot = 0; slot < kTreeSlots; ++slot) {
+    for (const auto& page : FCaches[static_cast<std::size_t>(slot)].pages) {
+      if (page->Changed) marks.changed.emplace_back(slot, page->Position);
+    }
+  }
+  return marks;
+}
+
+bool TIndexFile::RestoreMarks(const TMarks& marks) {
+  FHeader = marks.header;
+  bool whole = true;
+  for (const auto& [slot, position] : marks.changed) {
+    if (TPage* page = FCaches[static_cast<std::size_t>(slot)].Find(position)) {
+      page->Changed = true;
+    } else {
+      whole = false;
+    }
+  }
+  return whole;
 }
 
 }  // namespace engine

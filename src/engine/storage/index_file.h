@@ -43,6 +43,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/files/file_handler.h"
@@ -50,6 +51,7 @@
 #include "engine/storage/field_defs.h"
 #include "engine/storage/index_format.h"
 #include "engine/storage/index_page.h"
+#include "engine/storage/index_page_undo.h"
 
 namespace engine {
 
@@ -210,6 +212,22 @@ class TIndexFile : public TFileHandler {
   // (a change's end asks this after every row).
   int LargestCapacity() const;
 
+  // ---- Undo of one change (index_page_undo.h) -----------------------------------
+  // As for the data file (data_file.h): the pages a change pins and the header
+  // are put back by RollBackUndo (false: not whole, drop the caches).
+  void BeginUndo();
+  void EndUndo() { FUndo.End(); }
+  bool RollBackUndo();
+  // The header and the changed pages (slot, position) before a write-back;
+  // RestoreMarks after a failed one marks them changed again and puts the
+  // header back (false when a page is no longer cached).
+  struct TMarks {
+    std::array<std::uint8_t, kIndexHeaderSize> header{};
+    std::vector<std::pair<int, std::int32_t>> changed;
+  };
+  TMarks MarksBeforeWriteBack() const;
+  bool RestoreMarks(const TMarks& marks);
+
   // Counters.
   std::uint64_t PageReads() const { return FPageReads; }
   std::uint64_t PageWrites() const { return FPageWrites; }
@@ -258,6 +276,8 @@ class TIndexFile : public TFileHandler {
   void InsertCached(int slot, std::unique_ptr<TPage> page);
   void ToPool(std::unique_ptr<TPage> page);
   void DropSlot(int slot);
+  // Drops one unpinned cached page; false when it is pinned.
+  bool DropCachedPage(int slot, std::int32_t position);
   void ReadPage(TPage& page);
   bool AcceptsShortRead() const {
     return (FHost->IsExclusive() || FHost->KeepsChangesInMemory()) && FHost->HasWritten();
@@ -273,6 +293,8 @@ class TIndexFile : public TFileHandler {
   std::array<std::uint64_t, kTreeSlots> FTreeChanges{};
   std::vector<std::unique_ptr<TPage>> FPool;
   std::vector<std::unique_ptr<TPage>> FDetached;  // dropped while pinned
+  TPageUndo FUndo;
+  std::array<std::uint8_t, kIndexHeaderSize> FUndoHeader{};  // the header at BeginUndo
   std::vector<std::uint8_t> FReadBuffer;
   std::vector<std::uint8_t> FWriteBuffer;
   std::uint64_t FUseClock = 0;

@@ -7,6 +7,7 @@
 #include "engine/errors.h"
 #include "engine/storage/data_file_bytes.h"
 #include "engine/storage/index_keys.h"
+#include "engine/storage/index_page_undo.h"
 
 namespace engine {
 namespace {
@@ -68,7 +69,16 @@ void TPage::CheckEntry(int i) const {
   if (i < 1 || i > FCount) RaiseEngineError(kErrIndexPageCorrupt);
 }
 
+void TPage::LogEntryChange(int i) {
+  if (Undo->Logs(*this)) Undo->EntryWillChange(*this, i);
+}
+
+void TPage::LogWholeChange() {
+  if (Undo->Logs(*this)) Undo->PageWillChange(*this);
+}
+
 void TPage::Reset(std::int32_t position, int slot, const TPageFormat& format) {
+  BeforeWholeChange();
   Position = position;
   Slot = slot;
   Changed = false;
@@ -130,8 +140,9 @@ std::int32_t TPage::EntryCount(int i) const {
   return bytes::GetI32(Key(i) + FFormat.keyLength + 4);
 }
 void TPage::SetKey(int i, const std::uint8_t* key) {
+  std::uint8_t* slot = MutableKey(i);
   FPacked = -1;
-  std::memmove(MutableKey(i), key, static_cast<std::size_t>(FFormat.keyLength));
+  std::memmove(slot, key, static_cast<std::size_t>(FFormat.keyLength));
 }
 void TPage::SetValue(int i, std::int32_t value) {
   bytes::PutI32(MutableKey(i) + FFormat.keyLength, value);
@@ -158,10 +169,12 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
                   entry.end());
   ++FCount;
   Free = false;
+  if (Undo != nullptr && Undo->Logs(*this)) Undo->EntryInserted(*this, after + 1);
 }
 
 void TPage::RemoveEntry(int i) {
   CheckEntry(i);
+  if (Undo != nullptr && Undo->Logs(*this)) Undo->EntryWillGo(*this, i);
   if (FPacked >= 0 && FFormat.compression != kCompressNone) {
     FPacked -= PackedDelta(i > 1 ? Key(i - 1) : nullptr, Key(i), i < FCount ? Key(i + 1) : nullptr);
   } else {
@@ -176,6 +189,8 @@ void TPage::RemoveEntry(int i) {
 void TPage::TakeTail(int first, TPage& out) {
   if (first > FCount) return;
   if (first < 1 || &out == this) RaiseEngineError(kErrIndexPageCorrupt);
+  BeforeWholeChange();
+  out.BeforeWholeChange();
   auto from = FEntries.begin() + static_cast<std::ptrdiff_t>(first - 1) * Stride();
   FPacked = out.FPacked = -1;
   out.FEntries.insert(out.FEntries.end(), from, FEntries.end());
@@ -186,6 +201,8 @@ void TPage::TakeTail(int first, TPage& out) {
 
 void TPage::Prepend(TPage& from) {
   if (&from == this) RaiseEngineError(kErrIndexPageCorrupt);
+  BeforeWholeChange();
+  from.BeforeWholeChange();
   FPacked = -1;
   FEntries.insert(FEntries.begin(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
@@ -194,6 +211,8 @@ void TPage::Prepend(TPage& from) {
 
 void TPage::Append(TPage& from) {
   if (&from == this) RaiseEngineError(kErrIndexPageCorrupt);
+  BeforeWholeChange();
+  from.BeforeWholeChange();
   FPacked = -1;
   FEntries.insert(FEntries.end(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
@@ -201,6 +220,7 @@ void TPage::Append(TPage& from) {
 }
 
 void TPage::ClearEntries() {
+  BeforeWholeChange();
   FEntries.clear();
   FCount = 0;
   FPacked = -1;
@@ -304,6 +324,7 @@ void TPage::Serialize(std::uint8_t* out) const {
 }
 
 void TPage::Expand(const std::uint8_t* stored, std::string_view tableName) {
+  BeforeWholeChange();
   const int L = FFormat.keyLength;
   if (L <= 0 || L > kMaxKeyLength) Corrupt(tableName);
   Type = stored[kPageType];

@@ -43,6 +43,7 @@
 namespace engine {
 
 class TKeyLayout;
+class TPageUndo;
 
 // The settings of the index a page belongs to.
 struct TPageFormat {
@@ -63,6 +64,11 @@ class TPage {
   std::int32_t Parent = 0;    // parent position recorded during a descent
   int Current = 0;            // entry cursors (1-based), used by searches
   int Current2 = 0;
+  // The undo log of the running change when it logs this page's entries
+  // (index_page_undo.h): set for a page that held changes when the change
+  // first pinned it, with the change's mark.
+  TPageUndo* Undo = nullptr;
+  std::uint64_t UndoMark = 0;
 
   // ---- Stored header fields ---------------------------------------------------
   std::uint8_t Type = kPageRootLeaf;
@@ -93,7 +99,10 @@ class TPage {
   bool Overflows() const;
 
   const std::uint8_t* Key(int i) const { return Slot_(i); }
-  std::uint8_t* MutableKey(int i) { return Slot_(i); }
+  std::uint8_t* MutableKey(int i) {
+    BeforeEntryChange(i);
+    return Slot_(i);
+  }
   std::int32_t Value(int i) const;
   std::int32_t EntryCount(int i) const;
   void SetKey(int i, const std::uint8_t* key);
@@ -123,11 +132,21 @@ class TPage {
   int SearchBefore(const TKeyLayout& layout, const std::uint8_t* key, int length);
 
  private:
+  friend class TPageUndo;
   std::size_t Stride() const { return static_cast<std::size_t>(FFormat.keyLength) + 8; }
   // Pages of wide keys hold few entries, and only those are prefetched whole:
   // in a page of many narrow keys a search touches a small part of them.
   static constexpr int kPrefetchedKeys = 16;
   void PrefetchKeys() const;
+  // Tell the undo log (when there is one) what is about to change.
+  void BeforeEntryChange(int i) {
+    if (Undo != nullptr) LogEntryChange(i);
+  }
+  void BeforeWholeChange() {
+    if (Undo != nullptr) LogWholeChange();
+  }
+  void LogEntryChange(int i);
+  void LogWholeChange();
   // Entry i's slot; an entry number outside 1..Count() (a corrupt link or
   // count) raises 8965 instead of touching memory outside the page.
   std::uint8_t* Slot_(int i) {

@@ -28,9 +28,10 @@
 // pinned needs no call.
 //
 // Entry requirements: a member `std::int32_t key`, `bool changed`,
-// `std::uint16_t pins`, `Entry* newer`, `Entry* older`, and `void Clear()`
-// which resets changed flag and pin count and leaves no content defined
-// (records are zeroed; a block only forgets its used bytes).
+// `std::uint16_t pins`, `Entry* newer`, `Entry* older`, `std::uint64_t
+// undoMark` (change_undo.h), and `void Clear()` which resets changed flag,
+// pin count and undo mark and leaves no content defined (records are zeroed;
+// a block only forgets its used bytes).
 #pragma once
 
 #include <algorithm>
@@ -73,6 +74,13 @@ class TEntryCache {
   }
 
   bool Contains(std::int32_t key) const { return sorted_.count(key) != 0; }
+
+  // The cached entry with `key` without touching the recency chain; null
+  // when not cached.
+  Entry* Lookup(std::int32_t key) const {
+    auto it = sorted_.find(key);
+    return it == sorted_.end() ? nullptr : it->second.get();
+  }
 
   // A cleared entry from the pool, or a new one. Not yet cached.
   std::unique_ptr<Entry> Take() {
@@ -274,6 +282,7 @@ struct TRecord {
   std::uint16_t pins = 0;
   TRecord* newer = nullptr;
   TRecord* older = nullptr;
+  std::uint64_t undoMark = 0;        // the change that noted it last (change_undo.h)
   std::vector<std::uint8_t> buffer;  // R bytes
 
   std::int32_t Number() const { return key; }
@@ -283,7 +292,10 @@ struct TRecord {
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     changed = false;
     pins = 0;
+    undoMark = 0;
   }
+  // Takes `other`'s content (what a change may alter), not its identity.
+  void CopyContentFrom(const TRecord& other) { buffer = other.buffer; }
 };
 
 inline constexpr std::size_t kRecordPoolCapacity = 16383;  // idle TRecord objects kept

@@ -303,16 +303,36 @@ void TBlobBufferSet::Store(TDataCursor* cursor, TDataFile& data, TBlobFile& file
       RaiseEngineError(kErrBlobBufferCorrupt, tableName_);
   }
   // Every modified buffer gets its new id first, then the chains are written.
-  std::vector<std::int32_t> oldIds;
-  for (TBlobBuffer* b : modified) {
-    oldIds.push_back(b->blobId);
-    b->blobId = data.NextBlobId();
+  // A store that raises leaves the buffers and the record's ids as they were:
+  // the table forgets the blocks it changed, so a buffer must not keep a
+  // first position or id that only the failed store gave it.
+  const auto slotOf = [&](const TBlobBuffer* b) -> std::uint8_t* {
     if (b->field >= 1 && b->field <= fields.size() &&
         fields[b->field - 1].Offset() + kSlotSize <= recordSize)
-      bytes::PutI32(record + fields[b->field - 1].Offset() + kSlotId, b->blobId);
+      return record + fields[b->field - 1].Offset();
+    return nullptr;
+  };
+  std::vector<std::int32_t> oldIds;
+  std::vector<std::int32_t> oldFirst;
+  for (TBlobBuffer* b : modified) {
+    oldIds.push_back(b->blobId);
+    oldFirst.push_back(b->firstPosition);
   }
-  for (std::size_t i = 0; i < modified.size(); ++i)
-    StoreOne(cursor, file, *modified[i], oldIds[i], modified[i]->blobId);
+  try {
+    for (TBlobBuffer* b : modified) {
+      b->blobId = data.NextBlobId();
+      if (std::uint8_t* slot = slotOf(b)) bytes::PutI32(slot + kSlotId, b->blobId);
+    }
+    for (std::size_t i = 0; i < modified.size(); ++i)
+      StoreOne(cursor, file, *modified[i], oldIds[i], modified[i]->blobId);
+  } catch (...) {
+    for (std::size_t i = 0; i < modified.size(); ++i) {
+      modified[i]->blobId = oldIds[i];
+      modified[i]->firstPosition = oldFirst[i];
+      if (std::uint8_t* slot = slotOf(modified[i])) bytes::PutI32(slot + kSlotId, oldIds[i]);
+    }
+    throw;
+  }
   for (TBlobBuffer* b : modified) b->modified = false;
 
   // Put the first positions back into every slot that refers to a buffer, and

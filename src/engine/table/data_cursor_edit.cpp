@@ -272,17 +272,23 @@ void TDataCursor::Delete(const TRecordBuffer& callerCopy, bool reposition) {
       target = data.GetRecord(this, n, kReadForward, false);
     }
     if (target == nullptr) RaiseEngineError(kErrRecordBufferCorrupt, FName);
-    if (FTable->HasBlobs()) {
-      for (const TFieldDefinition& f : FFields) {
-        if (f.Type() != kFieldBlob || !f.HasSlot()) continue;
-        std::uint8_t* slot = target->Data() + f.Offset();
-        std::int32_t first = bytes::GetI32(slot + 1);
-        const std::int32_t id = bytes::GetI32(slot + 5);
-        if (first > 0) {
-          FTable->BlobFile().FreeChain(this, false, false, n, id, first);
-          bytes::PutI32(slot + 1, 0);
+    // The record stays pinned only while this operation runs.
+    try {
+      if (FTable->HasBlobs()) {
+        for (const TFieldDefinition& f : FFields) {
+          if (f.Type() != kFieldBlob || !f.HasSlot()) continue;
+          std::uint8_t* slot = target->Data() + f.Offset();
+          std::int32_t first = bytes::GetI32(slot + 1);
+          const std::int32_t id = bytes::GetI32(slot + 5);
+          if (first > 0) {
+            FTable->BlobFile().FreeChain(this, false, false, n, id, first);
+            bytes::PutI32(slot + 1, 0);
+          }
         }
       }
+    } catch (...) {
+      data.ReleaseRecord(target);
+      throw;
     }
     data.FreeRecord(target);
     data.MarkRecordChanged(target);

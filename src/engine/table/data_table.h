@@ -174,8 +174,9 @@ class TDataTable : public TStorageHost {
   // first finishes an emptying this process left unfinished, and raises when
   // it still cannot be finished. The outermost EndChange writes the set back
   // at once when the caches had to grow (rule 14); with `failed` (the
-  // operation raised) a shared table outside a transaction forgets what the
-  // operation left in its caches.
+  // operation raised) a table outside a transaction forgets what the
+  // operation left in its caches: a shared one drops them, an exclusive one
+  // takes the operation back and keeps the earlier changes (rule 15).
   void BeginChange();
   void EndChange(bool failed);
   // Whether an emptying of this process wrote its intent N.EMP but could not
@@ -247,11 +248,22 @@ class TDataTable : public TStorageHost {
   void JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk, bool forceBlobHeader,
                           bool forceIndexHeader);
   // `writes` recorded and committed through the journal, under the write
-  // ranges; a failure drops the caches and reloads the headers (rule 11).
-  void JournaledRun(bool flushToDisk, const std::function<void()>& writes);
+  // ranges; a failure drops the caches and reloads the headers (rule 11),
+  // or with `keepCaches` marks the entries it had written changed again and
+  // puts the headers back, so that memory keeps every change (rule 15).
+  void JournaledRun(bool flushToDisk, const std::function<void()>& writes, bool keepCaches = false);
+  void TrimCaches();
   // ---- Changes (table_changes.cpp) ----
   // Whether a cache's capacity is above `factor` times its usual one.
   bool CachesGrown(std::size_t factor) const;
+  // The undo of one change of an exclusive table (rule 15): started by the
+  // outermost BeginChange, restarted by a write-back during the change,
+  // ended by EndChange.
+  void BeginUndo();
+  void EndUndo() noexcept;
+  // Puts the caches and headers back as they were when the undo began; when
+  // that cannot be done whole, drops the caches and reads the headers again.
+  void RollBackChange();
   // The steps of an emptying after its intent is on disk (table_empty.h).
   void FinishEmptying();
   // Finishes an emptying left unfinished, when there is one; raises its
@@ -276,6 +288,7 @@ class TDataTable : public TStorageHost {
   bool FWriteLock = false;
   bool FHasWritten = false;
   int FChangeDepth = 0;              // changing operations under way (BeginChange)
+  bool FUndoing = false;             // the caches note the running change (BeginUndo)
   bool FEmptyingUnfinished = false;  // N.EMP of ours is on disk, the emptying failed
   std::uint32_t FReadIndexSlot = 0, FReadBlobSlot = 0;
   std::uint32_t FQueryIndexSlot = 0, FQueryBlobSlot = 0;

@@ -33,6 +33,25 @@
 // changed so far; since the table was written back whole after the previous
 // change, the outermost EndChange drops the caches and rereads the headers,
 // which forgets the half change, as a rollback does.
+//
+// An exclusive table cannot do that: its caches also hold the earlier
+// operations' changes, not yet written. So its outermost BeginChange starts
+// an undo in each file (data_file.h, index_page_undo.h, change_undo.h):
+// every record, page and block the change pins is noted the first time, with
+// its content when it held changes already, and the three headers are
+// copied. A change that raises is taken back from those notes: entries that
+// held changes get their content back, the others are dropped (the files
+// hold them), and the headers, with their counts, free-chain heads and file
+// ends, are put back, which forgets appended records, pages and blocks. Memory
+// then holds exactly the table after the last operation that succeeded, and
+// nothing of the failed one is ever written. A write-back during a change
+// (building an index writes the set back) restarts the undo from there, as
+// the files then hold what came before. A failed write-back at the end of a
+// change leaves memory with every change (rule 15 in table_locks.cpp), and
+// the change, whose error is raised, is then taken back too. Where an undo
+// cannot be whole (a cache was dropped or an index moved slots during the
+// change) the caches are dropped and the headers read again, as for a shared
+// table.
 #include <algorithm>
 #include <atomic>
 
@@ -70,18 +89,66 @@ bool TDataTable::CachesGrown(std::size_t factor) const {
 
 void TDataTable::BeginChange() {
   if (FOpen && !FReadOnly) FinishUnfinishedEmptying();
-  ++FChangeDepth;
+  if (++FChangeDepth == 1 && FExclusive && FOpen && !FReadOnly && !FInTransaction) BeginUndo();
 }
 
 void TDataTable::EndChange(bool failed) {
   if (FChangeDepth == 0 || --FChangeDepth > 0) return;
-  if (!FOpen || FReadOnly || FInTransaction) return;
-  if (failed) {
-    if (!FExclusive) DiscardCaches(true, true);
+  if (!FOpen || FReadOnly || FInTransaction) {
+    EndUndo();
     return;
   }
-  if (CachesGrown(FExclusive ? gExclusiveGrowth.load() : 1))
-    FlushTable(true, false, false, false, false);
+  if (failed) {
+    if (FUndoing) {
+      RollBackChange();
+    } else if (!FExclusive) {
+      DiscardCaches(true, true);
+    }
+    return;
+  }
+  if (CachesGrown(FExclusive ? gExclusiveGrowth.load() : 1)) {
+    try {
+      FlushTable(true, false, false, false, false);
+    } catch (...) {
+      // The write-back kept every change in memory; this one raises, so it
+      // goes again.
+      if (FUndoing) {
+        try {
+          RollBackChange();
+        } catch (...) {
+          // The write-back's error is the one reported.
+        }
+      }
+      throw;
+    }
+  }
+  EndUndo();
+}
+
+// ---- Undo of one change ----------------------------------------------------------------
+
+void TDataTable::BeginUndo() {
+  FDataFile->BeginUndo();
+  FIndexFile->BeginUndo();
+  if (HasBlobs()) FBlobFile->BeginUndo();
+  FUndoing = true;
+}
+
+void TDataTable::EndUndo() noexcept {
+  if (!FUndoing) return;
+  FUndoing = false;
+  FDataFile->EndUndo();
+  FIndexFile->EndUndo();
+  if (FBlobFile) FBlobFile->EndUndo();
+}
+
+void TDataTable::RollBackChange() {
+  FUndoing = false;
+  bool whole = FDataFile->RollBackUndo();
+  whole = FIndexFile->RollBackUndo() && whole;
+  if (HasBlobs()) whole = FBlobFile->RollBackUndo() && whole;
+  FDataFile->SetHasPrimaryKey(!FIndexFile->NoPrimaryKey());
+  if (!whole) DiscardCaches(true, true);
 }
 
 // ---- Emptying left unfinished ---------------------------------------------------------

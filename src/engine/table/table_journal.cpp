@@ -2,6 +2,7 @@
 // 12 in table_locks.cpp; the journal itself is described in
 // files/commit_journal.h).
 #include <functional>
+#include <memory>
 
 #include "engine/errors.h"
 #include "engine/files/commit_journal.h"
@@ -188,14 +189,28 @@ void TDataTable::WriteBackAll(bool trim, bool forceHeader, bool flushToDisk, boo
 
 void TDataTable::JournaledWriteBack(bool trim, bool forceHeader, bool flushToDisk,
                                     bool forceBlobHeader, bool forceIndexHeader) {
-  JournaledRun(flushToDisk,
-               [&] { WriteBackAll(trim, forceHeader, false, forceBlobHeader, forceIndexHeader); });
+  // The caches are trimmed only once the write-back has taken effect: an
+  // exclusive table whose write-back fails keeps every change (rule 15).
+  JournaledRun(
+      flushToDisk,
+      [&] { WriteBackAll(false, forceHeader, false, forceBlobHeader, forceIndexHeader); },
+      FExclusive && !FTransactionLock);
+  if (trim) TrimCaches();
+}
+
+void TDataTable::TrimCaches() {
+  FDataFile->TrimCache();
+  FIndexFile->TrimCache(true);
+  if (HasBlobs()) FBlobFile->TrimCache();
 }
 
 void TDataTable::RewriteJournaled(const std::function<void()>& rewrite) {
   if (FReadOnly || !FOpen) RaiseEngineError(kErrAccessDenied, FName);
   // Nothing is written over an emptying that is not finished (rule 13).
   FinishUnfinishedEmptying();
+  // An exclusive table's earlier changes are written first: a failed
+  // rewrite drops the caches.
+  if (FExclusive && !FInTransaction) FlushTable(false, false, false, false, false);
   const auto all = [&] {
     rewrite();
     WriteBackAll(true, true, false, true, true);
@@ -216,11 +231,55 @@ void TDataTable::RewriteJournaled(const std::function<void()>& rewrite) {
   }
 }
 
-void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& writes) {
+namespace {
+
+// What the caches and headers held before a write-back (rule 15).
+struct TSetMarks {
+  TDataFile::TMarks data;
+  TIndexFile::TMarks index;
+  TBlobFile::TMarks blob;
+};
+
+}  // namespace
+
+void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& writes,
+                              bool keepCaches) {
   // The journal lives only under the write ranges (rule 10): a reader that
   // sees one while holding a slot knows its writer is gone.
   const bool takeRanges = !FWriteLock && !LocksSkipped();
   if (takeRanges && !TakeWriteRanges()) RaiseEngineError(kErrLockFailed, FName);
+  std::unique_ptr<TSetMarks> marks;
+  try {
+    if (keepCaches) {
+      marks = std::make_unique<TSetMarks>();
+      marks->data = FDataFile->MarksBeforeWriteBack();
+      marks->index = FIndexFile->MarksBeforeWriteBack();
+      if (HasBlobs()) marks->blob = FBlobFile->MarksBeforeWriteBack();
+    }
+  } catch (...) {
+    if (takeRanges) ReleaseWriteRanges();
+    throw;
+  }
+  // After a failed write-back whose journal has put the files back: the
+  // caches as they were before it (false when that cannot be done whole).
+  const auto keep = [&]() -> bool {
+    if (!marks) return false;
+    try {
+      // A journal whose rollback failed is rolled back now, before the files
+      // are used again.
+      if (TCommitJournal::Exists(FJournal)) {
+        const TJournalFiles files = {FDataFile.get(), FIndexFile.get(),
+                                     HasBlobs() ? FBlobFile.get() : nullptr};
+        TCommitJournal::Recover(FJournal, files);
+      }
+      bool whole = FDataFile->RestoreMarks(marks->data);
+      whole = FIndexFile->RestoreMarks(marks->index) && whole;
+      if (HasBlobs()) whole = FBlobFile->RestoreMarks(marks->blob) && whole;
+      return whole;
+    } catch (...) {
+      return false;  // the caches are dropped instead
+    }
+  };
   try {
     {
       TCommitJournal journal(
@@ -231,11 +290,14 @@ void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& wri
     }
   } catch (...) {
     // The caches took the writes as done: forget them and read again what
-    // the files hold, which is the state before this write-back (rule 11).
-    try {
-      DiscardCaches(true, true);
-    } catch (const EDatabaseError&) {
-      // The first error is the one reported.
+    // the files hold, which is the state before this write-back (rule 11);
+    // or mark them changed again (rule 15).
+    if (!keep()) {
+      try {
+        DiscardCaches(true, true);
+      } catch (const EDatabaseError&) {
+        // The first error is the one reported.
+      }
     }
     if (takeRanges) ReleaseWriteRanges();
     throw;

@@ -83,6 +83,14 @@
 //     is written back through the journal (rule 9) at its end, by FlushTable
 //     on a shared table, and on an exclusive table by the end of the change
 //     when a cache grew (table_changes.cpp).
+// 15. An exclusive table outside a transaction keeps exactly the table after
+//     its last successful operation in memory. A change that raises is taken
+//     back from the undo its caches kept (table_changes.cpp): the earlier
+//     operations' unwritten changes stay, nothing of the failed one remains.
+//     A failed write-back (rule 11) puts the files back and, instead of
+//     dropping the caches, marks the entries it wrote changed again and puts
+//     the headers back as they were before it, so no earlier operation is
+//     lost and a later write-back (a flush, the close) writes them all.
 //
 // Directory-wide: a directory commits its tables one after another, each
 // atomically. A crash or failure in the middle leaves the tables before the
@@ -366,6 +374,9 @@ void TDataTable::FlushTable(bool trim, bool forceHeader, bool flushToDisk, bool 
   } else {
     WriteBackAll(trim, forceHeader, flushToDisk, forceBlobHeader, forceIndexHeader);
   }
+  // The files now hold the change so far: a failure later in it goes back
+  // to here (rule 15).
+  if (FUndoing && FChangeDepth > 0) BeginUndo();
 }
 
 void TDataTable::DiscardCaches(bool trim, bool reloadHeaders) {
