@@ -495,9 +495,17 @@ TRecord* TDataFile::LoadRecords(TDataCursor*, std::int32_t n, int direction, boo
     got = Read(FReadBuffer.data(), static_cast<std::int32_t>(want), true);
   }
   ++FReads;
-  if (static_cast<std::size_t>(got) < want && !ShortReadExplained())
-    RaiseEngineError(kErrReadFailed, FileName());
-  const std::int32_t complete = got / static_cast<std::int32_t>(r);
+  // The file ended before the records asked for: the header counts records
+  // the file lacks. Harmless only for records the cache holds (appended and
+  // not yet written: an exclusive table keeps them between operations);
+  // any other missing record means a damaged or foreign-changed file.
+  const std::int32_t complete = std::max(got, 0) / static_cast<std::int32_t>(r);
+  if (static_cast<std::size_t>(got) < want && !ShortReadExplained()) {
+    for (std::int64_t i = complete; i < k; ++i) {
+      if (FCache.Find(first + static_cast<std::int32_t>(i)) == nullptr)
+        RaiseEngineError(kErrReadFailed, FileName());
+    }
+  }
 
   auto fill = [&](std::int32_t index) {
     const std::int32_t number = first + index;

@@ -77,6 +77,10 @@ bool TDataFile::ScanRecords(TDataCursor* cursor, const TRecordsBitmap& which,
       });
     }
     std::size_t onDisk = 0;  // whole records read from the file
+    // The file ended early. Records appended and not yet written (an
+    // exclusive table keeps them in its cache between operations) lie
+    // beyond the file's end: that is harmless when the cache supplies them.
+    bool shortRead = false;
     if (cachedWanted < wanted.size()) {
       if (FHost != nullptr && !FHost->StrictChangeDetection() && FHost->LockForCacheMiss(cursor))
         return false;  // caches were emptied: the caller starts again
@@ -88,8 +92,7 @@ bool TDataFile::ScanRecords(TDataCursor* cursor, const TRecordsBitmap& which,
         got = Read(buffer.data(), static_cast<std::int32_t>(want), true);
       }
       ++FReads;
-      if (static_cast<std::size_t>(got) < want && !ShortReadExplained())
-        RaiseEngineError(kErrReadFailed, FileName());
+      shortRead = static_cast<std::size_t>(got) < want && !ShortReadExplained();
       onDisk = static_cast<std::size_t>(std::max(got, 0)) / r;
     }
 
@@ -106,7 +109,8 @@ bool TDataFile::ScanRecords(TDataCursor* cursor, const TRecordsBitmap& which,
       std::uint8_t* record = &buffer[slot * r];
       if (fromCache[slot] == 0) {
         // Neither read nor cached: the header counts a record the file lacks.
-        if (slot >= onDisk) RaiseEngineError(kErrRecordBufferCorrupt, FileName());
+        if (slot >= onDisk)
+          RaiseEngineError(shortRead ? kErrReadFailed : kErrRecordBufferCorrupt, FileName());
         if (Encrypted()) Decipher(record, r, kDataKey);
         if (record[kRecordStatusOffset] == kRecordInUse)
           bytes::PutI32(record + kRecordLinkOffset, number);

@@ -202,3 +202,26 @@ TEST_F(StreamTest, ProgressAbortStopsTheStream) {
 }
 
 }  // namespace
+
+// A table changed by this process while a stream reads it: the stream goes on
+// without an error, each row it gives is one of the table's.
+TEST_F(StreamTest, ChangesOfThisProcessDuringTheStream) {
+  const char* const sqls[] = {
+      "SELECT a.id, b.id FROM a, b WHERE a.x = b.x NOJOINOPTIMIZE",
+      "SELECT a.id, b.id FROM a, b WHERE a.x = b.x",
+      "SELECT id FROM b WHERE x > 3",
+  };
+  for (const char* sql : sqls) {
+    SCOPED_TRACE(sql);
+    engine::TPreparedStatement s(dir_, sql);
+    std::unique_ptr<engine::TRowStream> rows = s.Executor().OpenRows();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(rows->Next());
+    EXPECT_EQ(Exec("INSERT INTO b VALUES (1000, 3, 'new')"), 1);
+    EXPECT_NO_THROW({
+      while (rows->Next()) {
+      }
+    });
+    rows.reset();
+    EXPECT_EQ(Exec("DELETE FROM b WHERE id = 1000"), 1);
+  }
+}
