@@ -45,6 +45,7 @@ int TDataCursor::AddIndex(const TIndexDefinition& definition) {
   CheckStructureChange();
   const int previous = FIndex;
   int slot = 0;
+  FTable->WritePendingChanges();
   {
     TCursorWrite bracket(*this);
     slot = Index().AddSecondaryIndex(definition, FFields);
@@ -112,6 +113,7 @@ void TDataCursor::DeleteIndex(const std::string& name) {
     keep = kPrimarySlot;
   else if (keep != kNaturalOrder && keep != kSystemIndexNumber && keep > slot && slot != 0)
     --keep;
+  FTable->WritePendingChanges();
   {
     TCursorWrite bracket(*this);
     FreeTreePages(slot);

@@ -205,6 +205,11 @@ class TDataTable : public TStorageHost {
   // dropped and the headers read again, and the error is raised. Outside a
   // transaction only.
   void RewriteJournaled(const std::function<void()>& rewrite);
+  // Writes an exclusive table's changes kept between operations back (outside
+  // a transaction): operations that cannot be taken back in memory (a
+  // rewrite, adding or removing an index) run after it, so their failure
+  // cannot take earlier changes with it.
+  void WritePendingChanges();
 
   // ---- Files ------------------------------------------------------------------------
   TDataFile& DataFile() noexcept { return *FDataFile; }

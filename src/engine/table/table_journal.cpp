@@ -204,13 +204,18 @@ void TDataTable::TrimCaches() {
   if (HasBlobs()) FBlobFile->TrimCache();
 }
 
+void TDataTable::WritePendingChanges() {
+  if (FOpen && !FReadOnly && FExclusive && !FInTransaction)
+    FlushTable(false, false, false, false, false);
+}
+
 void TDataTable::RewriteJournaled(const std::function<void()>& rewrite) {
   if (FReadOnly || !FOpen) RaiseEngineError(kErrAccessDenied, FName);
   // Nothing is written over an emptying that is not finished (rule 13).
   FinishUnfinishedEmptying();
   // An exclusive table's earlier changes are written first: a failed
   // rewrite drops the caches.
-  if (FExclusive && !FInTransaction) FlushTable(false, false, false, false, false);
+  WritePendingChanges();
   const auto all = [&] {
     rewrite();
     WriteBackAll(true, true, false, true, true);

@@ -401,3 +401,55 @@ TEST_F(ExclusiveFailureTest, AFailedWriteBackKeepsEveryEarlierChange) {
 }
 
 }  // namespace
+
+// Adding an index fails at each request it makes: the changes kept in memory
+// before it were written first, so a failure that drops the caches cannot
+// take them along; the table stays as it was and checks clean.
+TEST_F(ExclusiveFailureTest, AFailedIndexChangeKeepsEveryEarlierChange) {
+  const std::size_t growth = engine::TDataTable::SetExclusiveGrowth(1000);
+  CreateTable("T", Definition());
+  auto c = OpenCursor("T", true);
+  for (int key = 0; key < 40; ++key) Insert(*c, key, 700);
+  Edit(*c, 2, 1, 1200);
+  Remove(*c, 3);
+  const std::string expected = crash_test::DumpRows(*c);
+  engine::TIndexDefinition byData;
+  byData.name = "ByNumKey";
+  byData.fieldNumbers = {3, 1};  // Num, Key
+  bool added = false;
+  for (int k = 1; k <= 2000 && !added; ++k) {
+    engine::ChangeFaultAt(k);
+    try {
+      c->AddIndex(byData);
+      added = true;
+    } catch (const engine::EDatabaseError&) {
+    }
+    engine::ChangeFaultAt(0);
+    if (!added) {
+      ASSERT_EQ(crash_test::DumpRows(*c), expected) << "failed at request " << k;
+    }
+  }
+  EXPECT_TRUE(added);
+  // Removing an index that is not the last one moves the later slots.
+  bool removed = false;
+  const std::string before = crash_test::DumpRows(*c);
+  for (int k = 1; k <= 2000 && !removed; ++k) {
+    engine::ChangeFaultAt(k);
+    try {
+      c->DeleteIndex("ByAlias");
+      removed = true;
+    } catch (const engine::EDatabaseError&) {
+    }
+    engine::ChangeFaultAt(0);
+    if (!removed) {
+      ASSERT_EQ(crash_test::DumpRows(*c), before) << "failed at request " << k;
+    }
+  }
+  EXPECT_TRUE(removed);
+  c->Close();
+  engine::TDataTable::SetExclusiveGrowth(growth);
+  const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
+  EXPECT_TRUE(report.Ok()) << report.Describe();
+  auto reader = OpenCursor("T");
+  EXPECT_EQ(crash_test::DumpRows(*reader), expected);
+}
