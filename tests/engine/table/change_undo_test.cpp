@@ -413,39 +413,29 @@ TEST_F(ExclusiveFailureTest, AFailedIndexChangeKeepsEveryEarlierChange) {
   Edit(*c, 2, 1, 1200);
   Remove(*c, 3);
   const std::string expected = crash_test::DumpRows(*c);
-  engine::TIndexDefinition byData;
-  byData.name = "ByNumKey";
-  byData.fieldNumbers = {3, 1};  // Num, Key
-  bool added = false;
-  for (int k = 1; k <= 2000 && !added; ++k) {
-    engine::ChangeFaultAt(k);
-    try {
-      c->AddIndex(byData);
-      added = true;
-    } catch (const engine::EDatabaseError&) {
-    }
-    engine::ChangeFaultAt(0);
-    if (!added) {
+  // Runs `change` failing at its first, second, ... request until it
+  // succeeds; after each failure the rows are those before it.
+  const auto failAtEachRequest = [&](const char* what, const std::function<void()>& change) {
+    SCOPED_TRACE(what);
+    for (int k = 1; k <= 2000; ++k) {
+      engine::ChangeFaultAt(k);
+      try {
+        change();
+        engine::ChangeFaultAt(0);
+        return;
+      } catch (const engine::EDatabaseError&) {
+      }
+      engine::ChangeFaultAt(0);
       ASSERT_EQ(crash_test::DumpRows(*c), expected) << "failed at request " << k;
     }
-  }
-  EXPECT_TRUE(added);
+    ADD_FAILURE() << "never succeeded";
+  };
+  engine::TIndexDefinition byNumKey;
+  byNumKey.name = "ByNumKey";
+  byNumKey.fieldNumbers = {3, 1};  // Num, Key
+  failAtEachRequest("add", [&] { c->AddIndex(byNumKey); });
   // Removing an index that is not the last one moves the later slots.
-  bool removed = false;
-  const std::string before = crash_test::DumpRows(*c);
-  for (int k = 1; k <= 2000 && !removed; ++k) {
-    engine::ChangeFaultAt(k);
-    try {
-      c->DeleteIndex("ByAlias");
-      removed = true;
-    } catch (const engine::EDatabaseError&) {
-    }
-    engine::ChangeFaultAt(0);
-    if (!removed) {
-      ASSERT_EQ(crash_test::DumpRows(*c), before) << "failed at request " << k;
-    }
-  }
-  EXPECT_TRUE(removed);
+  failAtEachRequest("remove", [&] { c->DeleteIndex("ByAlias"); });
   c->Close();
   engine::TDataTable::SetExclusiveGrowth(growth);
   const auto report = engine::CheckTableSet(Host("Db/T.DAT"));
