@@ -39,21 +39,7 @@ enum WideField : std::uint32_t { kKey = 1, kAlias, kNum, kData };
 constexpr std::uint8_t kWideKeyChars = 120;
 
 engine::TTableDefinition WideDefinition() {
-  engine::TTableDefinition d;
-  engine::AppendField(d.fields, "Key", engine::kFieldString, kWideKeyChars);
-  engine::AppendField(d.fields, "Alias", engine::kFieldString, kWideKeyChars);
-  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
-  engine::AppendField(d.fields, "Data", engine::kFieldBlob).SetSubtype(engine::kSubtypeBinary);
-  engine::TIndexDefinition primary;
-  primary.fieldNumbers = {kKey};
-  engine::TIndexDefinition byAlias;
-  byAlias.name = "ByAlias";
-  byAlias.fieldNumbers = {kAlias};
-  engine::TIndexDefinition byNum;
-  byNum.name = "ByNum";
-  byNum.fieldNumbers = {kNum, kAlias};
-  d.indexes = {primary, byAlias, byNum};
-  return d;
+  return crash_test::KeyAliasNumData(kWideKeyChars);
 }
 
 // A key-sized text of letters, different for every seed from its first

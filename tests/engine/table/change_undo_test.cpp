@@ -36,21 +36,7 @@ enum Field : std::uint32_t { kKey = 1, kAlias, kNum, kData };
 constexpr std::uint8_t kKeyChars = 60;
 
 engine::TTableDefinition Definition() {
-  engine::TTableDefinition d;
-  engine::AppendField(d.fields, "Key", engine::kFieldString, kKeyChars);
-  engine::AppendField(d.fields, "Alias", engine::kFieldString, kKeyChars);
-  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
-  engine::AppendField(d.fields, "Data", engine::kFieldBlob).SetSubtype(engine::kSubtypeBinary);
-  engine::TIndexDefinition primary;
-  primary.fieldNumbers = {kKey};
-  engine::TIndexDefinition byAlias;
-  byAlias.name = "ByAlias";
-  byAlias.fieldNumbers = {kAlias};
-  engine::TIndexDefinition byNum;
-  byNum.name = "ByNum";
-  byNum.fieldNumbers = {kNum, kAlias};
-  d.indexes = {primary, byAlias, byNum};
-  return d;
+  return crash_test::KeyAliasNumData(kKeyChars);
 }
 
 // Keys in the order of their numbers.

@@ -101,4 +101,25 @@ inline bool FullCrashLoops() {
   return mode != nullptr && std::string(mode) == "full";
 }
 
+// Key CHAR(keyChars), Alias CHAR(keyChars), Num INTEGER, Data BLOB (fields 1
+// to 4): primary key Key, ByAlias on Alias, ByNum on Num and Alias. Wide keys
+// make few entries to an index page, so a few dozen rows split pages.
+inline engine::TTableDefinition KeyAliasNumData(std::uint8_t keyChars) {
+  engine::TTableDefinition d;
+  engine::AppendField(d.fields, "Key", engine::kFieldString, keyChars);
+  engine::AppendField(d.fields, "Alias", engine::kFieldString, keyChars);
+  engine::AppendField(d.fields, "Num", engine::kFieldInt32);
+  engine::AppendField(d.fields, "Data", engine::kFieldBlob).SetSubtype(engine::kSubtypeBinary);
+  engine::TIndexDefinition primary;
+  primary.fieldNumbers = {1};
+  engine::TIndexDefinition byAlias;
+  byAlias.name = "ByAlias";
+  byAlias.fieldNumbers = {2};
+  engine::TIndexDefinition byNum;
+  byNum.name = "ByNum";
+  byNum.fieldNumbers = {3, 2};
+  d.indexes = {primary, byAlias, byNum};
+  return d;
+}
+
 }  // namespace crash_test
