@@ -119,6 +119,9 @@ class TQueryExecutor : private SubQueryEvaluator {
   void CreateResultTable();
   TTableDefinition ResultDefinition() const;
   TDataCursor& MemoryResult();
+  // Makes the in-memory table (small results) or the result table on disk
+  // this run's result, emptying the disk table a larger earlier run filled.
+  TDataCursor& ChooseRunResult(bool small);
   bool LiveResultPossible() const;
   // Execution of SELECT (sql_select_run.cpp).
   void PlanRows(bool probes);

@@ -68,17 +68,7 @@ void TQueryExecutor::CopyStreamedRows() {
     }
   }
   const bool small = count <= kMemoryResultRows && blobColumns.empty() && FBlock->password.empty();
-  if (small) {
-    if (FResultTableFilled) {
-      FResultCursor->Filters().RemoveAll();
-      FResultCursor->EmptyTable();
-      FResultTableFilled = false;
-    }
-    FRunResult = &MemoryResult();
-  } else {
-    FRunResult = FResultCursor.get();
-    FResultTableFilled = true;
-  }
+  ChooseRunResult(small);
   TDataCursor& out = *FRunResult;
   out.Filters().RemoveAll();
   out.EmptyTable();

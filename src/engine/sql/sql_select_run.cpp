@@ -229,17 +229,7 @@ void TQueryExecutor::WriteResult(const std::vector<TResultRow>& rows) {
   });
   const bool small =
       rows.size() <= kMemoryResultRows && !hasBlobs && b.intoName.empty() && b.password.empty();
-  if (small) {
-    if (FResultTableFilled) {
-      FResultCursor->Filters().RemoveAll();
-      FResultCursor->EmptyTable();
-      FResultTableFilled = false;
-    }
-    FRunResult = &MemoryResult();
-  } else {
-    FRunResult = FResultCursor.get();
-    FResultTableFilled = true;
-  }
+  ChooseRunResult(small);
   WriteRows(*FRunResult, rows);
 }
 
@@ -260,6 +250,21 @@ void TQueryExecutor::WriteRows(TDataCursor& out, const std::vector<TResultRow>& 
     }
     out.Insert(record, false);
   }
+}
+
+TDataCursor& TQueryExecutor::ChooseRunResult(bool small) {
+  if (small) {
+    if (FResultTableFilled) {
+      FResultCursor->Filters().RemoveAll();
+      FResultCursor->EmptyTable();
+      FResultTableFilled = false;
+    }
+    FRunResult = &MemoryResult();
+  } else {
+    FRunResult = FResultCursor.get();
+    FResultTableFilled = true;
+  }
+  return *FRunResult;
 }
 
 }  // namespace engine
