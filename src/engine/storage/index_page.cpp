@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "engine/errors.h"
 #include "engine/storage/data_file_bytes.h"
@@ -154,19 +155,30 @@ void TPage::SetEntryCount(int i, std::int32_t count) {
 void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
                         std::int32_t count) {
   if (after < 0 || after > FCount) RaiseEngineError(kErrIndexPageCorrupt);
+  // `key` may point into this page's own entries, which move below.
+  const std::uint8_t* base = FEntries.data();
+  if (std::less_equal<const std::uint8_t*>()(base, key) &&
+      std::less<const std::uint8_t*>()(key, base + FEntries.size())) {
+    const std::vector<std::uint8_t> copy(key, key + FFormat.keyLength);
+    InsertEntry(after, copy.data(), value, count);
+    return;
+  }
   if (FPacked >= 0 && FFormat.compression != kCompressNone) {
     FPacked += PackedDelta(after > 0 ? Key(after) : nullptr, key,
                            after < FCount ? Key(after + 1) : nullptr);
   } else {
     FPacked = -1;
   }
+  // Open a gap of one slot and fill it in place.
   const std::size_t stride = Stride();
-  std::vector<std::uint8_t> entry(stride, 0);
-  std::memcpy(entry.data(), key, static_cast<std::size_t>(FFormat.keyLength));
-  bytes::PutI32(entry.data() + FFormat.keyLength, value);
-  bytes::PutI32(entry.data() + FFormat.keyLength + 4, count);
-  FEntries.insert(FEntries.begin() + static_cast<std::ptrdiff_t>(after) * stride, entry.begin(),
-                  entry.end());
+  const std::size_t length = static_cast<std::size_t>(FFormat.keyLength);
+  const std::size_t at = static_cast<std::size_t>(after) * stride;
+  FEntries.resize(FEntries.size() + stride);
+  std::uint8_t* slot = FEntries.data() + at;
+  std::memmove(slot + stride, slot, FEntries.size() - stride - at);
+  std::memcpy(slot, key, length);
+  bytes::PutI32(slot + length, value);
+  bytes::PutI32(slot + length + 4, count);
   ++FCount;
   Free = false;
   if (Undo != nullptr && Undo->Logs(*this)) Undo->EntryInserted(*this, after + 1);
@@ -236,11 +248,18 @@ std::int64_t TPage::LeafEntries() const {
 void TPage::PrefetchKeys() const {
   // A binary search reads about log2(n) keys one after another, each in its
   // own cache lines (a catalog key is 509 bytes); asking for the first line
-  // of every key at once lets those memory reads overlap.
+  // of every key at once lets those memory reads overlap. An internal page's
+  // descent then reads the chosen entry's child position, which lies L bytes
+  // further on, in another line when keys are wide: it is asked for too.
   if (FCount > kPrefetchedKeys) return;
   const std::size_t stride = Stride();
+  const std::size_t length = static_cast<std::size_t>(FFormat.keyLength);
+  const bool values = !IsLeaf() && length >= kCacheLineBytes;
   const std::uint8_t* at = FEntries.data();
-  for (int i = 0; i < FCount; ++i, at += stride) __builtin_prefetch(at);
+  for (int i = 0; i < FCount; ++i, at += stride) {
+    __builtin_prefetch(at);
+    if (values) __builtin_prefetch(at + length);
+  }
 }
 
 int TPage::SearchForInsert(const TKeyLayout& layout, const std::uint8_t* key, int length) {

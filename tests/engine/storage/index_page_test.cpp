@@ -139,6 +139,30 @@ TEST(IndexPageFormat, RandomPagesRoundTripInEveryMode) {
   }
 }
 
+// An entry inserted from a key that lies in the same page (as a split or a
+// redistribution may hand over) keeps its bytes although the entries move
+// and their buffer may grow under it.
+TEST(IndexPageFormat, KeyTakenFromTheSamePage) {
+  for (int keyLength : {5, 300}) {
+    TPage page = LeafPage(keyLength, true, kCompressNone);
+    std::vector<Bytes> keys;
+    for (int i = 0; i < 3; ++i) {
+      keys.emplace_back(static_cast<std::size_t>(keyLength), static_cast<std::uint8_t>(10 * i + 1));
+      page.InsertEntry(i, keys.back().data(), i, 0);
+    }
+    page.InsertEntry(0, page.Key(3), 99, 0);  // the last key again, at the front
+    page.InsertEntry(4, page.Key(1), 98, 0);
+    const std::vector<std::pair<Bytes, std::int32_t>> expected = {
+        {keys[2], 99}, {keys[0], 0}, {keys[1], 1}, {keys[2], 2}, {keys[2], 98}};
+    ASSERT_EQ(page.Count(), 5);
+    for (int i = 1; i <= 5; ++i) {
+      const auto& [key, value] = expected[static_cast<std::size_t>(i - 1)];
+      EXPECT_EQ(Bytes(page.Key(i), page.Key(i) + keyLength), key) << keyLength << " entry " << i;
+      EXPECT_EQ(page.Value(i), value) << keyLength << " entry " << i;
+    }
+  }
+}
+
 TEST(IndexPageFormat, ImpossibleStoredPagesAreCorrupt) {
   const Bytes k = {1, 'a', 'b', 0, 0, 0, 0, 0};
   auto page = [&](std::uint8_t mode, int entries) {
