@@ -12,10 +12,12 @@
 //     still in the processor's cache.
 //  2. Journal. Before the first large append, or at the commit when none
 //     came, the rollback journal N.JNL (beside N.DAT, named after the data
-//     file as spelled on disk) is created whole: its header with the
-//     original length of each file, the original bytes of every region the
-//     operations recorded so far overwrite or cut off, and its trailer; it is
-//     flushed, and that first flush also makes its directory entry durable.
+//     file as spelled on disk) is written whole into the empty journal file
+//     (see "The kept journal" below): its header with the original length
+//     of each file, the original bytes of every region the operations
+//     recorded so far overwrite or cut off, and its trailer; it is flushed,
+//     and the first flush of a file this table just opened or created also
+//     makes its directory entry durable.
 //     From then on a crash is mended by rolling the files back from it. When
 //     operations recorded after that point overwrite or cut further regions,
 //     the journal is written whole again over the old one (the same header
