@@ -84,6 +84,11 @@ void SyncOwedDirectories() {
   for (const auto& entry : directories) SyncDirectory(entry.first);
 }
 
+void SyncDirectoryOf(std::string_view path) {
+  const std::string directory = HostDirectoryOf(path);
+  if (!directory.empty()) SyncDirectory(directory);
+}
+
 bool DirectoryOwesSync(std::string_view path) {
   const std::string directory = HostDirectoryOf(path);
   OwedSyncs& owed = Owed();

@@ -29,6 +29,10 @@ bool DeleteFileSyncLater(std::string_view path);
 void SyncDirectoryIfOwed(std::string_view path);
 // Syncs every directory that owes a sync.
 void SyncOwedDirectories();
+// Syncs the directory that holds `path` now, owed or not: after it every
+// name of that directory (a file created there, `path` among them) and every
+// removal there is durable.
+void SyncDirectoryOf(std::string_view path);
 // Whether the directory holding `path` owes a sync.
 bool DirectoryOwesSync(std::string_view path);
 

@@ -5,6 +5,7 @@
 // the directory for a name equal ignoring case.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,5 +17,8 @@ namespace platform {
 std::optional<std::string> ExistingHostPath(std::string_view windowsPath);
 // Whether `hostPath` exists exactly as spelled (no case folding).
 bool HostPathExists(std::string_view hostPath);
+// The size of `hostPath` exactly as spelled; -1 when it does not exist. One
+// look-up, like HostPathExists.
+std::int64_t HostPathSize(std::string_view hostPath);
 
 }  // namespace platform

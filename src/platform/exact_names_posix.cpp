@@ -26,4 +26,10 @@ bool HostPathExists(std::string_view hostPath) {
   return ::stat(std::string(hostPath).c_str(), &st) == 0;
 }
 
+std::int64_t HostPathSize(std::string_view hostPath) {
+  struct stat st {};
+  if (::stat(std::string(hostPath).c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 }  // namespace platform

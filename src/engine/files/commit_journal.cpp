@@ -12,6 +12,7 @@
 #include "engine/files/table_names.h"
 #include "platform/directory_sync.h"
 #include "platform/exact_names.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 
 namespace engine {
@@ -158,8 +159,55 @@ bool SameRegions(const std::vector<TPendingWrites::Region>& a,
 
 }  // namespace
 
-TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable)
-    : FJournal(std::move(journal)), FFiles(files), FDurable(durable) {
+TKeptJournal::TKeptJournal() = default;
+
+TKeptJournal::~TKeptJournal() {
+  Drop(false);
+}
+
+void TKeptJournal::Drop(bool voidIt) noexcept {
+  if (!FFile) return;
+  try {
+    if (voidIt) {
+      TFileAccess access(*FFile);
+      FFile->Seek(0, kSeekFromStart);
+      FFile->Write(nullptr, 0);
+    }
+  } catch (const EDatabaseError&) {
+    // A journal that stays is mended by the next recovery.
+  }
+  FFile->Close();
+  FFile.reset();
+  FNameDurable = false;
+  FVoidOwesSync = false;
+}
+
+void TKeptJournal::Close(const TJournalLocation& location, bool remove) noexcept {
+  if (!FFile) return;
+  try {
+    // The last write-back's cut survives a power cut once the table is
+    // closed, whether or not the file can be removed below.
+    if (FVoidOwesSync) FFile->Flush();
+  } catch (const EDatabaseError&) {
+    // Left to the next flush of the file or to the end of the process.
+  }
+  Drop(false);
+  if (!remove) return;
+  try {
+    if (location.inMemory) {
+      TFileList::Instance().RemoveFile(location.name, true);
+    } else if (TCommitJournal::Exists(location) && !TCommitJournal::Hot(location)) {
+      // Refused while another process holds it open as its own kept journal.
+      platform::DeleteScratchFile(location.name);
+    }
+  } catch (...) {
+    // Out of memory while naming it: an empty journal stays, harmless.
+  }
+}
+
+TCommitJournal::TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable,
+                               TKeptJournal* kept)
+    : FJournal(std::move(journal)), FFiles(files), FDurable(durable), FKept(kept) {
   for (int f = 0; f < kJournalFiles; ++f) {
     TFileHandler* h = FFiles[static_cast<std::size_t>(f)];
     if (h == nullptr || !h->IsOpen()) {
@@ -180,10 +228,11 @@ TCommitJournal::~TCommitJournal() {
     // Given up after appends were made: cut them off again.
     try {
       CutToOriginalLengths();
-      FJournalFile->Close();
+      CloseJournalFile(true);
       RemoveJournalFile(FJournal.name, FJournal.inMemory);
     } catch (const EDatabaseError&) {
       // The journal stays; the next user of the table cuts them off.
+      CloseJournalFile(false);
     }
   }
 }
@@ -249,6 +298,18 @@ bool TCommitJournal::Exists(const TJournalLocation& journal) {
   return TFileList::Instance().HasFile(journal.name, journal.inMemory);
 }
 
+bool TCommitJournal::Hot(const TJournalLocation& journal) {
+  if (!journal.hostPath.empty()) return platform::HostPathSize(journal.hostPath) > 0;
+  if (!Exists(journal)) return false;
+  TFileHandler file(nullptr);
+  file.SetFileName(journal.name);
+  file.SetInMemory(journal.inMemory);
+  file.Open();
+  const bool hot = file.GetSize() > 0;
+  file.Close();
+  return hot;
+}
+
 std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
   std::vector<std::uint8_t> image = HeaderBytes();
   std::uint32_t entries = 0;
@@ -294,8 +355,47 @@ bool TCommitJournal::JournalOutdated() const {
   return false;
 }
 
+void TCommitJournal::OpenKeptJournal() {
+  if (FKept->FFile) return;
+  auto file = std::make_unique<TFileHandler>(nullptr);
+  file->SetFileName(FJournal.name);
+  file->SetInMemory(FJournal.inMemory);
+  // Created alone, then opened shared: the writers of other processes open
+  // the same file for their write-backs while this table keeps it open.
+  if (!Exists(FJournal)) {
+    file->CreateNew();
+    file->Close();
+  }
+  file->Open();
+  FKept->FFile = std::move(file);
+  FKept->FNameDurable = false;
+  FKept->FVoidOwesSync = false;
+}
+
+void TCommitJournal::CloseJournalFile(bool voidIt) noexcept {
+  if (FJournalFile == nullptr) return;
+  if (FKept != nullptr) {
+    FKept->Drop(voidIt);
+  } else {
+    FOwnedJournal->Close();
+  }
+  FJournalFile = nullptr;
+}
+
 void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
-  const bool created = !FJournalFile;
+  if (FJournalFile == nullptr && FKept != nullptr) {
+    OpenKeptJournal();
+    FJournalFile = FKept->FFile.get();
+    // Whatever a file left by an earlier holder held was dealt with by the
+    // recovery under the write ranges; the new journal starts in an empty
+    // file (see "Durability" in the header).
+    if (FJournalFile->GetSize() > 0) {
+      TFileAccess access(*FJournalFile);
+      FJournalFile->Seek(0, kSeekFromStart);
+      FJournalFile->Write(nullptr, 0);
+    }
+  }
+  const bool created = FJournalFile == nullptr;
   std::unique_ptr<TFileHandler> fresh;
   if (created) {
     fresh = std::make_unique<TFileHandler>(nullptr);
@@ -320,7 +420,19 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
       journal.Seek(size, kSeekFromStart);
       journal.Write(nullptr, 0);
     }
-    if (FDurable) journal.Flush();  // the first time with its directory entry
+    if (FDurable) {
+      journal.Flush();  // a file created here: with its directory entry
+      if (FKept != nullptr) {
+        FKept->FVoidOwesSync = false;
+        if (!FKept->FNameDurable && !FJournal.inMemory) {
+          // Opened by name, maybe created by a process that died before its
+          // first flush: the name is made durable before any table byte is
+          // touched, once for as long as this table keeps the file.
+          platform::SyncDirectoryOf(FJournal.name);
+        }
+        FKept->FNameDurable = true;
+      }
+    }
   } catch (...) {
     if (created) {
       journal.Close();
@@ -332,7 +444,10 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
     }
     throw;
   }
-  if (created) FJournalFile = std::move(fresh);
+  if (created) {
+    FOwnedJournal = std::move(fresh);
+    FJournalFile = FOwnedJournal.get();
+  }
 }
 
 void TCommitJournal::Apply() {
@@ -366,7 +481,7 @@ void TCommitJournal::Apply() {
 
 void TCommitJournal::Commit() {
   StopRecording();
-  bool anything = static_cast<bool>(FJournalFile);
+  bool anything = FJournalFile != nullptr;
   for (const auto& pending : FPending) anything = anything || (pending && !pending->Empty());
   if (!anything) {
     FFinished = true;
@@ -384,16 +499,35 @@ void TCommitJournal::Commit() {
     try {
       TParsedJournal parsed;
       if (ParseJournal(FImage, parsed) == TJournalState::kWhole) RollBack(parsed, FFiles);
-      FJournalFile->Close();
+      CloseJournalFile(true);
       RemoveJournalFile(FJournal.name, FJournal.inMemory);
     } catch (const EDatabaseError&) {
       // The journal stays: the next user of the table rolls back from it.
+      CloseJournalFile(false);
     }
     FFinished = true;
     throw;
   }
-  FJournalFile->Close();
   FFinished = true;
+  if (FKept != nullptr) {
+    // The write-back has taken effect once the kept file is empty; the cut
+    // becomes durable with the next flush of the file (see the header).
+    try {
+      TFileAccess access(*FJournalFile);
+      FJournalFile->Seek(0, kSeekFromStart);
+      FJournalFile->Write(nullptr, 0);
+    } catch (...) {
+      // The journal stays whole: the caller, or the next user of the table,
+      // rolls the write-back back from it.
+      CloseJournalFile(false);
+      throw;
+    }
+    FKept->FVoidOwesSync = true;
+    FJournalFile = nullptr;
+    return;
+  }
+  FJournalFile->Close();
+  FJournalFile = nullptr;
   // The write-back has taken effect once the name is gone; the removal
   // becomes durable with the next sync of the directory (see the header).
   if (FJournal.inMemory) {
@@ -466,12 +600,31 @@ bool RollBackChanges(const TParsedJournal& journal, const TJournalFiles& files) 
 bool TCommitJournal::Recover(const TJournalLocation& location, const TJournalFiles& files) {
   if (!Exists(location)) return false;
   const std::vector<std::uint8_t> image = ReadJournalImage(location);
+  if (image.empty()) {
+    // Voided since it was found: removed unless a writer keeps it open.
+    Discard(location);
+    return true;
+  }
   TParsedJournal parsed;
   // A header that does not check was cut short before any table file was
   // touched; one whose entries do not check was cut short before any
   // overwrite, so only the appends are cut off.
   if (ParseJournal(image, parsed) != TJournalState::kInvalid) RollBack(parsed, files);
-  RemoveJournalFile(location.name, location.inMemory);
+  // RollBack flushed the files: the journal may go now, durably. Another
+  // process (or another table object of this one) holding it as its kept
+  // journal refuses the removal: it is emptied in place instead.
+  if (TFileList::Instance().RemoveFile(location.name, location.inMemory) == 0) return true;
+  TFileHandler journal(nullptr);
+  journal.SetFileName(location.name);
+  journal.SetInMemory(location.inMemory);
+  journal.Open();
+  {
+    TFileAccess access(journal);
+    journal.Seek(0, kSeekFromStart);
+    journal.Write(nullptr, 0);
+  }
+  journal.Flush();
+  journal.Close();
   return true;
 }
 

@@ -12,10 +12,12 @@
 //     still in the processor's cache.
 //  2. Journal. Before the first large append, or at the commit when none
 //     came, the rollback journal N.JNL (beside N.DAT, named after the data
-//     file as spelled on disk) is created whole: its header with the
-//     original length of each file, the original bytes of every region the
-//     operations recorded so far overwrite or cut off, and its trailer; it is
-//     flushed, and that first flush also makes its directory entry durable.
+//     file as spelled on disk) is written whole into the empty journal file
+//     (see "The kept journal" below): its header with the original length
+//     of each file, the original bytes of every region the operations
+//     recorded so far overwrite or cut off, and its trailer; it is flushed,
+//     and the first flush of a file this table just opened or created also
+//     makes its directory entry durable.
 //     From then on a crash is mended by rolling the files back from it. When
 //     operations recorded after that point overwrite or cut further regions,
 //     the journal is written whole again over the old one (the same header
@@ -28,46 +30,80 @@
 //     order; the writing of each changed file to the disk is started as soon
 //     as its operations are done (StartWriteBack), and then every changed
 //     file is flushed, so that the three flushes overlap.
-//  4. Finish. The journal is deleted. This is the instant the write-back
-//     takes effect for a later opener. The deletion is made durable by the
-//     next sync of the directory, not at once (platform/directory_sync.h):
-//     the next commit's journal syncs the directory when it is first
-//     flushed, before any table byte is touched, and closing the table
-//     (MakeRemovalDurable) or the end of the process syncs it otherwise.
+//  4. Finish. The journal is voided: a table keeps its journal file open
+//     between write-backs (TKeptJournal) and cuts it to zero bytes; a journal
+//     of no table is deleted. This is the instant the write-back takes effect
+//     for a later opener. The cut (or the deletion) is made durable later,
+//     not at once: the next write-back's journal flush covers it, before any
+//     table byte is touched, and closing the table (TKeptJournal::Close,
+//     MakeRemovalDurable) or the end of the process does otherwise.
+//
+// The kept journal. Creating a journal for every write-back made each one
+// sync the directory (its new name) besides the journal itself. A table
+// keeps the file instead: the first write-back after the table was opened
+// opens N.JNL, or creates it when absent, and its first flush also syncs
+// the directory, so that the name is durable whoever created it; the later
+// write-backs write their journal into the same file, from offset 0 of the
+// emptied file, and flush only the file. While a process holds the file
+// open no other process can remove or rename it (the host layer's sharing
+// rules), so the name stays the one that was synced. Closing the table
+// flushes the cut of its last write-back when still owed and removes the
+// file when it can take the write ranges at once; otherwise the file stays,
+// empty, for the next opener or closer to remove. Every removal and every
+// creation of the journal happens under the write ranges, so that no writer
+// ever holds a file whose name another process just removed.
 //
 // Durability. A write-back that returned is whole and survives the process
 // being killed at once. After a power cut it survives too, with one
 // exception: the last write-back of a table that is still open (or of a
-// process that died without closing it) may come back rolled back, as its
-// journal's removal may not be durable yet; the table then holds exactly the
-// state before that write-back, never a part of it, and every earlier one is
-// intact (the journal of an earlier write-back is gone for good once the
-// next journal was flushed with its directory). Once the table is closed its
-// state survives a power cut whole. Nothing else writes a table's files
-// between write-backs without first syncing their directory (an emptying
-// flushes its intent file with its directory entry), so a journal that comes
-// back never rolls back anything but its own write-back.
+// process that died without closing it) may come back rolled back, as the
+// cut that voided its journal may not be durable yet; the table then holds
+// exactly the state before that write-back, never a part of it, and every
+// earlier one is intact (the journal of an earlier write-back is gone for
+// good once the next journal was flushed: that flush makes the file's cut
+// and its new content durable together). Writing a new journal into a file
+// whose cut to zero is not yet durable relies on what journaling file
+// systems do: blocks freed by the cut are not given out again before the cut
+// itself is committed, so after a crash the file holds either the old
+// journal whole, or nothing but what was written after the cut, never old
+// bytes beside new ones. Once the table is closed its state survives a power
+// cut whole. Nothing else writes a table's files between write-backs without
+// first syncing their directory (an emptying flushes its intent file with
+// its directory entry), so a journal that comes back never rolls back
+// anything but its own write-back.
 //
 // A failure in step 1 or 2 leaves the files as they were once the appends
 // are cut off (done at once; a journal that cannot be removed is mended by
 // the next recovery). A failure in step 3 puts the original bytes back at
 // once from the journal still in memory and cuts the files to their original
 // lengths; when even that fails the journal stays on disk for the next user.
+// After any failure the table gives up its kept journal and removes the file
+// as far as it can, as a journal of no table does.
 //
 // Hot journal and recovery
 // ------------------------
-// A journal exists only while a write-back runs under the table's write lock
-// (the index file's write range and, with BLOBs, the BLOB file's), or after
-// its writer died. So whoever holds a reader slot or the write range and
-// still sees a journal has found a hot journal: it takes the write ranges,
-// and Recover() rolls the files back according to what checks:
+// What the reader decides, by the journal file's state:
+//   absent or empty (zero bytes)   -> no journal: the table is read as it
+//       is. An empty file is a kept journal between write-backs, or one left
+//       by a process that died; an opener removes it when it can take the
+//       write ranges at once and no one holds it open.
+//   one byte or more               -> a hot journal, unless its writer is at
+//       work, which only the holder of the write ranges can be.
+// A non-empty journal exists only while a write-back runs under the table's
+// write lock (the index file's write range and, with BLOBs, the BLOB file's),
+// or after its writer died, or after a power cut took back the cut of the
+// last write-back. So whoever holds a reader slot or the write range and
+// still sees a non-empty journal has found a hot journal: it takes the write
+// ranges, and Recover() rolls the files back according to what checks:
 //   header does not check (short, wrong magic or CRC)  -> cut short in 2
-//       before any table byte was written: the journal is only deleted;
+//       before any table byte was written: the journal is only voided;
 //   header checks, entries or trailer do not           -> cut short in 2,
 //       only appends were made: the files are cut to the original lengths;
 //   everything checks                                  -> the saved regions
 //       are written back and the files cut to the original lengths.
-// Recovery is idempotent: a crash during recovery is mended by the next one.
+// Then the journal is removed, or, when another process holds it open as its
+// kept journal, cut to zero and flushed. Recovery is idempotent: a crash
+// during recovery is mended by the next one.
 //
 // Journal format (little-endian throughout)
 // -----------------------------------------
@@ -116,6 +152,7 @@
 namespace engine {
 
 class TFileHandler;
+class TCommitJournal;
 
 // Number of files a journal describes and the file numbers used in it.
 inline constexpr int kJournalFiles = 3;
@@ -137,6 +174,32 @@ struct TJournalLocation {
   bool inMemory = false;
 };
 
+// The journal file a table keeps open between its write-backs (see "The
+// kept journal" above). Owned by the table, used by each of its write-backs.
+class TKeptJournal {
+ public:
+  TKeptJournal();
+  ~TKeptJournal();
+  TKeptJournal(const TKeptJournal&) = delete;
+  TKeptJournal& operator=(const TKeptJournal&) = delete;
+
+  bool IsOpen() const noexcept { return static_cast<bool>(FFile); }
+  // Called when the table is closed: flushes the cut of the last write-back
+  // when still owed, closes the file and, with `remove` (the caller holds
+  // the write ranges, or no other process can open the table), removes it
+  // when no one else holds it open. Failures leave an empty file behind.
+  void Close(const TJournalLocation& location, bool remove) noexcept;
+
+ private:
+  friend class TCommitJournal;
+  // Closes the file; with `voidIt` it is first cut to zero (best effort).
+  void Drop(bool voidIt) noexcept;
+
+  std::unique_ptr<TFileHandler> FFile;
+  bool FNameDurable = false;   // its directory was synced since this table opened it
+  bool FVoidOwesSync = false;  // cut to zero since its last flush
+};
+
 class TCommitJournal {
  public:
   // Starts recording on every open file of `files`. With `durable` every
@@ -144,7 +207,10 @@ class TCommitJournal {
   // cut; without it nothing is flushed (the write-back was not asked to
   // reach the disk), and the order of the steps still makes it whole after
   // the process is killed, since the system keeps what it was handed.
-  TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable = true);
+  // With `kept` the journal is written into the table's kept file and
+  // voided by cutting it; without, it is created and deleted.
+  TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable = true,
+                 TKeptJournal* kept = nullptr);
   // Stops recording; operations not committed are dropped.
   ~TCommitJournal();
   TCommitJournal(const TCommitJournal&) = delete;
@@ -156,18 +222,23 @@ class TCommitJournal {
 
   // The journal of the existing data file `dataFileName` (N.DAT: N.JNL).
   static TJournalLocation Locate(const std::string& dataFileName, bool inMemory);
-  // Whether the journal exists.
+  // Whether the journal file exists (empty or not).
   static bool Exists(const TJournalLocation& journal);
-  // Rolls the files back from the journal when one exists, and deletes it.
-  // The caller holds the write ranges and the files are open for writing.
-  // True when a journal was found.
+  // Whether the journal file holds a byte: a hot journal unless its writer
+  // holds the write ranges (see above). One look-up.
+  static bool Hot(const TJournalLocation& journal);
+  // Rolls the files back from a non-empty journal and removes it (or cuts
+  // it to zero and flushes it when another process holds it open); an empty
+  // one is only removed, when no one holds it. The caller holds the write
+  // ranges and the files are open for writing. True when a journal file was
+  // found.
   static bool Recover(const TJournalLocation& journal, const TJournalFiles& files);
   // Whether rolling the files back from the journal would change any byte of
   // them (false without a journal, or with one whose header does not check).
   // Reads only: for files that cannot be written.
   static bool RollBackNeeded(const TJournalLocation& journal, const TJournalFiles& files);
-  // Removes a journal that RollBackNeeded found to change nothing; false when
-  // it cannot be removed (it stays, harmless).
+  // Removes a journal that RollBackNeeded found to change nothing, or an
+  // empty one; false when it cannot be removed (it stays, harmless).
   static bool Discard(const TJournalLocation& journal);
   // Makes the removal of the journal by the last commit durable, when its
   // directory still owes that sync (step 4 above). Called when the table is
@@ -186,9 +257,14 @@ class TCommitJournal {
   // Whether operations recorded since the journal was written touch regions
   // it does not hold.
   bool JournalOutdated() const;
-  // Writes `image` as the whole journal (creating it the first time) and
-  // flushes it.
+  // Writes `image` as the whole journal (creating it or opening the kept
+  // file the first time) and flushes it.
   void WriteJournal(const std::vector<std::uint8_t>& image);
+  // Opens the kept journal file, creating it when absent.
+  void OpenKeptJournal();
+  // Done with the journal file after a failure: the kept one is given up
+  // (cut to zero first with `voidIt`), an own one closed.
+  void CloseJournalFile(bool voidIt) noexcept;
   void Apply();
 
   TJournalLocation FJournal;
@@ -197,8 +273,10 @@ class TCommitJournal {
   bool FDurable;
   bool FRecording = false;
   bool FFinished = false;
-  std::unique_ptr<TFileHandler> FJournalFile;  // open once the journal is written
-  std::vector<std::uint8_t> FImage;            // the journal as last written
+  TKeptJournal* FKept;
+  TFileHandler* FJournalFile = nullptr;         // open once the journal is written
+  std::unique_ptr<TFileHandler> FOwnedJournal;  // without a kept file: the journal's own
+  std::vector<std::uint8_t> FImage;             // the journal as last written
   std::array<std::vector<TPendingWrites::Region>, kJournalFiles> FJournaled;  // held in FImage
 };
 

@@ -73,6 +73,10 @@ bool TakeFileWriteLock(TFileHandler& file) {
   return TakeWithRetries(file, kFileWriteLockOffset, kFileWriteLockLength);
 }
 
+bool TryFileWriteLock(TFileHandler& file) {
+  return file.Lock(kFileWriteLockOffset, kFileWriteLockLength, true);
+}
+
 bool ReleaseFileWriteLock(TFileHandler& file) {
   return file.Lock(kFileWriteLockOffset, kFileWriteLockLength, false);
 }

@@ -76,6 +76,8 @@ bool ReleaseTableWriteLock(TFileHandler& dataFile);
 // Rule 1 on an index or BLOB file's write-lock range, and its release.
 bool TakeFileWriteLock(TFileHandler& file);
 bool ReleaseFileWriteLock(TFileHandler& file);
+// Rule 1's range in one attempt, without waiting: false when it is held.
+bool TryFileWriteLock(TFileHandler& file);
 // Rule 2 on an index or BLOB file; `slot` receives the slot held.
 bool TakeReadLock(TFileHandler& file, std::uint32_t& slot);
 bool ReleaseReadLock(TFileHandler& file, std::uint32_t slot);

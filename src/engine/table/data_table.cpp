@@ -125,7 +125,10 @@ void TDataTable::CloseFiles() noexcept {
   // What the table holds at its close survives a power cut: the removal of
   // the last commit's journal is made durable here if no later sync of the
   // directory did it (files/commit_journal.h, step 4).
-  if (FOpen && Journaled()) TCommitJournal::MakeRemovalDurable(FJournal);
+  if (FOpen && Journaled()) {
+    CloseKeptJournal();
+    TCommitJournal::MakeRemovalDurable(FJournal);
+  }
   FIndexFile->Close();
   FBlobFile->Close();
   FDataFile->Close();
@@ -141,6 +144,7 @@ void TDataTable::OpenTable() {
     OpenFiles();
     try {
       RecoverAtOpen();  // a commit cut short by a crash is rolled back first
+      RemoveLeftoverJournal();
     } catch (...) {
       CloseFiles();
       throw;
@@ -374,7 +378,8 @@ void TDataTable::RestoreIndex(bool skipCopy, bool deleteBackup) {
       if (takeRanges && !TakeWriteRanges()) RaiseEngineError(kErrLockFailed, FName);
       try {
         TCommitJournal journal(
-            FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr});
+            FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr},
+            true, &FKeptJournal);
         OverwriteWith(*FIndexFile, image);
         journal.Commit();
       } catch (...) {

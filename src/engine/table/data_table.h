@@ -243,7 +243,14 @@ class TDataTable : public TStorageHost {
   bool Journaled() const;
   bool HotJournalPresent() const;
   bool TakeWriteRanges();
+  // The write ranges in one attempt, without waiting.
+  bool TryWriteRanges() noexcept;
   void ReleaseWriteRanges() noexcept;
+  // Closes the kept journal file, removing it when no one else uses it.
+  void CloseKeptJournal() noexcept;
+  // Removes an empty journal file that no one holds (one left by a process
+  // that died, or by a closer that could not remove it).
+  void RemoveLeftoverJournal() noexcept;
   bool RollBackHotJournal();
   bool RecoverHotJournal(bool holdsRanges);
   void RecoverUnderReaderSlots(std::uint32_t& indexSlot, std::uint32_t& blobSlot);
@@ -304,6 +311,7 @@ class TDataTable : public TStorageHost {
   std::unique_ptr<TIndexFile> FIndexFile;
   std::unique_ptr<TBlobFile> FBlobFile;
   TJournalLocation FJournal;  // found at open (table_journal.cpp)
+  TKeptJournal FKeptJournal;  // the journal file kept open between write-backs
 };
 
 }  // namespace engine

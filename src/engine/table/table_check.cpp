@@ -29,7 +29,10 @@ bool RecoverInterruptedCommit(const std::string& dataFileName) {
   const std::string dir(ExtractFilePath(dataFileName));
   const std::string dataFile = dir + TableFileName("", ExtractFileName(dataFileName), kDataFileExt);
   const TJournalLocation journal = TCommitJournal::Locate(dataFile, false);
-  if (!TCommitJournal::Exists(journal) && !EmptyIntentPresent(journal)) return false;
+  // An empty journal is no interrupted commit; opening the table removes it
+  // when no one holds it.
+  const bool interrupted = TCommitJournal::Hot(journal) || EmptyIntentPresent(journal);
+  if (!interrupted && !TCommitJournal::Exists(journal)) return false;
   TDataSession session;
   try {
     TDataCursor cursor(session.OpenDirectory("", dir), std::string(ExtractFileName(dataFile)));
@@ -41,7 +44,7 @@ bool RecoverInterruptedCommit(const std::string& dataFileName) {
   } catch (const EZORVADEngineError&) {
     // Unopenable: the check reports why.
   }
-  return true;
+  return interrupted;
 }
 
 TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory) {

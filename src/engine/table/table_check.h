@@ -45,8 +45,9 @@ TTableCheckReport CheckTableSet(const std::string& dataFileName, bool inMemory =
 
 // Rolls the set back from the journal of an interrupted commit and finishes
 // an interrupted emptying, when there is one, by opening the table as any
-// opener would. True when a journal or an intent file was found. A set that cannot be opened is
-// left to the check that follows.
+// opener would. True when a non-empty journal or an intent file was found (an empty journal is
+// removed by the same opening when no one holds it). A set that cannot be opened is left to the
+// check that follows.
 bool RecoverInterruptedCommit(const std::string& dataFileName);
 
 }  // namespace engine

@@ -17,7 +17,7 @@ bool TDataTable::Journaled() const {
 }
 
 bool TDataTable::HotJournalPresent() const {
-  return Journaled() && TCommitJournal::Exists(FJournal);
+  return Journaled() && TCommitJournal::Hot(FJournal);
 }
 
 // ---- Write ranges for a journal -----------------------------------------------------
@@ -31,9 +31,47 @@ bool TDataTable::TakeWriteRanges() {
   return true;
 }
 
+bool TDataTable::TryWriteRanges() noexcept {
+  try {
+    if (!TryFileWriteLock(*FIndexFile)) return false;
+    if (HasBlobs() && !TryFileWriteLock(*FBlobFile)) {
+      ReleaseFileWriteLock(*FIndexFile);
+      return false;
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 void TDataTable::ReleaseWriteRanges() noexcept {
   if (HasBlobs()) ReleaseFileWriteLock(*FBlobFile);
   ReleaseFileWriteLock(*FIndexFile);
+}
+
+// ---- The kept journal ---------------------------------------------------------------
+
+void TDataTable::CloseKeptJournal() noexcept {
+  if (!FKeptJournal.IsOpen()) return;
+  // The file is removed under the write ranges only, so that no writer of
+  // another process opens it in between (files/commit_journal.h); when they
+  // are not free at once it stays, empty, for the next opener or closer.
+  const bool held = FWriteLock || LocksSkipped();
+  const bool taken = !held && TryWriteRanges();
+  FKeptJournal.Close(FJournal, held || taken);
+  if (taken) ReleaseWriteRanges();
+}
+
+void TDataTable::RemoveLeftoverJournal() noexcept {
+  if (!Journaled() || !TCommitJournal::Exists(FJournal) || TCommitJournal::Hot(FJournal)) return;
+  const bool held = FWriteLock || LocksSkipped();
+  const bool taken = !held && TryWriteRanges();
+  if (held || taken) {
+    // Refused while another process holds it as its kept journal.
+    if (TCommitJournal::Exists(FJournal) && !TCommitJournal::Hot(FJournal))
+      TCommitJournal::Discard(FJournal);
+  }
+  if (taken) ReleaseWriteRanges();
 }
 
 // ---- Recovery -----------------------------------------------------------------------
@@ -272,7 +310,7 @@ void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& wri
     try {
       // A journal whose rollback failed is rolled back now, before the files
       // are used again.
-      if (TCommitJournal::Exists(FJournal)) {
+      if (TCommitJournal::Hot(FJournal)) {
         const TJournalFiles files = {FDataFile.get(), FIndexFile.get(),
                                      HasBlobs() ? FBlobFile.get() : nullptr};
         TCommitJournal::Recover(FJournal, files);
@@ -289,7 +327,7 @@ void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& wri
     {
       TCommitJournal journal(
           FJournal, {FDataFile.get(), FIndexFile.get(), HasBlobs() ? FBlobFile.get() : nullptr},
-          flushToDisk || ForceBufferFlush());
+          flushToDisk || ForceBufferFlush(), &FKeptJournal);
       writes();
       journal.Commit();
     }

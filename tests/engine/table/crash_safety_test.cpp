@@ -24,7 +24,6 @@
 #include "engine/table/table_check.h"
 #include "engine/table/table_repair.h"
 #include "engine/table/table_test_util.h"
-#include "platform/directory_sync.h"
 #include "platform/fault_injection.h"
 
 namespace {
@@ -252,26 +251,6 @@ TEST_F(TableTest, AReaderAcrossAWritersCrashSeesTheStateBefore) {
   c.reset();
   const auto report = engine::CheckTableSet(Host("Db/Back.DAT"));
   EXPECT_TRUE(report.Ok()) << report.Describe();
-}
-
-// A commit removes its journal without syncing the directory: the next
-// journal's first flush syncs it, and closing the table syncs what the last
-// commit still owes, so that a closed table survives a power cut whole.
-TEST_F(TableTest, ClosingTheTableMakesItsLastCommitDurable) {
-  CreateCatalog();
-  platform::SyncOwedDirectories();
-  auto c = OpenCursor();
-  engine::TDataDirectory* dir = c->Table()->Directory();
-  for (int commit = 0; commit < 2; ++commit) {
-    SCOPED_TRACE(commit);
-    dir->StartTransaction();
-    for (int i = 0; i < 3; ++i) PutCatalogRow(*c, commit * 3 + i, 2000);
-    dir->Commit();
-    EXPECT_FALSE(std::filesystem::exists(Host("Db/Back.JNL")));
-    EXPECT_TRUE(platform::DirectoryOwesSync("D:\\Db\\Back.JNL"));
-  }
-  c.reset();
-  EXPECT_FALSE(platform::DirectoryOwesSync("D:\\Db\\Back.JNL"));
 }
 
 // The journal of a writer that opened the table as "Back" is found by an
