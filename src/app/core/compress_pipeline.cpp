@@ -59,6 +59,7 @@ TCompressPipeline::Result TCompressPipeline::Take(int i, const std::function<voi
   nextTake_ = i;
   admitted_.notify_all();
   for (;;) {
+    if (failure_) std::rethrow_exception(failure_);
     const auto found = done_.find(i);
     if (found != done_.end()) {
       Done done = std::move(found->second);
@@ -78,6 +79,22 @@ TCompressPipeline::Result TCompressPipeline::Take(int i, const std::function<voi
 }
 
 void TCompressPipeline::Work() {
+  // A failure outside a file's own compression (memory for the bookkeeping,
+  // say) must not end the process from this thread, nor leave the run
+  // waiting for a result that never comes: it stops the workers and is
+  // raised by the run's next Take.
+  try {
+    WorkFiles();
+  } catch (...) {
+    std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = std::current_exception();
+    stop_ = true;
+  }
+  admitted_.notify_all();
+  finished_.notify_all();
+}
+
+void TCompressPipeline::WorkFiles() {
   // Each worker has a writer of its own; its settings are those of the
   // run's writer, without the user interface.
   zip::TOrvZip writer;

@@ -23,7 +23,12 @@
 //  * Stopping: the destructor (also on an error or a cancel of the run)
 //    raises the workers' stop signal, which ends a compression at its next
 //    write, and joins them. Nothing is written to disk by the workers.
-//  * The workers never touch the user interface or the engine.
+//  * The workers never touch the user interface or the engine. What they
+//    share with the run's thread in the host layer (path mapping, the name
+//    cache, fault injection counters) is guarded there; the zip writer's
+//    tables are constant, its state is each worker's own.
+//  * A worker that fails outside a file's own error stops the others, and
+//    the run's next Take raises that failure: nothing waits forever.
 #pragma once
 
 #include <atomic>
@@ -75,7 +80,9 @@ class TCompressPipeline {
   static int DefaultWorkers();
 
  private:
+  // A worker's thread: WorkFiles, its failure kept for Take.
   void Work();
+  void WorkFiles();
 
   const std::vector<std::string> sources_;
   const std::uint64_t maxBytes_;
@@ -95,6 +102,7 @@ class TCompressPipeline {
     std::uint64_t held = 0;
   };
   std::map<int, Done> done_;
+  std::exception_ptr failure_;  // a worker failed outside its files' own errors
   std::vector<std::thread> workers_;
 };
 

@@ -157,11 +157,16 @@ void TQueryExecutor::RunInsertValues() {
   EvaluationContext noRecord = FEval;
   noRecord.reader = nullptr;
   TDataCursor::TRecordBuffer record = target.NewRecord();
-  for (std::size_t i = 0; i < FTargetFields.size(); ++i) {
-    ExpTree value = EvaluateExpression(*FBlock->values[i].expression, noRecord);
-    StoreValue(target, record, FTargetFields[i], *value, " in INSERT statement", false);
+  try {
+    for (std::size_t i = 0; i < FTargetFields.size(); ++i) {
+      ExpTree value = EvaluateExpression(*FBlock->values[i].expression, noRecord);
+      StoreValue(target, record, FTargetFields[i], *value, " in INSERT statement", false);
+    }
+    target.Insert(record, false);
+  } catch (...) {
+    target.DiscardBlobs(record);  // the record is given up
+    throw;
   }
-  target.Insert(record, false);
   FRowsAffected = 1;
 }
 
@@ -178,11 +183,16 @@ void TQueryExecutor::RunInsertSelect() {
   while (!abort && rows->Next(&from) == kNavOk) {
     Progress(count + 1, total, abort);
     TDataCursor::TRecordBuffer record = target.NewRecord();
-    for (std::size_t i = 0; i < FTargetFields.size(); ++i) {
-      ExpTree value = ReadFieldValue(*rows, from, static_cast<std::uint32_t>(i + 1));
-      StoreValue(target, record, FTargetFields[i], *value, " in INSERT statement", false);
+    try {
+      for (std::size_t i = 0; i < FTargetFields.size(); ++i) {
+        ExpTree value = ReadFieldValue(*rows, from, static_cast<std::uint32_t>(i + 1));
+        StoreValue(target, record, FTargetFields[i], *value, " in INSERT statement", false);
+      }
+      target.Insert(record, false);
+    } catch (...) {
+      target.DiscardBlobs(record);  // the record is given up
+      throw;
     }
-    target.Insert(record, false);
     ++count;
     if (transaction.RowDone(count)) FRowsAffected = count;
   }
@@ -221,6 +231,7 @@ void TQueryExecutor::RunUpdateOrDelete() {
             }
             target.Modify(record, true, false);
           } catch (...) {
+            target.DiscardBlobs(record);  // the changed record is given up
             try {
               target.UnlockRecord();
             } catch (...) {

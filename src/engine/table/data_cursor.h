@@ -168,6 +168,10 @@ class TDataCursor {
   // BLOB fields: replaces the whole value; reads it whole.
   void PutBlob(TRecordBuffer& record, std::uint32_t field, const void* data, std::size_t size);
   std::vector<std::uint8_t> GetBlob(TRecordBuffer& record, std::uint32_t field);
+  // Closes every BLOB buffer that `record`'s slots name, dropping changes not
+  // yet stored: for a caller that gives up a record whose insert or edit
+  // failed (the buffers would otherwise stay open until the cursor closes).
+  void DiscardBlobs(TRecordBuffer& record);
   // The BLOB buffers of this cursor (the codes of blob_buffer.h).
   TBlobBufferSet& Blobs() { return FBlobs; }
 

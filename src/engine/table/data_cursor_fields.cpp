@@ -224,6 +224,15 @@ void TDataCursor::PutBlob(TRecordBuffer& record, std::uint32_t field, const void
   if (size == 0) record[SlotOf(field)] = 1;  // an empty BLOB, not NULL
 }
 
+void TDataCursor::DiscardBlobs(TRecordBuffer& record) {
+  if (record.size() != FRecordSize) return;
+  for (std::uint32_t field = 1; field <= FFields.size(); ++field) {
+    // Answers 10030 for a field whose BLOB is not open: nothing to discard.
+    if (FFields[field - 1].Type() == kFieldBlob)
+      FBlobs.Close(FFields, field, record.data(), FRecordSize);
+  }
+}
+
 std::vector<std::uint8_t> TDataCursor::GetBlob(TRecordBuffer& record, std::uint32_t field) {
   CheckRecordSize(record);
   if (!FTable->HasBlobs()) RaiseEngineError(kErrInvalidBlobField, FName);

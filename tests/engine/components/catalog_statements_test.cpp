@@ -267,3 +267,36 @@ TEST_F(CatalogStatementsTest, LongStringParameterReachesTheStatement) {
 }
 
 }  // namespace
+
+namespace {
+
+// A prepared INSERT or UPDATE whose execution fails gives its record up: the
+// BLOB it had bound goes with it. More failures than a cursor can hold open
+// BLOBs, then the same statements store rows, and the table checks clean.
+TEST_F(CatalogStatementsTest, FailedExecutionsLeaveNoBlobBehind) {
+  const FileRow a = {"a.txt", "C:\\Src\\", 0x2D8F5C21, "N", std::string(3000, 'a'), true};
+  const FileRow b1 = {"b.txt", "C:\\Src\\", 0x2D8F5C21, "N", "b1", true};
+  const FileRow b2 = {"b.txt", "C:\\Src\\", 0x2D8F5C22, "N", "b2", true};
+  db.Open();
+  for (const FileRow& row : {a, b1, b2}) Bind(insert, row);
+  // Both rows of b.txt in C:\Src\ get one time: the second one's key clashes.
+  FileRow clash = b1;
+  clash.content = std::string(2000, 'x');
+  for (int i = 0; i <= kMaxOpenBlobs; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(engine_test::EngineCodeOf([&] { Bind(insert, a); }), kErrDuplicateKey);
+    ASSERT_EQ(engine_test::EngineCodeOf([&] { Bind(update, clash); }), kErrDuplicateKey);
+  }
+  Bind(insert, {"c.txt", "C:\\Src\\", 0x2D8F5C23, "N", std::string(5000, 'c'), true});
+  FileRow changed = a;
+  changed.content = std::string(7000, 'z');
+  Bind(update, changed);
+  EXPECT_EQ(update.RowsAffected(), 1);
+  insert.Close();
+  update.Close();
+  db.Close();
+  const auto report = CheckTableSet("D:\\Bk\\Back.dat");
+  EXPECT_TRUE(report.Ok()) << report.Describe();
+}
+
+}  // namespace
