@@ -6,7 +6,8 @@
 //            SQLite program storing every file as a BLOB row of the
 //            catalog's schema, committing every 10 files, synchronous FULL;
 //  restore   orvbackup restore (plain and compressed), tar -xf, unzip, and
-//            the SQLite program writing every row back;
+//            the SQLite program writing every row back, each round into
+//            directories of its own that stay until every round is done;
 //  flushes   both orvbackup backups again with fsync and fdatasync made
 //            no-ops by a preloaded library: the difference is what the
 //            commits' flushes cost;
@@ -340,10 +341,11 @@ int main(int argc, char** argv) {
                            {"baseline backup --compress", {}}};
   if (baseline.empty()) rows.resize(rows.size() - 2);
   for (int r = 0; r < repeats; ++r) {
+    // The backups of the last round go (a few large files: deleting them
+    // leaves no run of freed entries behind).
     const fs::path out = work / "out";
     fs::remove_all(out);
-    for (const char* d :
-         {"plain", "zipped", "restore", "plain-nf", "zipped-nf", "plain-b", "zipped-b"})
+    for (const char* d : {"plain", "zipped", "plain-nf", "zipped-nf", "plain-b", "zipped-b"})
       fs::create_directories(out / d);
     rows[0].runs.push_back(
         Shell(orv + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain")));
@@ -361,22 +363,28 @@ int main(int argc, char** argv) {
     rows[3].runs.push_back(
         Shell("cd " + Quote(corpus) + " && zip -q -r -6 " + Quote(out / "c.zip") + " ."));
     rows[4].runs.push_back(InChild([&] { return SqliteBackup(corpus, out / "c.sqlite"); }));
+    // Each round restores into directories of its own, kept until every
+    // round is done: deleting a round's 12,000 restored files would slow the
+    // file creation of whoever restores next.
+    const fs::path restored = work / "restored" / ("r" + std::to_string(r));
+    fs::create_directories(restored / "tar");
     rows[5].runs.push_back(Shell(orv + " restore " + Quote(out / "plain/Back.dat") + " --to " +
-                                 Quote(out / "restore/plain")));
+                                 Quote(restored / "plain")));
     rows[6].runs.push_back(Shell(orv + " restore " + Quote(out / "zipped/Back.dat") + " --to " +
-                                 Quote(out / "restore/zipped")));
-    fs::create_directories(out / "restore/tar");
+                                 Quote(restored / "zipped")));
     rows[7].runs.push_back(
-        Shell("tar -xf " + Quote(out / "c.tar") + " -C " + Quote(out / "restore/tar")));
+        Shell("tar -xf " + Quote(out / "c.tar") + " -C " + Quote(restored / "tar")));
     rows[8].runs.push_back(
-        Shell("unzip -q " + Quote(out / "c.zip") + " -d " + Quote(out / "restore/unzip")));
+        Shell("unzip -q " + Quote(out / "c.zip") + " -d " + Quote(restored / "unzip")));
     rows[9].runs.push_back(
-        InChild([&] { return SqliteRestore(out / "c.sqlite", out / "restore/sqlite"); }));
+        InChild([&] { return SqliteRestore(out / "c.sqlite", restored / "sqlite"); }));
     rows[10].runs.push_back(
         Shell(orvNoFlush + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain-nf")));
     rows[11].runs.push_back(Shell(orvNoFlush + " backup " + Quote(corpus) + " --to-dir " +
                                   Quote(out / "zipped-nf") + " --compress"));
   }
+  fs::remove_all(work / "restored");
+  fs::remove_all(work / "out");
   std::printf("corpus %zu MB in %d files + %d small; largest file %.1f MB; %d repeats, medians\n",
               corpusMB, kLargeFiles, kSmallFiles, static_cast<double>(largest) / kMB, repeats);
   std::printf("%-34s %10s %10s\n", "contender", "seconds", "peak MB");

@@ -92,12 +92,13 @@ std::string RestoreDirectoryOf(std::string_view path, const std::string& restore
 void TRestoreRun::Execute() {
   rx_.DBDatabase.Close();
   rx_.PrepareTarget(TargetUse::Restore);
-  rx_.OpenForRestore();
+  rx_.OpenForRestore(RowOrder::Records);
   engine::TZORVADTable& q = rx_.qryDBSrech;
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
   storage_.Directories().Clear();
+  TargetSet shared;
   {
     // The rows are read under one read lock, taken before they are counted
     // (read_walk.h): no lock and no change check per row, and the count and
@@ -107,28 +108,81 @@ void TRestoreRun::Execute() {
     engine::TReadWalk walk(*q.Handle());
     total_ = static_cast<int>(q.RecordCount());
     view_.SetProgressMaximum(total_);
-    for (q.First(); !q.Eof(); q.Next()) {
-      if (!state_.RestoreKeepGoing) {
-        RestoreRow();
-      } else {
-        try {
-          RestoreRow();
-        } catch (const std::exception& e) {
-          state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
-                                           q.FieldByName("FileName").AsString() + ": " + e.what());
-        }
-      }
-      if (walk.LetWritersIn()) {
-        total_ = static_cast<int>(q.RecordCount());
-        view_.SetProgressMaximum(total_);
-      }
-    }
+    shared = SharedTargets();
+    WalkRows(walk, [&] {
+      bool ok = true;
+      const std::uint64_t hash = shared.empty() ? 0 : TargetHash(ok);
+      return shared.empty() || !ok || shared.count(hash) == 0;
+    });
+  }
+  if (!shared.empty()) {
+    // The rows that share a target, in key order.
+    rx_.OpenForRestore(RowOrder::Keys);
+    engine::TReadWalk walk(*q.Handle());
+    WalkRows(walk, [&] {
+      bool ok = true;
+      const std::uint64_t hash = TargetHash(ok);
+      return ok && shared.count(hash) != 0;
+    });
   }
   q.Close();
   platform::Ui().MessageBox(std::string(texts::kRestoreDonePrefix) + Count(restored_) +
                                 std::string(texts::kRestoreDoneSuffix),
                             texts::kWindowCaption, platform::MsgButtons::Ok,
                             platform::MsgIcon::Information, platform::MsgResult::Ok);
+}
+
+std::uint64_t TRestoreRun::TargetHash(bool& ok) const {
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  const std::string name = q.FieldByName("FileName").AsString();
+  const std::string path = q.FieldByName("Path").AsString();
+  std::string dir;
+  try {
+    dir = RestoreDirectoryOf(path, state_.FRestoreDir);
+  } catch (const std::exception&) {
+    // Refused when its turn comes.
+    ok = false;
+    return 0;
+  }
+  ok = true;
+  return std::hash<std::string>{}(platform::FoldedPathKey(dir + kBackslash + name));
+}
+
+TRestoreRun::TargetSet TRestoreRun::SharedTargets() {
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  TargetSet seen, shared;
+  for (q.First(); !q.Eof(); q.Next()) {
+    bool ok = true;
+    const std::uint64_t hash = TargetHash(ok);
+    if (ok && !seen.insert(hash).second) shared.insert(hash);
+  }
+  return shared;
+}
+
+void TRestoreRun::WalkRows(engine::TReadWalk& walk, const std::function<bool()>& take) {
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  for (q.First(); !q.Eof(); q.Next()) {
+    if (!take()) continue;
+    VisitRow();
+    if (walk.LetWritersIn()) {
+      total_ = static_cast<int>(q.RecordCount());
+      view_.SetProgressMaximum(total_);
+    }
+  }
+}
+
+void TRestoreRun::VisitRow() {
+  if (!state_.RestoreKeepGoing) {
+    RestoreRow();
+    return;
+  }
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  try {
+    RestoreRow();
+  } catch (const std::exception& e) {
+    state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
+                                     q.FieldByName("FileName").AsString() + ": " + e.what());
+  }
 }
 
 void TRestoreRun::EnsureDirectory(const std::string& dir) {
