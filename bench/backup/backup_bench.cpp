@@ -306,6 +306,8 @@ int RestoreOnly(int argc, char** argv) {
       std::printf("%-34s %10.2f %10.1f\n", row.name.c_str(), m.seconds, m.peakMB);
     }
   }
+  // The figures before the (long) removal of every restored tree.
+  std::fflush(stdout);
   fs::remove_all(work);
   return 0;
 }
@@ -383,8 +385,6 @@ int main(int argc, char** argv) {
     rows[11].runs.push_back(Shell(orvNoFlush + " backup " + Quote(corpus) + " --to-dir " +
                                   Quote(out / "zipped-nf") + " --compress"));
   }
-  fs::remove_all(work / "restored");
-  fs::remove_all(work / "out");
   std::printf("corpus %zu MB in %d files + %d small; largest file %.1f MB; %d repeats, medians\n",
               corpusMB, kLargeFiles, kSmallFiles, static_cast<double>(largest) / kMB, repeats);
   std::printf("%-34s %10s %10s\n", "contender", "seconds", "peak MB");
@@ -393,6 +393,9 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10.2f %10.1f\n", row.name.c_str(), m.seconds, m.peakMB);
   }
   std::printf("memory target: %.1f MB\n", 2.0 * static_cast<double>(largest) / kMB + 64.0);
+  std::fflush(stdout);
+  fs::remove_all(work / "restored");
+  fs::remove_all(work / "out");
 
   std::printf("\n%-34s %10s %10s %14s\n", "incremental, unchanged tree", "seconds", "peak MB",
               "us per file");

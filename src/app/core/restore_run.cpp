@@ -31,11 +31,12 @@ constexpr std::size_t kMaxWrite = std::size_t{1} << 30;
 // it the DOS date-time `dosTime` through the open handle. A file that cannot
 // be made raises "Cannot create file", one that cannot be written whole
 // "Cannot write file". A time the file system refuses leaves the file's own.
+// `openOptions` are File::Open's.
 void WriteRestoredFile(const std::string& path, const std::vector<std::uint8_t>& content,
-                       std::uint32_t dosTime) {
+                       std::uint32_t dosTime, unsigned openOptions) {
   platform::File file;
   if (!file.Open(path, platform::Access::ReadWrite, platform::Share::None,
-                 platform::Disposition::CreateAlways)) {
+                 platform::Disposition::CreateAlways, openOptions)) {
     throw engine::EFCreateError("Cannot create file \"" + path + "\"");
   }
   for (std::size_t at = 0; at < content.size();) {
@@ -99,6 +100,7 @@ void TRestoreRun::Execute() {
   row_ = 0;
   storage_.Directories().Clear();
   TargetSet shared;
+  made_.Clear();
   {
     // The rows are read under one read lock, taken before they are counted
     // (read_walk.h): no lock and no change check per row, and the count and
@@ -108,7 +110,7 @@ void TRestoreRun::Execute() {
     engine::TReadWalk walk(*q.Handle());
     total_ = static_cast<int>(q.RecordCount());
     view_.SetProgressMaximum(total_);
-    shared = SharedTargets();
+    shared = SharedTargets(once_);
     WalkRows(walk, [&] {
       bool ok = true;
       const std::uint64_t hash = shared.empty() ? 0 : TargetHash(ok);
@@ -148,14 +150,16 @@ std::uint64_t TRestoreRun::TargetHash(bool& ok) const {
   return std::hash<std::string>{}(platform::FoldedPathKey(dir + kBackslash + name));
 }
 
-TRestoreRun::TargetSet TRestoreRun::SharedTargets() {
+TRestoreRun::TargetSet TRestoreRun::SharedTargets(TargetSet& once) {
   engine::TZORVADTable& q = rx_.qryDBSrech;
-  TargetSet seen, shared;
+  TargetSet shared;
+  once.clear();
   for (q.First(); !q.Eof(); q.Next()) {
     bool ok = true;
     const std::uint64_t hash = TargetHash(ok);
-    if (ok && !seen.insert(hash).second) shared.insert(hash);
+    if (ok && !once.insert(hash).second) shared.insert(hash);
   }
+  for (const std::uint64_t hash : shared) once.erase(hash);
   return shared;
 }
 
@@ -186,8 +190,11 @@ void TRestoreRun::VisitRow() {
 }
 
 void TRestoreRun::EnsureDirectory(const std::string& dir) {
-  if (!platform::DirectoryExists(dir) && !CreateDirectoryPath(dir))
-    throw std::runtime_error(std::string(texts::kRestoreNoDirectory) + dir);
+  if (!platform::DirectoryExists(dir)) {
+    if (!CreateDirectoryPath(dir))
+      throw std::runtime_error(std::string(texts::kRestoreNoDirectory) + dir);
+    made_.Remember(dir);
+  }
   storage_.Directories().Remember(dir);
 }
 
@@ -215,6 +222,10 @@ void TRestoreRun::RestoreRow() {
 
   if (q.FieldByName("isZip").AsString() == kZipped) {
     if (placeholder || blob.BlobSize() == 0) return;
+    // The reader names the file after the archive's entry, which need not
+    // be the row's FileName: the directory no longer counts as holding only
+    // the names of the rows.
+    made_.Forget(dir);
     if (storage_.ExpandRow(blob, dir, name, restored_, total_) == ExpandResult::Restored)
       ++restored_;
     return;
@@ -232,13 +243,21 @@ void TRestoreRun::RestoreRow() {
   // archive's entry gives its file the recorded time, so does a row.
   blob.ReadBlob(content_);
   const auto time = static_cast<std::uint32_t>(q.FieldByName("FileTime").AsInteger());
+  // In a directory this run made, the names are those of the rows restored
+  // there (a directory that another program fills at the same time aside);
+  // a target that no other row shares, even ignoring case, is therefore a
+  // new name there, and is created without being looked for.
+  bool ok = false;
+  const unsigned options =
+      made_.Contains(dir) && once_.count(TargetHash(ok)) != 0 && ok ? platform::kOpenNewName : 0;
   try {
-    WriteRestoredFile(target, content_, time);
+    WriteRestoredFile(target, content_, time, options);
   } catch (const std::exception&) {
     if (!trusted) throw;
     known.Forget(dir);
+    made_.Forget(dir);
     EnsureDirectory(dir);
-    WriteRestoredFile(target, content_, time);
+    WriteRestoredFile(target, content_, time, 0);
   }
   ++restored_;
   view_.ShowShortStatus(Count(restored_) + std::string(texts::kCountSeparator) + Count(total_) +

@@ -22,7 +22,11 @@
 // from memory by the unzip reader (a compressed row). A restored file gets the
 // time its row records. Rows without content only make their directory.
 // Each target directory is tested (and made) once per run, for both kinds of
-// rows (TCompressedStorage::Directories).
+// rows (TCompressedStorage::Directories). In a directory the run made itself
+// a plain row whose target no other row shares (even ignoring case) is
+// created without looking for its name (platform::kOpenNewName): the names
+// there are the run's own. A compressed row expanded into such a directory
+// (the archive names its file) ends that for the directory.
 //
 // The run has no error guard: the first error (an unreadable backup file, a
 // target that cannot be created, a damaged entry) ends it, the files written
@@ -44,6 +48,7 @@
 #include "app/core/backup_application.h"
 #include "app/core/catalog.h"
 #include "app/core/compressed_storage.h"
+#include "platform/known_directories.h"
 
 namespace engine {
 class TReadWalk;
@@ -72,8 +77,9 @@ class TRestoreRun {
   // Hash of the file the current row restores to (every spelling of one
   // path alike); `ok` false for a row whose target is refused.
   std::uint64_t TargetHash(bool& ok) const;
-  // The hashes of targets that more than one row restores to.
-  TargetSet SharedTargets();
+  // The hashes of targets that more than one row restores to; `once` gets
+  // those of exactly one row.
+  TargetSet SharedTargets(TargetSet& once);
   // Restores the rows of the open walk that `take` accepts.
   void WalkRows(engine::TReadWalk& walk, const std::function<bool()>& take);
   // RestoreRow, recording a failure instead of ending the run with
@@ -92,6 +98,9 @@ class TRestoreRun {
   int row_ = 0;
   int restored_ = 0;
   std::vector<std::uint8_t> content_;  // the BLOB of the row being written
+  TargetSet once_;                     // targets of exactly one row
+  // Directories this run made, in which only its plain rows made files.
+  platform::KnownDirectories made_;
 };
 
 }  // namespace app

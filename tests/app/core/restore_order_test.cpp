@@ -132,6 +132,23 @@ TEST_P(RestoreOrderTest, RowsOfTwoDrivesMeetingBelowTheRestoreDirectory) {
   EXPECT_EQ(VisitedRows(), (std::vector<std::string>{"D:\\Data\\a.txt", "E:\\Data\\a.txt"}));
 }
 
+// Names differing only in case are one file: restored in key order (A.TXT
+// before a.txt) into a directory the run makes, one file is left, under the
+// name made first, with the content of the last.
+TEST_P(RestoreOrderTest, NamesDifferingOnlyInCaseInADirectoryTheRunMakes) {
+  MakeFile("Data/a.txt", "lower", DosTime(1));
+  BackupAs("Out");
+  fs::remove(D("Data/a.txt"));
+  MakeFile("Data/A.TXT", "upper", DosTime(2));
+  BackupAs("OutU");
+  CopyRows("OutU", "Out", "A.TXT");
+
+  ui.answers = {platform::MsgResult::Yes};
+  ASSERT_TRUE(Restore("E:\\Out\\Back.dat", "E:\\R"));
+  EXPECT_EQ(LastBox(), kDone + "2筆");
+  EXPECT_EQ(ReadTree(E("R/Data")), (Tree{{"A.TXT", {"lower", DosTime(1)}}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, RestoreOrderTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Compressed" : "Plain"; });
 
