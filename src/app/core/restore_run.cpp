@@ -247,9 +247,14 @@ void TRestoreRun::RestoreRow() {
   // there (a directory that another program fills at the same time aside);
   // a target that no other row shares, even ignoring case, is therefore a
   // new name there, and is created without being looked for.
-  bool ok = false;
-  const unsigned options =
-      made_.Contains(dir) && once_.count(TargetHash(ok)) != 0 && ok ? platform::kOpenNewName : 0;
+  // A target is taken so once: a row that another program adds during the
+  // run for the same target goes the ordinary way.
+  unsigned options = 0;
+  if (made_.Contains(dir)) {
+    bool ok = false;
+    const std::uint64_t hash = TargetHash(ok);
+    if (ok && once_.erase(hash) != 0) options = platform::kOpenNewName;
+  }
   try {
     WriteRestoredFile(target, content_, time, options);
   } catch (const std::exception&) {
