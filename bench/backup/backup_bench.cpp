@@ -278,7 +278,10 @@ int RestoreOnly(int argc, char** argv) {
   std::vector<Row> rows;
   for (const Contender& c : contenders) rows.push_back({c.name, {}});
   for (int r = 0; r < repeats; ++r) {
-    for (std::size_t i = 0; i < contenders.size(); ++i) {
+    // The contenders take turns at going first (round r starts with the
+    // r-th): whoever goes first meets what ran before the round.
+    for (std::size_t k = 0; k < contenders.size(); ++k) {
+      const std::size_t i = (static_cast<std::size_t>(r) + k) % contenders.size();
       const fs::path target =
           work / "restored" / ("r" + std::to_string(r) + "-" + std::to_string(i));
       rows[i].runs.push_back(contenders[i].run(target));
