@@ -34,6 +34,14 @@ inline constexpr unsigned kOpenRandomAccess = 0x1;   // a caching hint; no effec
 inline constexpr unsigned kOpenDeleteOnClose = 0x2;  // the file disappears with its last handle
 inline constexpr unsigned kOpenTemporary = 0x4;      // a caching hint for short-lived files
 inline constexpr unsigned kOpenWriteThrough = 0x8;   // every write reaches stable storage
+// The caller vouches that its directory holds no name equal to this one
+// ignoring case (it made the directory itself and made no such name in it):
+// the file is created exactly as written (O_EXCL) without a look-up of the
+// name, or of the directory, ignoring case. When that create fails (the name
+// exists as written, or the directory is not spelt so on disk) the open goes
+// on as without the option. With kOpenNewName a name equal ignoring case that
+// another program made meanwhile is not noticed.
+inline constexpr unsigned kOpenNewName = 0x10;
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
 

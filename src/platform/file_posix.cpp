@@ -84,6 +84,8 @@
 #include <atomic>
 #include <cerrno>
 #include <iterator>
+#include <optional>
+#include <string>
 
 #include "platform/dos_time.h"
 #include "platform/fault_injection.h"
@@ -222,10 +224,6 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
                 unsigned options) {
   Close();
   const bool mayCreate = disposition != Disposition::OpenExisting;
-  bool absent = false;  // the directory's name cache proved the name new
-  const auto host =
-      mayCreate ? internal::ToHostPathForCreate(windowsPath, absent) : ToHostPath(windowsPath);
-  if (!host) return false;
 
   // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below).
   // A create with O_EXCL only ever makes a new regular file and needs no such care.
@@ -238,10 +236,26 @@ bool File::Open(std::string_view windowsPath, Access access, Share share, Dispos
   int fd = -1;
   bool created = false;
   bool writable = false;
+  std::optional<std::string> host;
+  // A name the caller vouches for is created as written, in one call.
+  if (mayCreate && (options & kOpenNewName) != 0) {
+    host = internal::ToHostPathAsWritten(windowsPath);
+    if (!host) return false;
+    fd = OpenRetrying(*host, createFlags);
+    if (fd >= 0) {
+      created = true;
+      writable = true;
+    }
+  }
+  bool absent = false;  // the directory's name cache proved the name new
+  if (fd < 0) {
+    host = mayCreate ? internal::ToHostPathForCreate(windowsPath, absent) : ToHostPath(windowsPath);
+    if (!host) return false;
+  }
   // A name that must be new, or that the cache proved absent, is created at
   // once. Otherwise the existing file is opened first, so that a refused
   // sharing mode never truncates it, and it is created only when absent.
-  if (disposition == Disposition::CreateNew || absent) {
+  if (fd < 0 && (disposition == Disposition::CreateNew || absent)) {
     fd = OpenRetrying(*host, createFlags);
     if (fd >= 0) {
       created = true;

@@ -99,6 +99,9 @@ std::optional<std::optional<std::string>> FindNameInCachedDirectory(const struct
 // create the file at once (with O_EXCL, which still catches a name that
 // appeared meanwhile) instead of trying to open it first.
 std::optional<std::string> ToHostPathForCreate(std::string_view windowsPath, bool& absent);
+// The host path of a Windows path with every component as written: no probe,
+// no look-up ignoring case. Nullopt (with the error) as ToHostPath.
+std::optional<std::string> ToHostPathAsWritten(std::string_view windowsPath);
 
 // The longest host path the system accepts, with its terminating NUL.
 inline constexpr std::size_t kHostPathLimit = 4096;

@@ -7,10 +7,8 @@
 
 namespace platform {
 
-std::string KnownDirectories::Key(std::string_view directory) {
-  // The absolute form, without a trailing backslash (but "D:\" stays),
-  // upper-cased character by character as names are compared.
-  std::string full = FullPathName(directory);
+std::string FoldedPathKey(std::string_view path) {
+  std::string full = FullPathName(path);
   if (full.size() > 3 && full.back() == '\\') full.pop_back();
   std::string key;
   key.reserve(full.size() * 2);

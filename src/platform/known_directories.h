@@ -18,6 +18,11 @@
 
 namespace platform {
 
+// One key for every spelling of one Windows path: the absolute form without a
+// trailing backslash (a drive root such as D:\ keeps it), each character
+// upper-cased as names are compared. No disk access; links are not followed.
+std::string FoldedPathKey(std::string_view path);
+
 class KnownDirectories {
  public:
   bool Contains(std::string_view directory) const;
@@ -31,7 +36,7 @@ class KnownDirectories {
   bool Ensure(std::string_view directory);
 
  private:
-  static std::string Key(std::string_view directory);
+  static std::string Key(std::string_view directory) { return FoldedPathKey(directory); }
   std::unordered_set<std::string> known_;
 };
 

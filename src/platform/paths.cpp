@@ -613,6 +613,22 @@ std::optional<std::string> ToHostPathForCreate(std::string_view windowsPath, boo
   return Resolve(hostRoot, parsed.parts, true);
 }
 
+std::optional<std::string> ToHostPathAsWritten(std::string_view windowsPath) {
+  WinPath parsed;
+  std::string hostRoot;
+  if (!ParseAndRoot(windowsPath, parsed, hostRoot)) return std::nullopt;
+  std::string path = hostRoot;
+  for (const std::string& part : parsed.parts) {
+    if (path.empty() || path.back() != '/') path += '/';
+    path += WindowsNameToHost(part);
+  }
+  if (path.size() >= internal::kHostPathLimit) {
+    SetLastError(kErrorFilenameExcedRange);
+    return std::nullopt;
+  }
+  return path;
+}
+
 bool HostRootAndNames(std::string_view windowsPath, std::string& hostRoot,
                       std::vector<std::string>& hostNames) {
   WinPath parsed;

@@ -100,6 +100,63 @@ TEST_P(FileTest, OpenDispositions) {
   EXPECT_EQ(size, 0);
 }
 
+// kOpenNewName: a name the caller vouches is new is created as written
+// without a look-up; when it is not new as written (it exists, or its
+// directory is spelt otherwise on disk or missing) the open ends as it would
+// without the option.
+TEST_P(FileTest, ANameVouchedNewIsCreatedAtOnceOrOpenedAsWithoutTheOption) {
+  struct Case {
+    const char* path;
+    Disposition disposition;
+    std::uint32_t error;   // 0: the open succeeds
+    const char* hostFile;  // below D:, where the bytes written land
+    const char* before;    // its content before, when it exists
+  };
+  const Case cases[] = {
+      {"D:\\Data\\Fresh.txt", Disposition::CreateAlways, 0, "/Data/Fresh.txt", nullptr},
+      {"D:\\Data\\Back.dat", Disposition::CreateAlways, 0, "/Data/Back.dat", "0123456789"},
+      {"D:\\Data\\Back.dat", Disposition::CreateNew, kErrorFileExists, "/Data/Back.dat",
+       "0123456789"},
+      {"D:\\DATA\\Other.txt", Disposition::CreateAlways, 0, "/Data/Other.txt", nullptr},
+      {"D:\\NoDir\\x.dat", Disposition::CreateAlways, kErrorPathNotFound, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    WriteHostFile(d_.path() + "/Data/Back.dat", "0123456789");
+    File f;
+    const bool opened = f.Open(c.path, Access::ReadWrite, Share::None, c.disposition, kOpenNewName);
+    if (c.error != 0) {
+      EXPECT_FALSE(opened);
+      EXPECT_EQ(GetLastError(), c.error);
+      if (c.before != nullptr) {
+        EXPECT_EQ(ReadHostFile(d_.path() + c.hostFile), c.before);
+      }
+      continue;
+    }
+    ASSERT_TRUE(opened);
+    std::uint32_t done = 0;
+    ASSERT_TRUE(f.Write("new", 3, done));
+    // The handle's sharing mode holds as without the option.
+    File other;
+    EXPECT_FALSE(other.Open(c.path, Access::Read, Share::ReadWrite, Disposition::OpenExisting));
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    f.Close();
+    EXPECT_EQ(ReadHostFile(d_.path() + c.hostFile), "new");
+  }
+  // No directory was made beside the one spelt otherwise.
+  struct stat st {};
+  EXPECT_NE(::lstat((d_.path() + "/DATA").c_str(), &st), 0);
+
+  // A new name costs no probe of the directory or the name.
+  const std::uint64_t probes = internal::Counters().probes.load();
+  const std::uint64_t listings = internal::Counters().listings.load();
+  File f;
+  ASSERT_TRUE(f.Open("D:\\Data\\Second.txt", Access::ReadWrite, Share::None,
+                     Disposition::CreateAlways, kOpenNewName));
+  EXPECT_EQ(internal::Counters().probes.load(), probes);
+  EXPECT_EQ(internal::Counters().listings.load(), listings);
+}
+
 TEST_P(FileTest, ReadWriteSeekAndEndOfFile) {
   File f;
   ASSERT_TRUE(OpenShared(f));

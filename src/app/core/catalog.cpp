@@ -208,6 +208,7 @@ void TDataModuleRx::PrepareTarget(TargetUse use) {
   qryDBSrech.SetDatabaseName(oldName);
   qryDBSrech.SetTableName(oldName);
   qryDBSrech.SetFiltered(true);
+  qryDBSrech.NaturalOrder = false;
   if (use == TargetUse::Backup) qryDBSrech.Open();
 }
 
@@ -217,10 +218,11 @@ bool TDataModuleRx::FindFileRow(const TFileDatas& file) {
   return !qryDBSrech.Eof();
 }
 
-void TDataModuleRx::OpenForRestore() {
+void TDataModuleRx::OpenForRestore(RowOrder order) {
   qryDBSrech.Close();
   qryDBSrech.SetFilter("");
   qryDBSrech.SetFiltered(false);
+  qryDBSrech.NaturalOrder = order == RowOrder::Records;
   qryDBSrech.Open();
 }
 

@@ -16,7 +16,8 @@
 //    directory and its writes belong to DBDatabase's transaction.
 //  * qryDBSrech reads the catalog table itself, not a copy of it: finding a
 //    file's row is a lookup in the primary index (FileName is its first
-//    field), and a restore reads each BLOB where it is stored.
+//    field), and a restore reads each BLOB where it is stored, in the order
+//    the rows were written.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,11 @@ inline constexpr char kCatalogSession[] = "Default";
 inline constexpr int kNoRowLimit = -1;
 // Component-layer field type of a BLOB parameter (pFile).
 inline constexpr int kBlobParamType = 15;
+
+// The order in which a restore reads the catalog: the order its rows were
+// written (record numbers; the records and their BLOBs lie in that order on
+// disk) or the primary key's (FileName, FileTime, Path).
+enum class RowOrder { Records, Keys };
 
 // Who asks PrepareTarget: only a backup run writes changed files into a new
 // dated backup file; a restore always reads the chosen file itself.
@@ -85,8 +91,8 @@ class TDataModuleRx {
 
   // Positions qryDBSrech on the row of `file`; false when it has none.
   bool FindFileRow(const TFileDatas& file);
-  // Opens qryDBSrech on every row of the chosen backup file.
-  void OpenForRestore();
+  // Opens qryDBSrech on every row of the chosen backup file, in `order`.
+  void OpenForRestore(RowOrder order);
 
   // Full path of the backup file that receives rows (T).
   const std::string& TargetPath() const { return targetPath_; }

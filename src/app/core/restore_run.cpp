@@ -31,11 +31,12 @@ constexpr std::size_t kMaxWrite = std::size_t{1} << 30;
 // it the DOS date-time `dosTime` through the open handle. A file that cannot
 // be made raises "Cannot create file", one that cannot be written whole
 // "Cannot write file". A time the file system refuses leaves the file's own.
+// `openOptions` are File::Open's.
 void WriteRestoredFile(const std::string& path, const std::vector<std::uint8_t>& content,
-                       std::uint32_t dosTime) {
+                       std::uint32_t dosTime, unsigned openOptions) {
   platform::File file;
   if (!file.Open(path, platform::Access::ReadWrite, platform::Share::None,
-                 platform::Disposition::CreateAlways)) {
+                 platform::Disposition::CreateAlways, openOptions)) {
     throw engine::EFCreateError("Cannot create file \"" + path + "\"");
   }
   for (std::size_t at = 0; at < content.size();) {
@@ -92,12 +93,14 @@ std::string RestoreDirectoryOf(std::string_view path, const std::string& restore
 void TRestoreRun::Execute() {
   rx_.DBDatabase.Close();
   rx_.PrepareTarget(TargetUse::Restore);
-  rx_.OpenForRestore();
+  rx_.OpenForRestore(RowOrder::Records);
   engine::TZORVADTable& q = rx_.qryDBSrech;
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
   storage_.Directories().Clear();
+  TargetSet shared;
+  made_.Clear();
   {
     // The rows are read under one read lock, taken before they are counted
     // (read_walk.h): no lock and no change check per row, and the count and
@@ -107,22 +110,22 @@ void TRestoreRun::Execute() {
     engine::TReadWalk walk(*q.Handle());
     total_ = static_cast<int>(q.RecordCount());
     view_.SetProgressMaximum(total_);
-    for (q.First(); !q.Eof(); q.Next()) {
-      if (!state_.RestoreKeepGoing) {
-        RestoreRow();
-      } else {
-        try {
-          RestoreRow();
-        } catch (const std::exception& e) {
-          state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
-                                           q.FieldByName("FileName").AsString() + ": " + e.what());
-        }
-      }
-      if (walk.LetWritersIn()) {
-        total_ = static_cast<int>(q.RecordCount());
-        view_.SetProgressMaximum(total_);
-      }
-    }
+    shared = SharedTargets(once_);
+    WalkRows(walk, [&] {
+      bool ok = true;
+      const std::uint64_t hash = shared.empty() ? 0 : TargetHash(ok);
+      return shared.empty() || !ok || shared.count(hash) == 0;
+    });
+  }
+  if (!shared.empty()) {
+    // The rows that share a target, in key order.
+    rx_.OpenForRestore(RowOrder::Keys);
+    engine::TReadWalk walk(*q.Handle());
+    WalkRows(walk, [&] {
+      bool ok = true;
+      const std::uint64_t hash = TargetHash(ok);
+      return ok && shared.count(hash) != 0;
+    });
   }
   q.Close();
   platform::Ui().MessageBox(std::string(texts::kRestoreDonePrefix) + Count(restored_) +
@@ -131,9 +134,67 @@ void TRestoreRun::Execute() {
                             platform::MsgIcon::Information, platform::MsgResult::Ok);
 }
 
+std::uint64_t TRestoreRun::TargetHash(bool& ok) const {
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  const std::string name = q.FieldByName("FileName").AsString();
+  const std::string path = q.FieldByName("Path").AsString();
+  std::string dir;
+  try {
+    dir = RestoreDirectoryOf(path, state_.FRestoreDir);
+  } catch (const std::exception&) {
+    // Refused when its turn comes.
+    ok = false;
+    return 0;
+  }
+  ok = true;
+  return std::hash<std::string>{}(platform::FoldedPathKey(dir + kBackslash + name));
+}
+
+TRestoreRun::TargetSet TRestoreRun::SharedTargets(TargetSet& once) {
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  TargetSet shared;
+  once.clear();
+  for (q.First(); !q.Eof(); q.Next()) {
+    bool ok = true;
+    const std::uint64_t hash = TargetHash(ok);
+    if (ok && !once.insert(hash).second) shared.insert(hash);
+  }
+  for (const std::uint64_t hash : shared) once.erase(hash);
+  return shared;
+}
+
+void TRestoreRun::WalkRows(engine::TReadWalk& walk, const std::function<bool()>& take) {
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  for (q.First(); !q.Eof(); q.Next()) {
+    if (!take()) continue;
+    VisitRow();
+    if (walk.LetWritersIn()) {
+      total_ = static_cast<int>(q.RecordCount());
+      view_.SetProgressMaximum(total_);
+    }
+  }
+}
+
+void TRestoreRun::VisitRow() {
+  if (!state_.RestoreKeepGoing) {
+    RestoreRow();
+    return;
+  }
+  engine::TZORVADTable& q = rx_.qryDBSrech;
+  try {
+    RestoreRow();
+  } catch (const std::exception& e) {
+    state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
+                                     q.FieldByName("FileName").AsString() + ": " + e.what());
+  }
+}
+
 void TRestoreRun::EnsureDirectory(const std::string& dir) {
-  if (!platform::DirectoryExists(dir) && !CreateDirectoryPath(dir))
-    throw std::runtime_error(std::string(texts::kRestoreNoDirectory) + dir);
+  if (!platform::DirectoryExists(dir)) {
+    if (!CreateDirectoryPath(dir))
+      throw std::runtime_error(std::string(texts::kRestoreNoDirectory) + dir);
+    made_.Remember(dir);
+  }
   storage_.Directories().Remember(dir);
 }
 
@@ -161,6 +222,10 @@ void TRestoreRun::RestoreRow() {
 
   if (q.FieldByName("isZip").AsString() == kZipped) {
     if (placeholder || blob.BlobSize() == 0) return;
+    // The reader names the file after the archive's entry, which need not
+    // be the row's FileName: the directory no longer counts as holding only
+    // the names of the rows.
+    made_.Forget(dir);
     if (storage_.ExpandRow(blob, dir, name, restored_, total_) == ExpandResult::Restored)
       ++restored_;
     return;
@@ -178,13 +243,26 @@ void TRestoreRun::RestoreRow() {
   // archive's entry gives its file the recorded time, so does a row.
   blob.ReadBlob(content_);
   const auto time = static_cast<std::uint32_t>(q.FieldByName("FileTime").AsInteger());
+  // In a directory this run made, the names are those of the rows restored
+  // there (a directory that another program fills at the same time aside);
+  // a target that no other row shares, even ignoring case, is therefore a
+  // new name there, and is created without being looked for.
+  // A target is taken so once: a row that another program adds during the
+  // run for the same target goes the ordinary way.
+  unsigned options = 0;
+  if (made_.Contains(dir)) {
+    bool ok = false;
+    const std::uint64_t hash = TargetHash(ok);
+    if (ok && once_.erase(hash) != 0) options = platform::kOpenNewName;
+  }
   try {
-    WriteRestoredFile(target, content_, time);
+    WriteRestoredFile(target, content_, time, options);
   } catch (const std::exception&) {
     if (!trusted) throw;
     known.Forget(dir);
+    made_.Forget(dir);
     EnsureDirectory(dir);
-    WriteRestoredFile(target, content_, time);
+    WriteRestoredFile(target, content_, time, 0);
   }
   ++restored_;
   view_.ShowShortStatus(Count(restored_) + std::string(texts::kCountSeparator) + Count(total_) +

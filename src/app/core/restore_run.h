@@ -2,14 +2,31 @@
 // written back, into the directory it came from or, with FRestoreDir set,
 // into the same relative directory below FRestoreDir.
 //
-// Rows are read from the catalog table itself, once, in its order, under one
-// read lock for the whole walk (engine/table/read_walk.h: another program's
-// writer waits, and is let in between two rows); a BLOB is read whole and
+// Rows are read from the catalog table itself, once, in the order they were
+// written (record numbers: the records and their BLOBs are read front to
+// back, and the files of one directory, backed up together, are made
+// together), under one read lock for the whole walk (engine/table/read_walk.h:
+// another program's writer waits, and is let in between two rows).
+//
+// Several rows may restore to one file (one file backed up with different
+// times, or two recorded directories that meet below FRestoreDir). Their
+// outcome is that of the primary key's order (FileName, FileTime, Path): the
+// row with the greatest key is the one left on disk, and questions, counts
+// and texts come as in that order. A first, quick pass over the rows (names
+// only, no BLOB) finds the targets of more than one row; those rows are left
+// out of the record-order walk and restored after it, in key order. A row
+// that another program adds during the run is restored in record order.
+//
+// A BLOB is read whole and
 // written to its target with one write (an uncompressed row) or expanded
 // from memory by the unzip reader (a compressed row). A restored file gets the
 // time its row records. Rows without content only make their directory.
 // Each target directory is tested (and made) once per run, for both kinds of
-// rows (TCompressedStorage::Directories).
+// rows (TCompressedStorage::Directories). In a directory the run made itself
+// a plain row whose target no other row shares (even ignoring case) is
+// created without looking for its name (platform::kOpenNewName): the names
+// there are the run's own. A compressed row expanded into such a directory
+// (the archive names its file) ends that for the directory.
 //
 // The run has no error guard: the first error (an unreadable backup file, a
 // target that cannot be created, a damaged entry) ends it, the files written
@@ -22,13 +39,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "app/core/backup_application.h"
 #include "app/core/catalog.h"
 #include "app/core/compressed_storage.h"
+#include "platform/known_directories.h"
+
+namespace engine {
+class TReadWalk;
+}
 
 namespace app {
 
@@ -49,6 +73,18 @@ class TRestoreRun {
   void Execute();
 
  private:
+  using TargetSet = std::unordered_set<std::uint64_t>;
+  // Hash of the file the current row restores to (every spelling of one
+  // path alike); `ok` false for a row whose target is refused.
+  std::uint64_t TargetHash(bool& ok) const;
+  // The hashes of targets that more than one row restores to; `once` gets
+  // those of exactly one row.
+  TargetSet SharedTargets(TargetSet& once);
+  // Restores the rows of the open walk that `take` accepts.
+  void WalkRows(engine::TReadWalk& walk, const std::function<bool()>& take);
+  // RestoreRow, recording a failure instead of ending the run with
+  // keep-going.
+  void VisitRow();
   void RestoreRow();
   // Makes `dir` (every missing level) unless it exists, and remembers it;
   // an error naming it when it cannot be made.
@@ -62,6 +98,9 @@ class TRestoreRun {
   int row_ = 0;
   int restored_ = 0;
   std::vector<std::uint8_t> content_;  // the BLOB of the row being written
+  TargetSet once_;                     // targets of exactly one row
+  // Directories this run made, in which only its plain rows made files.
+  platform::KnownDirectories made_;
 };
 
 }  // namespace app

@@ -81,6 +81,7 @@ TDataCursor* TZORVADTable::CreateHandle(bool& ownedByDataSet) {
     TCursorOptions options;
     options.exclusive = Exclusive;
     options.readOnly = ReadOnly;
+    options.naturalOrder = NaturalOrder;
     cursor->SetOptions(options);
     // A table whose password the session does not know asks the session's handler.
     TZORVADSession& session = database.Session();

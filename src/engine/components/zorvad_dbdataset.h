@@ -61,6 +61,9 @@ class TZORVADTable : public TZORVADDBDataSet {
   void SetTableName(const std::string& name);
   bool Exclusive = false;
   bool ReadOnly = false;
+  // Opens the table in record-number order (the order the records were
+  // written, deleted slots skipped) instead of its primary index's.
+  bool NaturalOrder = false;
 
  protected:
   TDataCursor* CreateHandle(bool& ownedByDataSet) override;

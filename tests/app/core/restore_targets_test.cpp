@@ -35,7 +35,7 @@ class RestoreTargetsTest : public RunsTest, public ::testing::WithParamInterface
   }
 };
 
-// Rows are restored in key order (FileName first): 1.txt, then 2.txt, both
+// Rows are restored in the order they were written: 1.txt, then 2.txt, both
 // in Data\Sub; the directory is taken away between them.
 TEST_P(RestoreTargetsTest, ADirectoryRemovedDuringTheRunIsMadeAgain) {
   MakeFile("Data/Sub/1.txt", "one", DosTime(1));

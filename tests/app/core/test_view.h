@@ -14,6 +14,7 @@ struct TestView : MainView {
   bool startEnabled = true, restoreEnabled = true, backNewFileEnabled = true;
   bool controlsEnabled = true;
   std::string backupStatus, restoreStatus, shortStatus;
+  std::vector<std::string> restoreStatuses;  // every restore status, in order
   int backupStatusHeight = 0, progressMaximum = 0, progressPosition = 0;
 
   void ShowSourceDir(std::string_view t) override { sourceDir = t; }
@@ -27,7 +28,10 @@ struct TestView : MainView {
   void SetControlsEnabled(bool e) override { controlsEnabled = e; }
   void ShowBackupStatus(std::string_view t) override { backupStatus = t; }
   void SetBackupStatusHeight(int px) override { backupStatusHeight = px; }
-  void ShowRestoreStatus(std::string_view t) override { restoreStatus = t; }
+  void ShowRestoreStatus(std::string_view t) override {
+    restoreStatus = t;
+    restoreStatuses.emplace_back(t);
+  }
   void ShowShortStatus(std::string_view t) override { shortStatus = t; }
   void SetProgressMaximum(int m) override { progressMaximum = m; }
   void SetProgressPosition(int p) override { progressPosition = p; }
