@@ -75,6 +75,9 @@ void TIndexTree::DescendForInsert(const std::uint8_t* key, TPath& path, TPageRef
     }
     int i = page->SearchForInsert(FLayout, key, FKeyLength);
     if (i == 0) i = 1;
+    // The insert adds 1 to this entry's count once the whole path is read:
+    // its line is asked for now, while the descent goes on.
+    page->PrefetchEntryCount(i);
     if (page->Value(i) == page->Position || Reaches(path, page->Value(i))) {
       RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());  // a cycle
     }
@@ -382,8 +385,9 @@ bool TIndexTree::FindForInsert(const std::uint8_t* key, std::int32_t* recordNumb
     if (!page) return false;
     TPath path;
     DescendForInsert(key, path, page);
-    const int entry = page->SearchForInsert(FLayout, key, FKeyLength);
-    if (entry > 0 && FLayout.Compare(page->Key(entry), key, FKeyLength) == 0) {
+    bool equal = false;
+    const int entry = page->SearchForInsert(FLayout, key, FKeyLength, &equal);
+    if (entry > 0 && equal) {
       if (recordNumber != nullptr) *recordNumber = page->Value(entry);
       return true;
     }

@@ -404,7 +404,11 @@ TPage* TIndexFile::FindCached(int slot, std::int32_t position) {
   for (TPage* recent : cache.recent) {
     if (recent != nullptr && recent->Position == position) return recent;
   }
-  return cache.Find(position);
+  TPage* page = cache.Find(position);
+  // A page met again after a while is usually cold: its lines are asked for
+  // together rather than one after another as the search reaches them.
+  if (page != nullptr) page->PrefetchObject();
+  return page;
 }
 
 void TIndexFile::ToPool(std::unique_ptr<TPage> page) {

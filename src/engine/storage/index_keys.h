@@ -93,6 +93,9 @@ class TKeyLayout {
   bool IsSystem() const { return FSystem; }
   std::uint16_t LanguageId() const { return FLanguageId; }
   std::uint16_t SortId() const { return FSortId; }
+  // Whether keys order by their bytes (reversed when Descending()), with no
+  // collation.
+  bool Bytewise() const { return !UsesCollation(); }
   const std::vector<TKeyField>& Fields() const { return FFields; }
   TKeyByteRole Role(int position) const { return FRoles[static_cast<std::size_t>(position)]; }
 

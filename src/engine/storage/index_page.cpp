@@ -94,6 +94,7 @@ void TPage::Reset(std::int32_t position, int slot, const TPageFormat& format) {
   FCount = 0;
   FEntries.clear();
   FPacked = -1;
+  DropSummary();
 }
 
 int TPage::Capacity() const {
@@ -134,22 +135,24 @@ bool TPage::Overflows() const {
   return IsCompressedLeaf() ? StoredBytes() > kPageEntryArea : FCount > Capacity();
 }
 
-std::int32_t TPage::Value(int i) const {
+std::int32_t TPage::StoredValue(int i) const {
   return bytes::GetI32(Key(i) + FFormat.keyLength);
 }
 std::int32_t TPage::EntryCount(int i) const {
   return bytes::GetI32(Key(i) + FFormat.keyLength + 4);
 }
 void TPage::SetKey(int i, const std::uint8_t* key) {
-  std::uint8_t* slot = MutableKey(i);
+  std::uint8_t* slot = SlotForChange(i);
   FPacked = -1;
   std::memmove(slot, key, static_cast<std::size_t>(FFormat.keyLength));
+  SummaryKeyChanged(i);
 }
 void TPage::SetValue(int i, std::int32_t value) {
-  bytes::PutI32(MutableKey(i) + FFormat.keyLength, value);
+  bytes::PutI32(SlotForChange(i) + FFormat.keyLength, value);
+  if (FSummaryValid) FSummaryValues[static_cast<std::size_t>(i - 1)] = value;
 }
 void TPage::SetEntryCount(int i, std::int32_t count) {
-  bytes::PutI32(MutableKey(i) + FFormat.keyLength + 4, count);
+  bytes::PutI32(SlotForChange(i) + FFormat.keyLength + 4, count);
 }
 
 void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
@@ -181,6 +184,7 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
   bytes::PutI32(slot + length + 4, count);
   ++FCount;
   Free = false;
+  SummaryInserted(after + 1);
   if (Undo != nullptr && Undo->Logs(*this)) Undo->EntryInserted(*this, after + 1);
 }
 
@@ -196,6 +200,7 @@ void TPage::RemoveEntry(int i) {
   auto first = FEntries.begin() + static_cast<std::ptrdiff_t>(i - 1) * stride;
   FEntries.erase(first, first + static_cast<std::ptrdiff_t>(stride));
   --FCount;
+  SummaryRemoved(i);
 }
 
 void TPage::TakeTail(int first, TPage& out) {
@@ -205,6 +210,8 @@ void TPage::TakeTail(int first, TPage& out) {
   out.BeforeWholeChange();
   auto from = FEntries.begin() + static_cast<std::ptrdiff_t>(first - 1) * Stride();
   FPacked = out.FPacked = -1;
+  DropSummary();
+  out.DropSummary();
   out.FEntries.insert(out.FEntries.end(), from, FEntries.end());
   out.FCount += FCount - first + 1;
   FEntries.erase(from, FEntries.end());
@@ -216,6 +223,7 @@ void TPage::Prepend(TPage& from) {
   BeforeWholeChange();
   from.BeforeWholeChange();
   FPacked = -1;
+  DropSummary();
   FEntries.insert(FEntries.begin(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
   from.ClearEntries();
@@ -226,6 +234,7 @@ void TPage::Append(TPage& from) {
   BeforeWholeChange();
   from.BeforeWholeChange();
   FPacked = -1;
+  DropSummary();
   FEntries.insert(FEntries.end(), from.FEntries.begin(), from.FEntries.end());
   FCount += from.FCount;
   from.ClearEntries();
@@ -236,6 +245,7 @@ void TPage::ClearEntries() {
   FEntries.clear();
   FCount = 0;
   FPacked = -1;
+  DropSummary();
 }
 
 std::int64_t TPage::LeafEntries() const {
@@ -243,64 +253,6 @@ std::int64_t TPage::LeafEntries() const {
   std::int64_t sum = 0;
   for (int i = 1; i <= FCount; ++i) sum += EntryCount(i);
   return sum;
-}
-
-void TPage::PrefetchKeys() const {
-  // A binary search reads about log2(n) keys one after another, each in its
-  // own cache lines (a catalog key is 509 bytes); asking for the first line
-  // of every key at once lets those memory reads overlap. An internal page's
-  // descent then reads the chosen entry's child position, which lies L bytes
-  // further on, in another line when keys are wide: it is asked for too.
-  if (FCount > kPrefetchedKeys) return;
-  const std::size_t stride = Stride();
-  const std::size_t length = static_cast<std::size_t>(FFormat.keyLength);
-  const bool values = !IsLeaf() && length >= kCacheLineBytes;
-  const std::uint8_t* at = FEntries.data();
-  for (int i = 0; i < FCount; ++i, at += stride) {
-    __builtin_prefetch(at);
-    if (values) __builtin_prefetch(at + length);
-  }
-}
-
-int TPage::SearchForInsert(const TKeyLayout& layout, const std::uint8_t* key, int length) {
-  // Last entry whose key is <= key.
-  PrefetchKeys();
-  int low = 1, high = FCount, result = 0;
-  while (low <= high) {
-    const int mid = low + (high - low) / 2;
-    if (layout.Compare(Key(mid), key, length) <= 0) {
-      result = mid;
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-    }
-  }
-  Current = result;
-  return result;
-}
-
-int TPage::Search(const TKeyLayout& layout, const std::uint8_t* key, int length, bool& found) {
-  int i = SearchForInsert(layout, key, length);
-  found = i > 0 && layout.Compare(Key(i), key, length) == 0;
-  if (i == 0 && FCount > 0) i = 1;
-  Current = i;
-  return i;
-}
-
-int TPage::SearchBefore(const TKeyLayout& layout, const std::uint8_t* key, int length) {
-  PrefetchKeys();
-  int low = 1, high = FCount, result = 0;
-  while (low <= high) {
-    const int mid = low + (high - low) / 2;
-    if (layout.Compare(Key(mid), key, length) < 0) {
-      result = mid;
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-    }
-  }
-  Current = result;
-  return result;
 }
 
 void TPage::Serialize(std::uint8_t* out) const {

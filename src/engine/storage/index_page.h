@@ -107,10 +107,16 @@ class alignas(kCacheLineBytes) TPage {
 
   const std::uint8_t* Key(int i) const { return Slot_(i); }
   std::uint8_t* MutableKey(int i) {
-    BeforeEntryChange(i);
-    return Slot_(i);
+    DropSummary();
+    return SlotForChange(i);
   }
-  std::int32_t Value(int i) const;
+  std::int32_t Value(int i) const {
+    if (FSummaryValid) {
+      CheckEntry(i);
+      return FSummaryValues[static_cast<std::size_t>(i - 1)];
+    }
+    return StoredValue(i);
+  }
   std::int32_t EntryCount(int i) const;
   void SetKey(int i, const std::uint8_t* key);
   void SetValue(int i, std::int32_t value);
@@ -130,13 +136,53 @@ class alignas(kCacheLineBytes) TPage {
   std::int64_t LeafEntries() const;
 
   // Binary search under `layout`, over `length` key bytes: the last entry whose
-  // key is <= key (0 when every key is larger), kept in Current.
-  int SearchForInsert(const TKeyLayout& layout, const std::uint8_t* key, int length);
+  // key is <= key (0 when every key is larger), kept in Current. When `equal`
+  // is given it tells whether that entry's key equals the search key.
+  int SearchForInsert(const TKeyLayout& layout, const std::uint8_t* key, int length,
+                      bool* equal = nullptr);
   // The same, but at least 1 when the page has entries; `found` tells whether
   // that entry's key equals the search key.
   int Search(const TKeyLayout& layout, const std::uint8_t* key, int length, bool& found);
   // The last entry whose key is < key (0 when none).
   int SearchBefore(const TKeyLayout& layout, const std::uint8_t* key, int length);
+
+  // Asks for every cache line of this object at once, before a search reads
+  // it (a descent meets most pages cold).
+  void PrefetchObject() const {
+    const auto* at = reinterpret_cast<const char*>(this);
+    for (std::size_t line = 0; line < sizeof(TPage); line += kCacheLineBytes) {
+      __builtin_prefetch(at + line);
+    }
+  }
+
+  // Asks for the line of entry i's count (1..Count()), to be written soon.
+  void PrefetchEntryCount(int i) const {
+    if (i >= 1 && i <= FCount) {
+      __builtin_prefetch(FEntries.data() + static_cast<std::size_t>(i - 1) * Stride() +
+                             static_cast<std::size_t>(FFormat.keyLength) + 4,
+                         1);
+    }
+  }
+
+  // ---- Search summary (index_page_search.cpp) ----------------------------------
+  // A page of at most kSummaryEntries entries keeps, beside its header, the
+  // length P of the prefix all its keys share, the first bytes of that prefix,
+  // each key's 8 bytes after it (big-endian, so that they order as the bytes)
+  // and each entry's value. A full-key search under a byte order then reads
+  // these few adjacent lines instead of several whole keys, and reads a key
+  // only where two of those 8-byte slices tie. The summary is kept through
+  // single inserts and removals and rebuilt at the next search after any
+  // other change.
+  static constexpr int kSummaryEntries = 16;
+  static constexpr int kSummaryPrefixBytes = 64;
+  static constexpr int kSliceBytes = 8;
+  bool HasSummary() const { return FSummaryValid; }
+  int SummaryPrefixLength() const { return FSummaryPrefix; }
+  // Rebuilds the summary when it is missing and the page has 1..16 entries.
+  void EnsureSummary();
+  // Compares the summary with the entries (tests and checks): false when any
+  // part of a valid summary disagrees with them.
+  bool SummaryMatchesEntries() const;
 
  private:
   friend class TPageUndo;
@@ -154,6 +200,10 @@ class alignas(kCacheLineBytes) TPage {
   }
   void LogEntryChange(int i);
   void LogWholeChange();
+  std::uint8_t* SlotForChange(int i) {
+    BeforeEntryChange(i);
+    return Slot_(i);
+  }
   // Entry i's slot; an entry number outside 1..Count() (a corrupt link or
   // count) raises 8965 instead of touching memory outside the page.
   std::uint8_t* Slot_(int i) {
@@ -165,6 +215,25 @@ class alignas(kCacheLineBytes) TPage {
     return FEntries.data() + static_cast<std::size_t>(i - 1) * Stride();
   }
   void CheckEntry(int i) const;
+  std::int32_t StoredValue(int i) const;
+  void DropSummary() { FSummaryValid = false; }
+  // A key's bytes P..P+7 under the current summary prefix.
+  std::uint64_t SliceOf(const std::uint8_t* key) const;
+  // The summary after entry `i` (1-based) was inserted, changed or removed.
+  void SummaryInserted(int i);
+  void SummaryKeyChanged(int i);
+  void SummaryRemoved(int i);
+  // Whether `key` begins with the summary's prefix (read from the summary,
+  // and past its copied bytes from entry `other`).
+  int ComparePrefix(const std::uint8_t* key, int other) const;
+  // The full-key search under a byte order (descending when `reversed`):
+  // the last entry whose key is <= key (strict: < key), and whether it is
+  // equal. Needs a valid summary.
+  int SummarySearch(const std::uint8_t* key, bool reversed, bool strict, bool* equal) const;
+  // The generic search over the keys themselves.
+  int KeySearch(const TKeyLayout& layout, const std::uint8_t* key, int length, bool strict,
+                bool* equal) const;
+  bool UsesSummary(const TKeyLayout& layout, int length);
   // Stored size of entry i given its predecessor's key (nullptr for the first).
   int EntryStoredSize(const std::uint8_t* prev, const std::uint8_t* key) const;
 
@@ -179,6 +248,12 @@ class alignas(kCacheLineBytes) TPage {
   // may be nullptr).
   int PackedDelta(const std::uint8_t* prev, const std::uint8_t* key,
                   const std::uint8_t* next) const;
+
+  bool FSummaryValid = false;
+  int FSummaryPrefix = 0;  // P: bytes every key of the page shares
+  std::uint64_t FSummarySlices[kSummaryEntries] = {};
+  std::int32_t FSummaryValues[kSummaryEntries] = {};
+  std::uint8_t FSummaryPrefixBytes[kSummaryPrefixBytes] = {};
 };
 
 }  // namespace engine

@@ -130,6 +130,7 @@ bool TPageUndo::Replay() {
         break;
     }
     page.FPacked = -1;
+    page.DropSummary();
   }
   return true;
 }
@@ -144,6 +145,7 @@ void TPageUndo::RestoreHeaderFields(const TNote& note) {
   page.Position = note.position;
   page.Changed = true;
   page.FPacked = -1;
+  page.DropSummary();
   page.Undo = nullptr;
 }
 
