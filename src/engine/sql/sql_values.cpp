@@ -2,6 +2,7 @@
 #include "engine/sql/sql_values.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/sql/expr_error.h"
@@ -13,6 +14,10 @@
 namespace engine {
 
 namespace {
+
+// Values up to this size (every number, date and time) are stored straight
+// from a value of the field's own type.
+constexpr std::size_t kDirectValueBytes = 16;
 
 template <typename T>
 int Order(T a, T b) {
@@ -81,7 +86,16 @@ void StoreValue(TDataCursor& cursor, TDataCursor::TRecordBuffer& record, std::ui
   if (sameType && f.Type() == kFieldString) {
     // The common case of a prepared INSERT: a string parameter into a string
     // field goes in without a converted copy.
-    cursor.PutString(record, field, std::string(value.AsString()));
+    cursor.PutString(record, field, value.AsString());
+    return;
+  }
+  if (sameType && value.value.size() <= kDirectValueBytes) {
+    // A value of the field's own type (an integer parameter): its bytes,
+    // zero-padded to the field's size, go in without a converted copy.
+    std::array<std::uint8_t, kDirectValueBytes> bytes{};
+    std::copy(value.value.begin(), value.value.end(), bytes.begin());
+    cursor.PutField(record, field, bytes.data(),
+                    std::min<std::size_t>(f.StorageSize(), bytes.size()));
     return;
   }
   ExpTree converted = NewToken();
@@ -103,7 +117,7 @@ void StoreValue(TDataCursor& cursor, TDataCursor::TRecordBuffer& record, std::ui
                              text + std::string(statementSuffix));
   }
   if (f.Type() == kFieldString) {
-    cursor.PutString(record, field, std::string(converted->AsString()));
+    cursor.PutString(record, field, converted->AsString());
     return;
   }
   std::vector<std::uint8_t> bytes = converted->value;

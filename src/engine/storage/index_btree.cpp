@@ -16,6 +16,8 @@ constexpr std::size_t kMaxTreeDepth = 64;
 constexpr int kMaxRestarts = 16;
 // How many empty leaves a walk may step over before the links count as broken.
 constexpr int kMaxEmptySteps = 1 << 20;
+// Room reserved for a descent's path at once (deeper trees grow it).
+constexpr std::size_t kReservedDepth = 12;
 
 }  // namespace
 
@@ -69,6 +71,7 @@ void TIndexTree::Insert(const std::uint8_t* key, std::int32_t recordNumber) {
 }
 
 void TIndexTree::DescendForInsert(const std::uint8_t* key, TPath& path, TPageRef& page) {
+  path.reserve(kReservedDepth);
   while (!page->IsLeaf()) {
     if (path.size() >= kMaxTreeDepth || page->Count() == 0) {
       RaiseEngineError(kErrIndexPageCorrupt, FFile.FileName());
@@ -215,6 +218,7 @@ bool TIndexTree::DeleteOnce(const std::uint8_t* key, std::int32_t recordNumber) 
   TPageRef page = Root();
   if (!page) return false;
   TPath path;
+  path.reserve(kReservedDepth);
   bool found = false;
   while (!page->IsLeaf()) {
     if (path.size() >= kMaxTreeDepth || page->Count() == 0) {

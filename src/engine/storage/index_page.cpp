@@ -176,6 +176,13 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,
   const std::size_t stride = Stride();
   const std::size_t length = static_cast<std::size_t>(FFormat.keyLength);
   const std::size_t at = static_cast<std::size_t>(after) * stride;
+  if (FEntries.capacity() < FEntries.size() + stride) {
+    // Room for a full page and the entry that makes it split, at once: a
+    // page filled entry by entry then moves its entries once, not at every
+    // doubling.
+    const std::size_t full = static_cast<std::size_t>(Capacity() + 1) * stride;
+    FEntries.reserve(std::max(FEntries.size() + stride, IsCompressedLeaf() ? 0 : full));
+  }
   FEntries.resize(FEntries.size() + stride);
   std::uint8_t* slot = FEntries.data() + at;
   std::memmove(slot + stride, slot, FEntries.size() - stride - at);

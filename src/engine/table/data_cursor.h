@@ -46,6 +46,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/storage/index_btree.h"
@@ -159,7 +160,7 @@ class TDataCursor {
   void PutField(TRecordBuffer& record, std::uint32_t field, const void* data, std::size_t size);
   void PutNull(TRecordBuffer& record, std::uint32_t field);
   // Typed helpers over GetField/PutField.
-  void PutString(TRecordBuffer& record, std::uint32_t field, const std::string& text);
+  void PutString(TRecordBuffer& record, std::uint32_t field, std::string_view text);
   std::string GetString(const TRecordBuffer& record, std::uint32_t field) const;
   void PutInteger(TRecordBuffer& record, std::uint32_t field, std::int64_t value);
   std::int64_t GetInteger(const TRecordBuffer& record, std::uint32_t field) const;

@@ -103,17 +103,21 @@ void TDataCursor::PutNull(TRecordBuffer& record, std::uint32_t field) {
   std::memset(record.data() + at, 0, f.StorageSize() + 1u);
 }
 
-void TDataCursor::PutString(TRecordBuffer& record, std::uint32_t field, const std::string& text) {
+void TDataCursor::PutString(TRecordBuffer& record, std::uint32_t field, std::string_view text) {
   const TFieldDefinition& f = FFields.at(field - 1);
   if (f.Type() != kFieldString) {
     PutField(record, field, text.data(), text.size());
     return;
   }
-  std::string value = text.substr(0, f.Size());
-  while (!value.empty() && value.back() == ' ') value.pop_back();
-  const Collation collation{FLanguageId, FSortId};
-  if (f.CharCase() == kCaseUpper) value = collation.Upper(value);
-  if (f.CharCase() == kCaseLower) value = collation.Lower(value);
+  std::string_view value = text.substr(0, f.Size());
+  while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+  // Only a field of one letter case needs a converted copy.
+  std::string converted;
+  if (f.CharCase() == kCaseUpper || f.CharCase() == kCaseLower) {
+    const Collation collation{FLanguageId, FSortId};
+    converted = f.CharCase() == kCaseUpper ? collation.Upper(value) : collation.Lower(value);
+    value = converted;
+  }
   if (value.empty()) {
     PutNull(record, field);
     return;
