@@ -138,7 +138,7 @@ bool TPage::Overflows() const {
 std::int32_t TPage::StoredValue(int i) const {
   return bytes::GetI32(Key(i) + FFormat.keyLength);
 }
-std::int32_t TPage::EntryCount(int i) const {
+std::int32_t TPage::StoredEntryCount(int i) const {
   return bytes::GetI32(Key(i) + FFormat.keyLength + 4);
 }
 void TPage::SetKey(int i, const std::uint8_t* key) {
@@ -153,6 +153,7 @@ void TPage::SetValue(int i, std::int32_t value) {
 }
 void TPage::SetEntryCount(int i, std::int32_t count) {
   bytes::PutI32(SlotForChange(i) + FFormat.keyLength + 4, count);
+  if (FSummaryValid) FSummaryCounts[static_cast<std::size_t>(i - 1)] = count;
 }
 
 void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t value,

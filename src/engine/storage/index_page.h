@@ -117,7 +117,13 @@ class alignas(kCacheLineBytes) TPage {
     }
     return StoredValue(i);
   }
-  std::int32_t EntryCount(int i) const;
+  std::int32_t EntryCount(int i) const {
+    if (FSummaryValid) {
+      CheckEntry(i);
+      return FSummaryCounts[static_cast<std::size_t>(i - 1)];
+    }
+    return StoredEntryCount(i);
+  }
   void SetKey(int i, const std::uint8_t* key);
   void SetValue(int i, std::int32_t value);
   void SetEntryCount(int i, std::int32_t count);
@@ -168,7 +174,7 @@ class alignas(kCacheLineBytes) TPage {
   // A page of at most kSummaryEntries entries keeps, beside its header, the
   // length P of the prefix all its keys share, the first bytes of that prefix,
   // each key's 8 bytes after it (big-endian, so that they order as the bytes)
-  // and each entry's value. A full-key search under a byte order then reads
+  // and each entry's value and count. A full-key search under a byte order then reads
   // these few adjacent lines instead of several whole keys, and reads a key
   // only where two of those 8-byte slices tie. The summary is kept through
   // single inserts and removals and rebuilt at the next search after any
@@ -216,6 +222,7 @@ class alignas(kCacheLineBytes) TPage {
   }
   void CheckEntry(int i) const;
   std::int32_t StoredValue(int i) const;
+  std::int32_t StoredEntryCount(int i) const;
   void DropSummary() { FSummaryValid = false; }
   // A key's bytes P..P+7 under the current summary prefix.
   std::uint64_t SliceOf(const std::uint8_t* key) const;
@@ -253,6 +260,7 @@ class alignas(kCacheLineBytes) TPage {
   int FSummaryPrefix = 0;  // P: bytes every key of the page shares
   std::uint64_t FSummarySlices[kSummaryEntries] = {};
   std::int32_t FSummaryValues[kSummaryEntries] = {};
+  std::int32_t FSummaryCounts[kSummaryEntries] = {};
   std::uint8_t FSummaryPrefixBytes[kSummaryPrefixBytes] = {};
 };
 

@@ -8,6 +8,7 @@
 //   slice[i]      key i's bytes P..P+7 as a big-endian 64-bit number, bytes
 //                 past the key's end read as 0
 //   value[i]      entry i's record number (leaf) or child position (internal)
+//   count[i]      entry i's leaf entries below (internal; 0 in a leaf)
 // Example (L = 12): keys 01 66 69 6C 65 30 31 32 33 00 00 00 and
 // 01 66 69 6C 65 30 35 39 39 00 00 00 ("\1file0123", "\1file0599") share
 // P = 6 bytes; their slices are 0x3132330000000000 and 0x3539390000000000.
@@ -73,6 +74,7 @@ void TPage::EnsureSummary() {
   for (int i = 1; i <= FCount; ++i) {
     FSummarySlices[i - 1] = SliceOf(Key(i));
     FSummaryValues[i - 1] = StoredValue(i);
+    FSummaryCounts[i - 1] = StoredEntryCount(i);
   }
   FSummaryValid = true;
 }
@@ -88,8 +90,10 @@ void TPage::SummaryInserted(int i) {
   const auto moved = static_cast<std::size_t>(FCount - i);
   std::memmove(FSummarySlices + at + 1, FSummarySlices + at, moved * sizeof(FSummarySlices[0]));
   std::memmove(FSummaryValues + at + 1, FSummaryValues + at, moved * sizeof(FSummaryValues[0]));
+  std::memmove(FSummaryCounts + at + 1, FSummaryCounts + at, moved * sizeof(FSummaryCounts[0]));
   FSummarySlices[at] = SliceOf(Key(i));
   FSummaryValues[at] = StoredValue(i);
+  FSummaryCounts[at] = StoredEntryCount(i);
 }
 
 void TPage::SummaryKeyChanged(int i) {
@@ -112,6 +116,7 @@ void TPage::SummaryRemoved(int i) {
   const auto moved = static_cast<std::size_t>(FCount + 1 - i);
   std::memmove(FSummarySlices + at, FSummarySlices + at + 1, moved * sizeof(FSummarySlices[0]));
   std::memmove(FSummaryValues + at, FSummaryValues + at + 1, moved * sizeof(FSummaryValues[0]));
+  std::memmove(FSummaryCounts + at, FSummaryCounts + at + 1, moved * sizeof(FSummaryCounts[0]));
 }
 
 bool TPage::SummaryMatchesEntries() const {
@@ -120,7 +125,7 @@ bool TPage::SummaryMatchesEntries() const {
   for (int i = 1; i <= FCount; ++i) {
     if (std::memcmp(Key(i), Key(1), static_cast<std::size_t>(FSummaryPrefix)) != 0 ||
         ComparePrefix(Key(i), 1) != 0 || FSummarySlices[i - 1] != SliceOf(Key(i)) ||
-        FSummaryValues[i - 1] != StoredValue(i)) {
+        FSummaryValues[i - 1] != StoredValue(i) || FSummaryCounts[i - 1] != StoredEntryCount(i)) {
       return false;
     }
   }

@@ -96,8 +96,12 @@ class PageSummaryTest : public ::testing::TestWithParam<PageCase> {
       const int entry = static_cast<int>(i) + 1;
       ASSERT_EQ(Bytes(p.Key(entry), p.Key(entry) + kKeyLength), list[i]) << "entry " << entry;
       ASSERT_EQ(p.Value(entry), vals[i]) << "entry " << entry;
+      ASSERT_EQ(p.EntryCount(entry), CountFor(vals[i])) << "entry " << entry;
     }
   }
+  // Each entry's count follows from its value, so that a count left behind
+  // by a change of both shows.
+  static std::int32_t CountFor(std::int32_t value) { return value * 3 + 1; }
   void ExpectAgrees(const Bytes& probe) { ExpectAgrees(page, keys, values, probe); }
 
   std::mt19937 random{static_cast<unsigned>(GetParam().stem * 31 + GetParam().tailLength)};
@@ -116,7 +120,7 @@ TEST_P(PageSummaryTest, SearchesAgreeWithTheKeysThroughEveryChange) {
       const Bytes key = NewKey();
       if (Holds(key)) continue;
       const std::size_t at = Place(key);
-      page.InsertEntry(static_cast<int>(at), key.data(), nextValue, 0);
+      page.InsertEntry(static_cast<int>(at), key.data(), nextValue, CountFor(nextValue));
       keys.insert(keys.begin() + static_cast<std::ptrdiff_t>(at), key);
       values.insert(values.begin() + static_cast<std::ptrdiff_t>(at), nextValue++);
     } else if (op < 70) {
@@ -136,7 +140,14 @@ TEST_P(PageSummaryTest, SearchesAgreeWithTheKeysThroughEveryChange) {
       keys[at] = key;
     } else if (op < 88) {
       const std::size_t at = random() % keys.size();
-      page.SetValue(static_cast<int>(at) + 1, nextValue);
+      const int entry = static_cast<int>(at) + 1;
+      if (random() % 2 == 0) {
+        page.SetValue(entry, nextValue);
+        page.SetEntryCount(entry, CountFor(nextValue));
+      } else {
+        page.SetEntryCount(entry, CountFor(nextValue));
+        page.SetValue(entry, nextValue);
+      }
       values[at] = nextValue++;
     } else if (op < 94) {
       // A split and a merge back, searching both halves in between.
