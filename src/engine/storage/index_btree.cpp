@@ -31,7 +31,9 @@ bool TIndexTree::Reaches(const TPath& path, std::int32_t position) {
 TIndexTree::TIndexTree(TIndexFile& file, int slot, const TKeyLayout& layout, TDataCursor* cursor)
     : FFile(file), FSlot(slot), FLayout(layout), FCursor(cursor), FKeyLength(layout.KeyLength()) {
   const int stored = file.Descriptor(slot).KeyLength();
-  if (stored != FKeyLength) RaiseEngineError(kErrIndexPageCorrupt, file.FileName());
+  if (stored != FKeyLength || FKeyLength <= 0 || FKeyLength > kMaxKeyLength) {
+    RaiseEngineError(kErrIndexPageCorrupt, file.FileName());
+  }
 }
 
 template <typename F>
@@ -395,7 +397,7 @@ bool TIndexTree::FindForInsert(const std::uint8_t* key, std::int32_t* recordNumb
       if (recordNumber != nullptr) *recordNumber = page->Value(entry);
       return true;
     }
-    FKeptKey.assign(key, key + FKeyLength);
+    std::memcpy(FKeptKey.data(), key, static_cast<std::size_t>(FKeyLength));
     FKeptChanges = FFile.TreeChanges(FSlot);
     FKeptPath = std::move(path);
     FKeptLeaf = std::move(page);

@@ -39,6 +39,7 @@
 // header root names a page of type 0 or 3 (or is 0 for an empty tree).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -177,8 +178,8 @@ class TIndexTree {
   // The descent kept by FindForInsert: its path, leaf and key.
   TPath FKeptPath;
   TPageRef FKeptLeaf;
-  std::vector<std::uint8_t> FKeptKey;
-  std::uint64_t FKeptChanges = 0;  // the slot's change count when it was kept
+  std::array<std::uint8_t, kMaxKeyLength> FKeptKey{};  // its first FKeyLength bytes
+  std::uint64_t FKeptChanges = 0;                      // the slot's change count when it was kept
 };
 
 }  // namespace engine

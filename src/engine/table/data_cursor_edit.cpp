@@ -6,6 +6,7 @@
 // UnlockRecord -> WriteUnlock. Duplicate keys are refused before anything is
 // changed, so a refused insert or modify leaves the table as it was.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/errors.h"
@@ -99,17 +100,27 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
     }
     record[kRecordStatusOffset] = kRecordInUse;
     const std::vector<int> slots = KeySlots();
-    std::vector<std::vector<std::uint8_t>> keys;
+    // The keys of all indexes, one after another in one buffer.
+    std::vector<std::size_t> keyAt;
+    std::vector<std::uint8_t> keyBytes;
+    keyAt.reserve(slots.size());
+    std::size_t keysLength = 0;
+    for (const int slot : slots) {
+      keyAt.push_back(keysLength);
+      keysLength += static_cast<std::size_t>(LayoutOf(slot).KeyLength());
+    }
+    keyBytes.resize(keysLength);
+    const auto keyOf = [&](std::size_t i) { return keyBytes.data() + keyAt[i]; };
     // One tree object per index: a unique index's duplicate check keeps its
     // descent for the insert below.
     std::vector<TIndexTree> trees;
-    keys.reserve(slots.size());
     trees.reserve(slots.size());
-    for (const int slot : slots) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      const int slot = slots[i];
       const TKeyLayout& layout = LayoutOf(slot);
-      keys.push_back(layout.BuildKey(record.data(), FRecordSize));
+      layout.BuildKey(record.data(), FRecordSize, keyOf(i));
       trees.push_back(Tree(slot));
-      if (layout.Unique() && trees.back().FindForInsert(keys.back().data())) {
+      if (layout.Unique() && trees.back().FindForInsert(keyOf(i))) {
         RaiseEngineError(kErrDuplicateKey, FName, {}, {}, IndexNameOf(index, slot));
       }
     }
@@ -131,7 +142,7 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
         // Another record than the one locked (a broken free chain was dropped).
         FTable->LockRecord(got);
       }
-      for (std::size_t i = 0; i < slots.size(); ++i) trees[i].Insert(keys[i].data(), got);
+      for (std::size_t i = 0; i < slots.size(); ++i) trees[i].Insert(keyOf(i), got);
       TIndexTree system = Tree(kSystemSlot);
       if (reused) system.Delete(oldSystemKey.data(), got);
       if (AutoIncrementMode) {
@@ -139,7 +150,11 @@ void TDataCursor::Insert(TRecordBuffer& record, bool reposition) {
       } else {
         data.NextAutoIncrement();
       }
-      system.Insert(LayoutOf(kSystemSlot).BuildKey(record.data(), FRecordSize).data(), got);
+      std::array<std::uint8_t, kMaxKeyLength> systemKey{};
+      const TKeyLayout& systemLayout = LayoutOf(kSystemSlot);
+      if (systemLayout.KeyLength() > kMaxKeyLength) RaiseEngineError(kErrIndexPageCorrupt, FName);
+      systemLayout.BuildKey(record.data(), FRecordSize, systemKey.data());
+      system.Insert(systemKey.data(), got);
       index.IncRecordCount();
       if (FTable->HasBlobs()) {
         FBlobs.Store(this, data, FTable->BlobFile(), FFields, record.data(), FRecordSize);
