@@ -21,6 +21,7 @@
 // keys reads a handful of adjacent cache lines of that object instead of one
 // or more lines of each of the several keys it visits.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "engine/storage/index_keys.h"
@@ -45,6 +46,12 @@ int SharedBytes(const std::uint8_t* a, const std::uint8_t* b, int limit) {
 std::uint64_t TPage::SliceOf(const std::uint8_t* key) const {
   const int from = FSummaryPrefix;
   const int n = std::clamp(FFormat.keyLength - from, 0, kSliceBytes);
+  if (n == kSliceBytes) {
+    std::uint64_t word;
+    std::memcpy(&word, key + from, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    return word;
+  }
   std::uint64_t slice = 0;
   for (int k = 0; k < kSliceBytes; ++k) {
     slice = (slice << 8) | (k < n ? key[from + k] : 0u);
