@@ -321,8 +321,7 @@ TEST_P(TreeSummaryTest, InsertsDeletesAndUndoneChangesMatchTheModel) {
   ASSERT_NO_FATAL_FAILURE(ExpectMatchesModel(tree, model));
 
   // A change taken back: inserts and deletes that split and merge pages. The
-  // pages it changes stay in memory (as under the transaction lock) so that
-  // the undo is whole.
+  // pages it changes stay in memory, as the table keeps them during a change.
   host.transactionLock = true;
   index->BeginUndo();
   for (int i = kKeys; i < kKeys + 40; ++i) tree.Insert(KeyOf(i).data(), i + 1);
