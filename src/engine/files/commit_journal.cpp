@@ -33,6 +33,8 @@ constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;  // what one rea
 constexpr std::size_t kSectorSize = 512;
 constexpr std::size_t kStampSize = 4;
 constexpr std::size_t kSectorPayload = kSectorSize - kStampSize;
+// A kept journal file grows by whole steps (see WriteJournal).
+constexpr std::int64_t kKeptGrowStep = 64 * 1024;
 // What the commit point writes over the magic to void a kept journal.
 constexpr std::uint8_t kVoidedMagic[sizeof kJournalMagic] = {};
 
@@ -513,11 +515,24 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
     // bytes, stays in place, and whatever follows its trailer is ignored, so
     // that the original lengths are never lost.
     TFileAccess access(journal);
+    const auto size = static_cast<std::int64_t>(image.size());
+    // A kept file that has to grow grows to a whole number of steps, zeros
+    // after the journal, so that the next journals, mostly a little longer
+    // or shorter, find their blocks there and their flush commits no new
+    // size. Zeros never read as a sector of a journal (numbers start at 1).
+    const std::int64_t zeros =
+        FKept != nullptr && size > journal.GetSize()
+            ? (size + kKeptGrowStep - 1) / kKeptGrowStep * kKeptGrowStep - size
+            : 0;
     journal.Seek(0, kSeekFromStart);
     for (std::size_t done = 0; done < image.size();) {
       const std::size_t chunk = std::min<std::size_t>(image.size() - done, 1u << 30);
       journal.Write(image.data() + done, static_cast<std::int32_t>(chunk));
       done += chunk;
+    }
+    if (zeros > 0) {
+      const std::vector<std::uint8_t> pad(static_cast<std::size_t>(zeros), 0);
+      journal.Write(pad.data(), static_cast<std::int32_t>(pad.size()));
     }
     if (FDurable) {
       journal.Flush();  // a file created here: with its directory entry

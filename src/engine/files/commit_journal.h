@@ -48,8 +48,9 @@
 // the directory, so that the name is durable whoever created it; the later
 // write-backs write their journal into the same file, from offset 0 over the
 // voided one, and flush only the file. The file keeps its blocks and its size
-// (it only grows, when a journal is longer than any before), so that the
-// flush writes data alone: an fdatasync that commits no size or allocation.
+// (it only grows, when a journal is longer than any before, and then to a
+// whole number of 64 KiB, zeros after the journal), so that the flush
+// mostly writes data alone: an fdatasync that commits no size or allocation.
 // While a process holds the file
 // open no other process can remove or rename it (the host layer's sharing
 // rules), so the name stays the one that was synced. Closing the table
