@@ -377,10 +377,16 @@ bool TCommitJournal::Exists(const TJournalLocation& journal) {
   return TFileList::Instance().HasFile(journal.name, journal.inMemory);
 }
 
-bool TCommitJournal::Hot(const TJournalLocation& journal) {
+bool TCommitJournal::Hot(const TJournalLocation& journal, const TKeptJournal* kept) {
   std::uint8_t magic[sizeof kJournalMagic] = {};
   std::int64_t got = 0;
-  if (!journal.hostPath.empty()) {
+  if (kept != nullptr && kept->FFile) {
+    TFileHandler& file = *kept->FFile;
+    TFileAccess access(file);
+    file.Seek(0, kSeekFromStart);
+    got = file.Read(magic, static_cast<std::int32_t>(sizeof magic), true);
+  } else if (!journal.hostPath.empty()) {
+    if (platform::HostPathSize(journal.hostPath) <= 0) return false;
     got = platform::ReadHostPathStart(journal.hostPath, magic, sizeof magic);
     // A journal that exists but cannot be read is left to the recovery,
     // which reports why.

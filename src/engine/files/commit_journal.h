@@ -272,8 +272,11 @@ class TCommitJournal {
   // Whether the journal file exists (empty or not).
   static bool Exists(const TJournalLocation& journal);
   // Whether the journal file starts with the magic: a hot journal unless its
-  // writer holds the write ranges (see above). Reads its first 8 bytes.
-  static bool Hot(const TJournalLocation& journal);
+  // writer holds the write ranges (see above). Reads its first 8 bytes:
+  // through `kept` when the caller keeps the file open (one read, as no one
+  // can remove or rename it meanwhile), otherwise after a look-up of its
+  // size, so that an absent or empty file costs that look-up alone.
+  static bool Hot(const TJournalLocation& journal, const TKeptJournal* kept = nullptr);
   // Rolls the files back from a journal that checks and removes it (or cuts
   // it to zero and flushes it when another process holds it open); an
   // empty, voided or superseded one is only removed. The caller holds the write
