@@ -5,6 +5,7 @@
 // the directory for a name equal ignoring case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,5 +21,10 @@ bool HostPathExists(std::string_view hostPath);
 // The size of `hostPath` exactly as spelled; -1 when it does not exist. One
 // look-up, like HostPathExists.
 std::int64_t HostPathSize(std::string_view hostPath);
+// Reads up to `size` bytes from the start of `hostPath` exactly as spelled,
+// without taking part in the sharing rules of opened files (a look at a
+// file's first bytes, as a look-up is at its size); the number of bytes
+// read, -1 when it cannot be opened or read.
+std::int64_t ReadHostPathStart(std::string_view hostPath, void* into, std::size_t size);
 
 }  // namespace platform

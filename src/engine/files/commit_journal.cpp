@@ -22,11 +22,21 @@ constexpr char kJournalMagic[8] = {'O', 'R', 'V', 'J', 'N', 'L', '0', '1'};
 constexpr char kTrailerMagic[4] = {'J', 'E', 'N', 'D'};
 constexpr std::size_t kLengthsOffset = 16;    // the three original lengths in the header
 constexpr std::size_t kHeaderCrcOffset = 40;  // CRC-32 of the header's bytes before it
-constexpr std::size_t kHeaderSize = 48;       // ... lengths, header CRC, reserved
+constexpr std::size_t kHeaderSize = 48;       // ... lengths, header CRC, sequence number
+constexpr std::size_t kSequenceOffset = 44;   // the sequence number stamped in every sector
 constexpr std::size_t kEntryHeadSize = 16;    // file number, reserved, offset, length
 constexpr std::size_t kTrailerSize = 16;      // magic, entry count, CRC-32, reserved
 constexpr std::int64_t kNoFile = -1;          // original length of a file the set lacks
 constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;  // what one read can take
+// A stamped journal is stored in sectors of 512 bytes: 508 bytes of the
+// journal, then the sequence number.
+constexpr std::size_t kSectorSize = 512;
+constexpr std::size_t kStampSize = 4;
+constexpr std::size_t kSectorPayload = kSectorSize - kStampSize;
+// A kept journal file grows by whole steps (see WriteJournal).
+constexpr std::int64_t kKeptGrowStep = 64 * 1024;
+// What the commit point writes over the magic to void a kept journal.
+constexpr std::uint8_t kVoidedMagic[sizeof kJournalMagic] = {};
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
@@ -45,6 +55,29 @@ std::int64_t Get64(const std::uint8_t* p) {
   return static_cast<std::int64_t>(v);
 }
 
+// The sequence number of the journal written after one numbered `sequence`
+// into the same file (0 is never used: it marks an unstamped journal).
+std::uint32_t NextSequence(std::uint32_t sequence) {
+  return sequence == UINT32_MAX ? 1 : sequence + 1;
+}
+
+// The stored form of a journal: its bytes cut into pieces of 508, each
+// followed by `sequence`, the last piece padded with zeros.
+std::vector<std::uint8_t> StampSectors(const std::vector<std::uint8_t>& journal,
+                                       std::uint32_t sequence) {
+  const std::size_t sectors = (journal.size() + kSectorPayload - 1) / kSectorPayload;
+  std::vector<std::uint8_t> stored(sectors * kSectorSize, 0);
+  for (std::size_t s = 0; s < sectors; ++s) {
+    const std::size_t from = s * kSectorPayload;
+    const std::size_t n = std::min(kSectorPayload, journal.size() - from);
+    std::uint8_t* sector = stored.data() + s * kSectorSize;
+    std::memcpy(sector, journal.data() + from, n);
+    for (std::size_t i = 0; i < kStampSize; ++i)
+      sector[kSectorPayload + i] = static_cast<std::uint8_t>(sequence >> (8 * i));
+  }
+  return stored;
+}
+
 // One saved region, pointing into a checked journal image.
 struct TSavedRegion {
   int file;
@@ -53,46 +86,87 @@ struct TSavedRegion {
   std::uint32_t length;
 };
 
-// A journal image that checked: the original lengths and the saved regions.
+// A journal image that checked: the original lengths and the saved regions
+// (pointing into the image, or into `unstamped` for a stamped one).
 struct TParsedJournal {
   std::array<std::int64_t, kJournalFiles> lengths{};
   std::vector<TSavedRegion> regions;
+  std::vector<std::uint8_t> unstamped;
 };
 
 // What a journal image holds.
 enum class TJournalState {
   kInvalid,      // the header does not check: no table file was touched
+  kSuperseded,   // the next journal was being written over it: its
+                 // write-back had taken effect
   kLengthsOnly,  // the header checks, the rest not: only appends were made
   kWhole,        // everything checks
 };
 
-// The entries and trailer after a header that checked; false (no regions)
-// when they do not check.
-bool ParseEntries(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
-  if (image.size() < kHeaderSize + kTrailerSize) return false;
-  const std::uint8_t* p = image.data();
-  const std::size_t body = image.size() - kTrailerSize;
-  const std::uint8_t* trailer = p + body;
-  if (std::memcmp(trailer, kTrailerMagic, sizeof kTrailerMagic) != 0) return false;
-  if (Get32(trailer + 8) != Crc32(p, body)) return false;
+// Walks the entries of the journal bytes `p` (`size` of them) from the end
+// of a header that checked up to the trailer, and checks the trailer; with
+// `trailerLast` the trailer must end the bytes. False (no regions) when
+// something does not check; otherwise `end` is where the trailer ends.
+bool ParseEntries(const std::uint8_t* p, std::size_t size, bool trailerLast, TParsedJournal& parsed,
+                  std::size_t& end) {
   std::size_t at = kHeaderSize;
-  while (at < body) {
-    if (body - at < kEntryHeadSize) break;
+  bool ok = false;
+  while (at <= size) {
+    // An entry starts with a file number (0 to 2), the trailer with "JEND".
+    if (size - at >= kTrailerSize &&
+        std::memcmp(p + at, kTrailerMagic, sizeof kTrailerMagic) == 0) {
+      ok = (!trailerLast || at + kTrailerSize == size) && Get32(p + at + 8) == Crc32(p, at) &&
+           parsed.regions.size() == Get32(p + at + 4);
+      break;
+    }
+    if (size - at < kEntryHeadSize) break;
     const int file = p[at];
     const std::int64_t offset = Get64(p + at + 4);
     const std::uint32_t length = Get32(p + at + 12);
     at += kEntryHeadSize;
-    if (file >= kJournalFiles || offset < 0 || length == 0 || body - at < length) break;
+    if (file >= kJournalFiles || offset < 0 || length == 0 || size - at < length) break;
     if (parsed.lengths[file] == kNoFile || offset + length > parsed.lengths[file]) break;
     parsed.regions.push_back({file, offset, p + at, length});
     at += length;
   }
-  if (at == body && parsed.regions.size() == Get32(trailer + 4)) return true;
+  if (ok) {
+    end = at + kTrailerSize;
+    return true;
+  }
   parsed.regions.clear();
   return false;
 }
 
-// Checks every field of `image` against its bounds.
+// A stamped journal (sequence number `sequence`): superseded when a sector
+// carries the next journal's number; whole when the entries and trailer
+// check and every sector they lie in carries `sequence`.
+TJournalState ParseStamped(const std::vector<std::uint8_t>& image, std::uint32_t sequence,
+                           TParsedJournal& parsed) {
+  const std::size_t sectors = image.size() / kSectorSize;  // a partial one is not there
+  const std::uint32_t next = NextSequence(sequence);
+  std::vector<std::uint32_t> stamps(sectors);
+  parsed.unstamped.resize(sectors * kSectorPayload);
+  for (std::size_t s = 0; s < sectors; ++s) {
+    const std::uint8_t* sector = image.data() + s * kSectorSize;
+    stamps[s] = Get32(sector + kSectorPayload);
+    if (stamps[s] == next) return TJournalState::kSuperseded;
+    std::memcpy(parsed.unstamped.data() + s * kSectorPayload, sector, kSectorPayload);
+  }
+  std::size_t end = 0;
+  if (!ParseEntries(parsed.unstamped.data(), parsed.unstamped.size(), false, parsed, end))
+    return TJournalState::kLengthsOnly;
+  const std::size_t used = (end + kSectorPayload - 1) / kSectorPayload;
+  for (std::size_t s = 0; s < used; ++s) {
+    if (stamps[s] != sequence) {
+      parsed.regions.clear();
+      return TJournalState::kLengthsOnly;
+    }
+  }
+  return TJournalState::kWhole;
+}
+
+// Checks every field of `image` (the journal file's bytes) against its
+// bounds.
 TJournalState ParseJournal(const std::vector<std::uint8_t>& image, TParsedJournal& parsed) {
   if (image.size() < kHeaderSize) return TJournalState::kInvalid;
   const std::uint8_t* p = image.data();
@@ -103,7 +177,12 @@ TJournalState ParseJournal(const std::vector<std::uint8_t>& image, TParsedJourna
     parsed.lengths[f] = Get64(p + kLengthsOffset + 8 * f);
     if (parsed.lengths[f] < kNoFile) return TJournalState::kInvalid;
   }
-  return ParseEntries(image, parsed) ? TJournalState::kWhole : TJournalState::kLengthsOnly;
+  const std::uint32_t sequence = Get32(p + kSequenceOffset);
+  if (sequence != 0) return ParseStamped(image, sequence, parsed);
+  // Unstamped (written by earlier versions): the trailer ends the file.
+  std::size_t end = 0;
+  return ParseEntries(p, image.size(), true, parsed, end) ? TJournalState::kWhole
+                                                          : TJournalState::kLengthsOnly;
 }
 
 // Writes the saved regions back and cuts every file to its original length,
@@ -243,7 +322,7 @@ std::vector<std::uint8_t> TCommitJournal::HeaderBytes() const {
   Put32(image, 0);
   for (const auto& pending : FPending) Put64(image, pending ? pending->OriginalSize() : kNoFile);
   Put32(image, Crc32(image.data(), image.size()));
-  Put32(image, 0);
+  Put32(image, FSequence);
   return image;
 }
 
@@ -298,19 +377,57 @@ bool TCommitJournal::Exists(const TJournalLocation& journal) {
   return TFileList::Instance().HasFile(journal.name, journal.inMemory);
 }
 
-bool TCommitJournal::Hot(const TJournalLocation& journal) {
-  if (!journal.hostPath.empty()) return platform::HostPathSize(journal.hostPath) > 0;
-  if (!Exists(journal)) return false;
-  TFileHandler file(nullptr);
-  file.SetFileName(journal.name);
-  file.SetInMemory(journal.inMemory);
-  file.Open();
-  const bool hot = file.GetSize() > 0;
-  file.Close();
-  return hot;
+bool TCommitJournal::Hot(const TJournalLocation& journal, const TKeptJournal* kept) {
+  std::uint8_t magic[sizeof kJournalMagic] = {};
+  std::int64_t got = 0;
+  if (kept != nullptr && kept->FFile) {
+    TFileHandler& file = *kept->FFile;
+    TFileAccess access(file);
+    file.Seek(0, kSeekFromStart);
+    got = file.Read(magic, static_cast<std::int32_t>(sizeof magic), true);
+  } else if (!journal.hostPath.empty()) {
+    if (platform::HostPathSize(journal.hostPath) <= 0) return false;
+    got = platform::ReadHostPathStart(journal.hostPath, magic, sizeof magic);
+    // A journal that exists but cannot be read is left to the recovery,
+    // which reports why.
+    if (got < 0) return platform::HostPathSize(journal.hostPath) > 0;
+  } else {
+    if (!Exists(journal)) return false;
+    TFileHandler file(nullptr);
+    file.SetFileName(journal.name);
+    file.SetInMemory(journal.inMemory);
+    file.Open();
+    {
+      TFileAccess access(file);
+      file.Seek(0, kSeekFromStart);
+      got = file.Read(magic, static_cast<std::int32_t>(sizeof magic), true);
+    }
+    file.Close();
+  }
+  return got == static_cast<std::int64_t>(sizeof magic) &&
+         std::memcmp(magic, kJournalMagic, sizeof magic) == 0;
+}
+
+std::uint32_t TCommitJournal::ChooseSequence() {
+  // A journal file of its own starts empty: nothing in it can be mistaken
+  // for this journal's next one.
+  if (FKept == nullptr) return 1;
+  // The kept file holds the last journal written into it (voided), or
+  // nothing: the next number after its own, so that a stale header beside
+  // sectors of this journal is recognised (see "Sequence numbers").
+  OpenKeptJournal();
+  TFileHandler& file = *FKept->FFile;
+  std::uint8_t header[kHeaderSize];
+  TFileAccess access(file);
+  file.Seek(0, kSeekFromStart);
+  const std::int32_t got = file.Read(header, static_cast<std::int32_t>(kHeaderSize), true);
+  if (got < static_cast<std::int32_t>(kHeaderSize)) return 1;
+  return NextSequence(Get32(header + kSequenceOffset));
 }
 
 std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
+  // Written again within one write-back, the journal keeps its number.
+  if (FSequence == 0) FSequence = ChooseSequence();
   std::vector<std::uint8_t> image = HeaderBytes();
   std::uint32_t entries = 0;
   for (int f = 0; f < kJournalFiles; ++f) {
@@ -343,7 +460,7 @@ std::vector<std::uint8_t> TCommitJournal::BuildJournal() {
   Put32(image, entries);
   Put32(image, crc);
   Put32(image, 0);
-  return image;
+  return StampSectors(image, FSequence);
 }
 
 bool TCommitJournal::JournalOutdated() const {
@@ -384,16 +501,11 @@ void TCommitJournal::CloseJournalFile(bool voidIt) noexcept {
 
 void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
   if (FJournalFile == nullptr && FKept != nullptr) {
+    // The new journal goes over the voided one in place: the file keeps
+    // its blocks and its size unless the journal is longer, so that its
+    // flush writes the data alone (see "Durability" in the header).
     OpenKeptJournal();
     FJournalFile = FKept->FFile.get();
-    // Whatever a file left by an earlier holder held was dealt with by the
-    // recovery under the write ranges; the new journal starts in an empty
-    // file (see "Durability" in the header).
-    if (FJournalFile->GetSize() > 0) {
-      TFileAccess access(*FJournalFile);
-      FJournalFile->Seek(0, kSeekFromStart);
-      FJournalFile->Write(nullptr, 0);
-    }
   }
   const bool created = FJournalFile == nullptr;
   std::unique_ptr<TFileHandler> fresh;
@@ -406,19 +518,27 @@ void TCommitJournal::WriteJournal(const std::vector<std::uint8_t>& image) {
   try {
     if (created) journal.CreateNew();
     // A journal written again goes over the old one: its header, the same
-    // bytes, stays in place, and the file is cut to the new image only after
-    // the image is there, so that the original lengths are never lost.
+    // bytes, stays in place, and whatever follows its trailer is ignored, so
+    // that the original lengths are never lost.
     TFileAccess access(journal);
+    const auto size = static_cast<std::int64_t>(image.size());
+    // A kept file that has to grow grows to a whole number of steps, zeros
+    // after the journal, so that the next journals, mostly a little longer
+    // or shorter, find their blocks there and their flush commits no new
+    // size. Zeros never read as a sector of a journal (numbers start at 1).
+    const std::int64_t zeros =
+        FKept != nullptr && size > journal.GetSize()
+            ? (size + kKeptGrowStep - 1) / kKeptGrowStep * kKeptGrowStep - size
+            : 0;
     journal.Seek(0, kSeekFromStart);
     for (std::size_t done = 0; done < image.size();) {
       const std::size_t chunk = std::min<std::size_t>(image.size() - done, 1u << 30);
       journal.Write(image.data() + done, static_cast<std::int32_t>(chunk));
       done += chunk;
     }
-    const auto size = static_cast<std::int64_t>(image.size());
-    if (!created && journal.GetSize() > size) {
-      journal.Seek(size, kSeekFromStart);
-      journal.Write(nullptr, 0);
+    if (zeros > 0) {
+      const std::vector<std::uint8_t> pad(static_cast<std::size_t>(zeros), 0);
+      journal.Write(pad.data(), static_cast<std::int32_t>(pad.size()));
     }
     if (FDurable) {
       journal.Flush();  // a file created here: with its directory entry
@@ -510,12 +630,13 @@ void TCommitJournal::Commit() {
   }
   FFinished = true;
   if (FKept != nullptr) {
-    // The write-back has taken effect once the kept file is empty; the cut
-    // becomes durable with the next flush of the file (see the header).
+    // The write-back has taken effect once the kept file's magic is voided;
+    // the void becomes durable with the next flush of the file (see the
+    // header).
     try {
       TFileAccess access(*FJournalFile);
       FJournalFile->Seek(0, kSeekFromStart);
-      FJournalFile->Write(nullptr, 0);
+      FJournalFile->Write(kVoidedMagic, static_cast<std::int32_t>(sizeof kVoidedMagic));
     } catch (...) {
       // The journal stays whole: the caller, or the next user of the table,
       // rolls the write-back back from it.
@@ -607,9 +728,12 @@ bool TCommitJournal::Recover(const TJournalLocation& location, const TJournalFil
   }
   TParsedJournal parsed;
   // A header that does not check was cut short before any table file was
-  // touched; one whose entries do not check was cut short before any
+  // touched, or voided; a superseded one belongs to a write-back that had
+  // taken effect; one whose entries do not check was cut short before any
   // overwrite, so only the appends are cut off.
-  if (ParseJournal(image, parsed) != TJournalState::kInvalid) RollBack(parsed, files);
+  const TJournalState state = ParseJournal(image, parsed);
+  if (state == TJournalState::kLengthsOnly || state == TJournalState::kWhole)
+    RollBack(parsed, files);
   // RollBack flushed the files: the journal may go now, durably. Another
   // process (or another table object of this one) holding it as its kept
   // journal refuses the removal: it is emptied in place instead.
@@ -632,7 +756,8 @@ bool TCommitJournal::RollBackNeeded(const TJournalLocation& location, const TJou
   if (!Exists(location)) return false;
   const std::vector<std::uint8_t> image = ReadJournalImage(location);
   TParsedJournal parsed;
-  if (ParseJournal(image, parsed) == TJournalState::kInvalid) return false;
+  const TJournalState state = ParseJournal(image, parsed);
+  if (state != TJournalState::kLengthsOnly && state != TJournalState::kWhole) return false;
   return RollBackChanges(parsed, files);
 }
 

@@ -12,8 +12,9 @@
 //     still in the processor's cache.
 //  2. Journal. Before the first large append, or at the commit when none
 //     came, the rollback journal N.JNL (beside N.DAT, named after the data
-//     file as spelled on disk) is written whole into the empty journal file
-//     (see "The kept journal" below): its header with the original length
+//     file as spelled on disk) is written whole from offset 0 of the journal
+//     file, over the voided journal of the last write-back (see "The kept
+//     journal" below): its header with the original length
 //     of each file, the original bytes of every region the operations
 //     recorded so far overwrite or cut off, and its trailer; it is flushed,
 //     and the first flush of a file this table just opened or created also
@@ -21,7 +22,8 @@
 //     From then on a crash is mended by rolling the files back from it. When
 //     operations recorded after that point overwrite or cut further regions,
 //     the journal is written whole again over the old one (the same header
-//     first, then cut to its new length) and flushed once more. Until the
+//     first; whatever lies past its trailer is ignored) and flushed once
+//     more. Until the
 //     last journal flush has returned no byte a file held before is touched.
 //     The table write-back records every file's overwrites and short appends
 //     before the BLOB file's long runs of blocks, so that one journal flush
@@ -31,25 +33,30 @@
 //     as its operations are done (StartWriteBack), and then every changed
 //     file is flushed, so that the three flushes overlap.
 //  4. Finish. The journal is voided: a table keeps its journal file open
-//     between write-backs (TKeptJournal) and cuts it to zero bytes; a journal
-//     of no table is deleted. This is the instant the write-back takes effect
-//     for a later opener. The cut (or the deletion) is made durable later,
-//     not at once: the next write-back's journal flush covers it, before any
-//     table byte is touched, and closing the table (TKeptJournal::Close,
-//     MakeRemovalDurable) or the end of the process does otherwise.
+//     between write-backs (TKeptJournal) and writes zeros over the magic in
+//     place; a journal of no table is deleted. This is the instant the
+//     write-back takes effect for a later opener. The void (or the deletion)
+//     is made durable later, not at once: the next write-back's journal
+//     flush covers it, before any table byte is touched, and closing the
+//     table (TKeptJournal::Close, MakeRemovalDurable) or the end of the
+//     process does otherwise.
 //
 // The kept journal. Creating a journal for every write-back made each one
 // sync the directory (its new name) besides the journal itself. A table
 // keeps the file instead: the first write-back after the table was opened
 // opens N.JNL, or creates it when absent, and its first flush also syncs
 // the directory, so that the name is durable whoever created it; the later
-// write-backs write their journal into the same file, from offset 0 of the
-// emptied file, and flush only the file. While a process holds the file
+// write-backs write their journal into the same file, from offset 0 over the
+// voided one, and flush only the file. The file keeps its blocks and its size
+// (it only grows, when a journal is longer than any before, and then to a
+// whole number of 64 KiB, zeros after the journal), so that the flush
+// mostly writes data alone: an fdatasync that commits no size or allocation.
+// While a process holds the file
 // open no other process can remove or rename it (the host layer's sharing
 // rules), so the name stays the one that was synced. Closing the table
-// flushes the cut of its last write-back when still owed and removes the
+// flushes the void of its last write-back when still owed and removes the
 // file when it can take the write ranges at once; otherwise the file stays,
-// empty, for the next opener or closer to remove. Every removal and every
+// voided, for the next opener or closer to remove. Every removal and every
 // creation of the journal happens under the write ranges, so that no writer
 // ever holds a file whose name another process just removed.
 //
@@ -57,20 +64,42 @@
 // being killed at once. After a power cut it survives too, with one
 // exception: the last write-back of a table that is still open (or of a
 // process that died without closing it) may come back rolled back, as the
-// cut that voided its journal may not be durable yet; the table then holds
-// exactly the state before that write-back, never a part of it, and every
-// earlier one is intact (the journal of an earlier write-back is gone for
-// good once the next journal was flushed: that flush makes the file's cut
-// and its new content durable together). Writing a new journal into a file
-// whose cut to zero is not yet durable relies on what journaling file
-// systems do: blocks freed by the cut are not given out again before the cut
-// itself is committed, so after a crash the file holds either the old
-// journal whole, or nothing but what was written after the cut, never old
-// bytes beside new ones. Once the table is closed its state survives a power
-// cut whole. Nothing else writes a table's files between write-backs without
-// first syncing their directory (an emptying flushes its intent file with
-// its directory entry), so a journal that comes back never rolls back
-// anything but its own write-back.
+// void of its journal may not be durable yet; the table then holds exactly
+// the state before that write-back, never a part of it, and every earlier
+// one is intact (the journal of an earlier write-back is gone for good once
+// the next journal was flushed over it). Once the table is closed its state
+// survives a power cut whole. Nothing else writes a table's files between
+// write-backs without first syncing their directory (an emptying flushes its
+// intent file with its directory entry), so a journal that comes back never
+// rolls back anything but its own write-back.
+//
+// Sequence numbers. A new journal is written over the last one while that
+// one's void may not be on the disk yet, and the disk keeps the new bytes in
+// any order until the flush returns. A power cut in between can leave the
+// OLD header, valid again, beside some sectors of the NEW journal. Taken for
+// a journal cut short, it would cut the files back to their lengths before
+// the old write-back, whose overwrites stay: a mix of two states. So every
+// journal carries a sequence number, one more than that of the journal it
+// is written over (read from the file's header, voided or not), and the
+// number ends every 512-byte sector of the file. What a power cut can leave,
+// with old journal J (number s) committed and the next one K (s + 1) being
+// written, and what the recovery does (a sector is written whole or not):
+//   K's first sector on the disk: K's header; K's other sectors there or
+//       not: its entries do not check, and cutting the files to K's lengths
+//       (those after J) changes nothing;
+//   J's header, voided: nothing to do, the state after J;
+//   J's header valid (its void lost), any sector of the file numbered s + 1:
+//       superseded, K was begun, so J had taken effect: nothing to do;
+//   J's header valid, no sector numbered s + 1: J's own sectors are whole
+//       (K's bytes reached none of them) and J is rolled back whole, the
+//       exception above.
+// A journal written again within its write-back keeps its number and its
+// header, so one cut short shows its own number in every sector and is
+// treated as cut short: only appends were made. Sectors past a journal's
+// trailer hold older journals (lower numbers) and are ignored. A file cut to
+// zero starts again at 1: the file system gives out no block freed by the
+// cut before the cut itself is committed, so after a crash the file holds
+// either the old bytes whole or only those written after the cut.
 //
 // A failure in step 1 or 2 leaves the files as they were once the appends
 // are cut off (done at once; a journal that cannot be removed is mended by
@@ -83,21 +112,27 @@
 // Hot journal and recovery
 // ------------------------
 // What the reader decides, by the journal file's state:
-//   absent or empty (zero bytes)   -> no journal: the table is read as it
-//       is. An empty file is a kept journal between write-backs, or one left
+//   absent, or not starting with the magic (empty, voided, damaged)
+//                                  -> no journal: the table is read as it
+//       is. Such a file is a kept journal between write-backs, or one left
 //       by a process that died; an opener removes it when it can take the
 //       write ranges at once and no one holds it open.
-//   one byte or more               -> a hot journal, unless its writer is at
+//   starting with the magic        -> a hot journal, unless its writer is at
 //       work, which only the holder of the write ranges can be.
-// A non-empty journal exists only while a write-back runs under the table's
+// Telling them apart reads the file's first 8 bytes (one open and read, no
+// more than a look-up when the file is absent).
+// A journal with its magic exists only while a write-back runs under the table's
 // write lock (the index file's write range and, with BLOBs, the BLOB file's),
-// or after its writer died, or after a power cut took back the cut of the
+// or after its writer died, or after a power cut took back the void of the
 // last write-back. So whoever holds a reader slot or the write range and
-// still sees a non-empty journal has found a hot journal: it takes the write
+// still sees the magic has found a hot journal: it takes the write
 // ranges, and Recover() rolls the files back according to what checks:
-//   header does not check (short, wrong magic or CRC)  -> cut short in 2
-//       before any table byte was written: the journal is only voided;
-//   header checks, entries or trailer do not           -> cut short in 2,
+//   header does not check (short, wrong magic or CRC)  -> voided, or cut
+//       short in 2 before any table byte was written: the journal is only
+//       removed;
+//   header checks, a sector carries the next number    -> superseded (see
+//       "Sequence numbers"): the journal is only removed;
+//   header checks, entries, trailer or numbers do not  -> cut short in 2,
 //       only appends were made: the files are cut to the original lengths;
 //   everything checks                                  -> the saved regions
 //       are written back and the files cut to the original lengths.
@@ -107,26 +142,34 @@
 //
 // Journal format (little-endian throughout)
 // -----------------------------------------
+// The journal's bytes (header, entries, trailer) are stored cut into pieces
+// of 508 bytes, each followed by the 4-byte sequence number, so that every
+// 512-byte sector of the file ends with it; the last piece is padded with
+// zeros to 508. Offsets below are in the journal's bytes, before that cut;
+// the header lies whole in the first sector.
 // Header, 48 bytes:
 //   offset size  meaning
-//        0    8  magic "ORVJNL01"
+//        0    8  magic "ORVJNL01"; zeros once voided
 //        8    4  number of files described: 3 (0 data, 1 index, 2 BLOB)
 //       12    4  reserved, 0
 //       16    8  original length of the data file
 //       24    8  original length of the index file
 //       32    8  original length of the BLOB file, -1 when the set has none
 //       40    4  CRC-32 (polynomial 0xEDB88320) of bytes 0 to 39
-//       44    4  reserved, 0
+//       44    4  sequence number, 1 or more. 0: a journal of earlier
+//                versions, stored as it is (no sectors) and ending with
+//                its trailer at the end of the file; still recovered.
 // Then one entry per saved region, in any order:
 //        0    1  file number (0, 1 or 2)
 //        1    3  reserved, 0
 //        4    8  offset of the region in that file
 //       12    4  length n of the region, 1 or more
 //       16    n  the region's original bytes
-// Trailer, 16 bytes:
+// Trailer, 16 bytes (found by walking the entries: an entry starts with a
+// file number, the trailer with its magic):
 //        0    4  magic "JEND"
 //        4    4  number of entries
-//        8    4  CRC-32 of every byte before the trailer
+//        8    4  CRC-32 of every journal byte before the trailer
 //       12    4  reserved, 0
 //
 // Worked example: a commit of one new row to a table without BLOBs, whose
@@ -134,11 +177,14 @@
 // 127-byte data header at 0, appends the record at 1000, and rewrites the
 // 4096-byte index header at 0 and the index page at 4096. The append is
 // short and recorded with the rest; no large append comes, so at the commit
-// the whole journal is written once: the header (lengths 1000, 12288, -1),
-// the entries (0, 0, 127, the old data header), (1, 0, 4096, the old index
-// header) and (1, 4096, 4096, the old page), and the trailer: 48 + 143 +
-// 4112 + 4112 + 16 = 8431 bytes. Rolling back writes the three regions back
-// and cuts the data file to 1000 bytes.
+// the whole journal is written once: the header (lengths 1000, 12288, -1,
+// and, written over a voided journal numbered 7, the number 8), the entries
+// (0, 0, 127, the old data header), (1, 0, 4096, the old index header) and
+// (1, 4096, 4096, the old page), and the trailer: 48 + 143 + 4112 + 4112 +
+// 16 = 8431 bytes, stored in 17 sectors (16 x 508 = 8128, the 17th holds the
+// last 303 and 205 zeros), each ending with 8: 8704 bytes from offset 0 of
+// the file. Rolling back writes the three regions back and cuts the data
+// file to 1000 bytes. At the commit point bytes 0 to 7 become zeros.
 #pragma once
 
 #include <array>
@@ -184,20 +230,21 @@ class TKeptJournal {
   TKeptJournal& operator=(const TKeptJournal&) = delete;
 
   bool IsOpen() const noexcept { return static_cast<bool>(FFile); }
-  // Called when the table is closed: flushes the cut of the last write-back
+  // Called when the table is closed: flushes the void of the last write-back
   // when still owed, closes the file and, with `remove` (the caller holds
   // the write ranges, or no other process can open the table), removes it
-  // when no one else holds it open. Failures leave an empty file behind.
+  // when no one else holds it open. Failures leave a voided file behind.
   void Close(const TJournalLocation& location, bool remove) noexcept;
 
  private:
   friend class TCommitJournal;
-  // Closes the file; with `voidIt` it is first cut to zero (best effort).
+  // Closes the file; with `voidIt` it is first cut to zero (best effort: a
+  // failure path, where the file is removed next when it can be).
   void Drop(bool voidIt) noexcept;
 
   std::unique_ptr<TFileHandler> FFile;
   bool FNameDurable = false;   // its directory was synced since this table opened it
-  bool FVoidOwesSync = false;  // cut to zero since its last flush
+  bool FVoidOwesSync = false;  // voided since its last flush
 };
 
 class TCommitJournal {
@@ -208,7 +255,7 @@ class TCommitJournal {
   // reach the disk), and the order of the steps still makes it whole after
   // the process is killed, since the system keeps what it was handed.
   // With `kept` the journal is written into the table's kept file and
-  // voided by cutting it; without, it is created and deleted.
+  // voided in place; without, it is created and deleted.
   TCommitJournal(TJournalLocation journal, const TJournalFiles& files, bool durable = true,
                  TKeptJournal* kept = nullptr);
   // Stops recording; operations not committed are dropped.
@@ -224,17 +271,21 @@ class TCommitJournal {
   static TJournalLocation Locate(const std::string& dataFileName, bool inMemory);
   // Whether the journal file exists (empty or not).
   static bool Exists(const TJournalLocation& journal);
-  // Whether the journal file holds a byte: a hot journal unless its writer
-  // holds the write ranges (see above). One look-up.
-  static bool Hot(const TJournalLocation& journal);
-  // Rolls the files back from a non-empty journal and removes it (or cuts
-  // it to zero and flushes it when another process holds it open); an empty
-  // one is only removed, when no one holds it. The caller holds the write
+  // Whether the journal file starts with the magic: a hot journal unless its
+  // writer holds the write ranges (see above). Reads its first 8 bytes:
+  // through `kept` when the caller keeps the file open (one read, as no one
+  // can remove or rename it meanwhile), otherwise after a look-up of its
+  // size, so that an absent or empty file costs that look-up alone.
+  static bool Hot(const TJournalLocation& journal, const TKeptJournal* kept = nullptr);
+  // Rolls the files back from a journal that checks and removes it (or cuts
+  // it to zero and flushes it when another process holds it open); an
+  // empty, voided or superseded one is only removed. The caller holds the write
   // ranges and the files are open for writing. True when a journal file was
   // found.
   static bool Recover(const TJournalLocation& journal, const TJournalFiles& files);
   // Whether rolling the files back from the journal would change any byte of
-  // them (false without a journal, or with one whose header does not check).
+  // them (false without a journal, or with one voided, superseded or whose
+  // header does not check).
   // Reads only: for files that cannot be written.
   static bool RollBackNeeded(const TJournalLocation& journal, const TJournalFiles& files);
   // Removes a journal that RollBackNeeded found to change nothing, or an
@@ -262,6 +313,8 @@ class TCommitJournal {
   void WriteJournal(const std::vector<std::uint8_t>& image);
   // Opens the kept journal file, creating it when absent.
   void OpenKeptJournal();
+  // The sequence number of a new journal (see the format below).
+  std::uint32_t ChooseSequence();
   // Done with the journal file after a failure: the kept one is given up
   // (cut to zero first with `voidIt`), an own one closed.
   void CloseJournalFile(bool voidIt) noexcept;
@@ -276,7 +329,8 @@ class TCommitJournal {
   TKeptJournal* FKept;
   TFileHandler* FJournalFile = nullptr;         // open once the journal is written
   std::unique_ptr<TFileHandler> FOwnedJournal;  // without a kept file: the journal's own
-  std::vector<std::uint8_t> FImage;             // the journal as last written
+  std::vector<std::uint8_t> FImage;             // the journal as last written (stamped)
+  std::uint32_t FSequence = 0;                  // its sequence number, 0 until chosen
   std::array<std::vector<TPendingWrites::Region>, kJournalFiles> FJournaled;  // held in FImage
 };
 

@@ -17,7 +17,7 @@ bool TDataTable::Journaled() const {
 }
 
 bool TDataTable::HotJournalPresent() const {
-  return Journaled() && TCommitJournal::Hot(FJournal);
+  return Journaled() && TCommitJournal::Hot(FJournal, &FKeptJournal);
 }
 
 // ---- Write ranges for a journal -----------------------------------------------------
@@ -310,7 +310,7 @@ void TDataTable::JournaledRun(bool flushToDisk, const std::function<void()>& wri
     try {
       // A journal whose rollback failed is rolled back now, before the files
       // are used again.
-      if (TCommitJournal::Hot(FJournal)) {
+      if (TCommitJournal::Hot(FJournal, &FKeptJournal)) {
         const TJournalFiles files = {FDataFile.get(), FIndexFile.get(),
                                      HasBlobs() ? FBlobFile.get() : nullptr};
         TCommitJournal::Recover(FJournal, files);

@@ -1,7 +1,8 @@
-// The journal file a table keeps between its commits: emptied at each commit
-// point instead of deleted, its directory synced once per opening, removed
-// when the table is closed; an empty (or damaged) journal found at open, left
-// by a process that died or kept by another process, is no journal.
+// The journal file a table keeps between its commits: voided in place at each
+// commit point instead of deleted, its directory synced once per opening,
+// removed when the table is closed; an empty, voided (or damaged) journal
+// found at open, left by a process that died or kept by another process, is
+// no journal.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -52,10 +53,12 @@ std::uint64_t DirectorySyncs() {
   return platform::internal::Counters().directorySyncs.load();
 }
 
-// Size and inode of the journal file; size -1 when absent.
+// Size and inode of the journal file, and whether it starts with the
+// journal's magic (a journal to roll back); size -1 when absent.
 struct FileId {
   long long size = -1;
   ino_t inode = 0;
+  bool hot = false;
 };
 
 class KeptJournalTest : public TableTest {
@@ -67,7 +70,10 @@ class KeptJournalTest : public TableTest {
   FileId Journal() const {
     struct stat st {};
     if (::stat(Host(kJournal).c_str(), &st) != 0) return {};
-    return {static_cast<long long>(st.st_size), st.st_ino};
+    char magic[8] = {};
+    std::ifstream(Host(kJournal), std::ios::binary).read(magic, sizeof magic);
+    return {static_cast<long long>(st.st_size), st.st_ino,
+            std::string(magic, sizeof magic) == "ORVJNL01"};
   }
   std::string Dump() {
     auto c = OpenCursor();
@@ -83,8 +89,9 @@ class KeptJournalTest : public TableTest {
 };
 
 // One journal file serves every commit of an opening: after each commit it
-// is empty and the same file, only the first commit syncs the directory, and
-// closing removes it; a reopened table starts again.
+// is voided and the same file, never shorter (each journal is written over
+// the last in place), only the first commit syncs the directory, and closing
+// removes it; a reopened table starts again.
 TEST_F(KeptJournalTest, OneFileServesEveryCommitUntilTheTableCloses) {
   CreateCatalog();
   std::string expected;
@@ -98,13 +105,16 @@ TEST_F(KeptJournalTest, OneFileServesEveryCommitUntilTheTableCloses) {
       const std::uint64_t syncs = DirectorySyncs();
       CommitRows(*c, 100 * opening + 10 * commit, 4);
       const FileId now = Journal();
-      EXPECT_EQ(now.size, 0) << "voided at the commit point";
+      EXPECT_GT(now.size, 0);
+      EXPECT_FALSE(now.hot) << "voided at the commit point";
       if (commit == 0) {
         EXPECT_GE(DirectorySyncs(), syncs + 1) << "the new name is made durable";
         first = now;
       } else {
         EXPECT_EQ(now.inode, first.inode) << "the same file, kept open";
+        EXPECT_GE(now.size, first.size) << "written over in place";
         EXPECT_EQ(DirectorySyncs(), syncs) << "no directory sync after the first commit";
+        first.size = now.size;
       }
     }
     expected = crash_test::DumpRows(*c);
@@ -183,16 +193,18 @@ TEST_F(KeptJournalTest, TwoProcessesShareOneKeptJournal) {
   });
   ASSERT_EQ(writer.Run(1), 0);
   const FileId kept = Journal();
-  ASSERT_EQ(kept.size, 0) << "kept by the writer";
+  ASSERT_GT(kept.size, 0) << "kept by the writer";
+  ASSERT_FALSE(kept.hot);
   session_->StrictChangeDetection = true;
   auto c = OpenCursor();
   EXPECT_EQ(Journal().inode, kept.inode) << "not removed by an opener while it is kept";
   EXPECT_EQ(c->RecordCount(), 5);
   CommitRows(*c, 20, 5);
   EXPECT_EQ(Journal().inode, kept.inode);
-  EXPECT_EQ(Journal().size, 0);
+  EXPECT_FALSE(Journal().hot);
   ASSERT_EQ(writer.Run(2), 0);
-  EXPECT_EQ(Journal().size, 0);
+  EXPECT_EQ(Journal().inode, kept.inode);
+  EXPECT_FALSE(Journal().hot);
   EXPECT_EQ(c->RecordCount(), 15);
   ASSERT_EQ(writer.Run(3), 0);
   EXPECT_EQ(Journal().inode, kept.inode) << "still held by this process";
@@ -203,10 +215,12 @@ TEST_F(KeptJournalTest, TwoProcessesShareOneKeptJournal) {
   ExpectClean();
 }
 
-// A writer killed after its commits leaves its kept journal behind: empty
-// when it died between commits (every commit stays), whole when it died at
-// the commit point of its second commit, as when a power cut takes back the
-// journal's emptying (that commit alone is rolled back, the first stays).
+// A writer killed after its commits leaves its kept journal behind: voided
+// when it died between commits (every commit stays); when it died at any
+// operation of its second commit, written over the first one's in place,
+// that commit alone is rolled back (or was never applied) and the first
+// stays. Killed at the commit point the journal is whole, as when a power
+// cut takes back the journal's void.
 TEST_F(KeptJournalTest, AKilledWritersKeptJournalRollsBackAtMostItsLastCommit) {
   CreateCatalog();
   {
@@ -245,7 +259,7 @@ TEST_F(KeptJournalTest, AKilledWritersKeptJournalRollsBackAtMostItsLastCommit) {
   }();
   crash_test::CopyDirectory(Host("Saved"), Host("Db"));
 
-  // Counts the second commit's operations: its last is the emptying of the
+  // Counts the second commit's operations: its last is the void of the
   // journal at the commit point.
   const ChildEnd counted = twoCommits({}, false);
   ASSERT_FALSE(counted.killed);
@@ -253,27 +267,23 @@ TEST_F(KeptJournalTest, AKilledWritersKeptJournalRollsBackAtMostItsLastCommit) {
   const std::string afterBoth = Dump();
   ASSERT_NE(afterBoth, afterFirst);
 
-  struct Case {
-    const char* name;
-    std::uint64_t killAt;  // 0: killed after the commit returned
-    long long journalLeft;
-  };
-  const Case cases[] = {
-      {"killed between commits", 0, 0},
-      {"killed at the commit point", static_cast<std::uint64_t>(counted.answer), 1},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
+  // Killed between commits (0), then at each operation of the second.
+  const auto lastOperation = static_cast<std::uint64_t>(counted.answer);
+  for (std::uint64_t killAt = 0; killAt <= lastOperation; ++killAt) {
+    SCOPED_TRACE(killAt == 0 ? std::string("killed between commits")
+                             : "killed at operation " + std::to_string(killAt));
     crash_test::CopyDirectory(Host("Saved"), Host("Db"));
-    const ChildEnd end = twoCommits({k.killAt, platform::FaultAction::Kill}, true);
+    const ChildEnd end = twoCommits({killAt, platform::FaultAction::Kill}, true);
     ASSERT_TRUE(end.killed);
     const FileId left = Journal();
-    if (k.journalLeft == 0) {
-      EXPECT_EQ(left.size, 0);
-    } else {
-      EXPECT_GT(left.size, 0) << "the whole journal of the second commit";
+    EXPECT_GT(left.size, 0) << "the kept file stays";
+    if (killAt == 0) {
+      EXPECT_FALSE(left.hot);
     }
-    EXPECT_EQ(Dump(), k.killAt == 0 ? afterBoth : afterFirst);
+    if (killAt == lastOperation) {
+      EXPECT_TRUE(left.hot) << "the whole journal of the second commit";
+    }
+    EXPECT_EQ(Dump(), killAt == 0 ? afterBoth : afterFirst);
     ExpectClean();
   }
 }
