@@ -59,7 +59,9 @@ std::string PathAfterDrive(std::string_view path) {
 }
 
 bool CreateDirectoryPath(const std::string& path) {
-  if (platform::CreateDirectory(path) || platform::DirectoryExists(path)) return true;
+  // The restored files are not flushed; their directories need not be
+  // either (platform::CreateDirectoryUnsynced).
+  if (platform::CreateDirectoryUnsynced(path) || platform::DirectoryExists(path)) return true;
   const std::uint32_t error = platform::GetLastError();
   if (error != platform::kErrorPathNotFound && error != platform::kErrorFileNotFound) return false;
   // The parent: up to the last backslash, one in the last position ignored.
@@ -69,7 +71,7 @@ bool CreateDirectoryPath(const std::string& path) {
   if (cut == std::string_view::npos || cut == 0) return false;
   const std::string parent(trimmed.substr(0, cut));
   if (parent == path || !CreateDirectoryPath(parent)) return false;
-  return platform::CreateDirectory(path) || platform::DirectoryExists(path);
+  return platform::CreateDirectoryUnsynced(path) || platform::DirectoryExists(path);
 }
 
 std::string RestoreDirectoryOf(std::string_view path, const std::string& restoreDir) {
