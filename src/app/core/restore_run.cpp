@@ -280,6 +280,13 @@ void TRestoreRun::RestoreRow() {
     // be the row's FileName: the directory no longer counts as holding only
     // the names of the rows.
     made_.Forget(dir);
+    // The reader makes a missing directory itself, durably; made here first
+    // (quietly: a failure is left to the reader, which reports it as ever)
+    // it is made as the plain rows' directories are.
+    platform::KnownDirectories& known = storage_.Directories();
+    if (!known.ContainsKey(last_.key) &&
+        (platform::DirectoryExists(dir) || CreateDirectoryPath(dir)))
+      known.Remember(dir);
     if (storage_.ExpandRow(blob, dir, name, restored_, total_) == ExpandResult::Restored)
       ++restored_;
     return;
