@@ -359,6 +359,7 @@ bool CreateDirectoryPath(std::string_view path) {
       if (const auto real = internal::FindNameIgnoringCaseAt(fd, names[i])) {
         next = ::openat(fd, real->c_str(), kDirectoryFlags);
       } else if (::mkdirat(fd, names[i].c_str(), kNewDirectoryMode) == 0 || errno == EEXIST) {
+        internal::Counters().directorySyncs.fetch_add(1, std::memory_order_relaxed);
         ::fsync(fd);  // the new entry is durable, as for CreateDirectory
         next = ::openat(fd, names[i].c_str(), kDirectoryFlags);
       }
