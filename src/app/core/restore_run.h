@@ -22,11 +22,12 @@
 // from memory by the unzip reader (a compressed row). A restored file gets the
 // time its row records. Rows without content only make their directory.
 // Each target directory is tested (and made) once per run, for both kinds of
-// rows (TCompressedStorage::Directories). In a directory the run made itself
-// a plain row whose target no other row shares (even ignoring case) is
-// created without looking for its name (platform::kOpenNewName): the names
-// there are the run's own. A compressed row expanded into such a directory
-// (the archive names its file) ends that for the directory.
+// rows (TCompressedStorage::Directories), and made without a sync of its
+// parent: the restored files are not flushed either, and a sync per
+// directory forced a journal commit of every file created before it. In a directory the run made
+// itself a plain row whose target no other row shares (even ignoring case) is created without
+// looking for its name (platform::kOpenNewName): the names there are the run's own. A compressed
+// row expanded into such a directory (the archive names its file) ends that for the directory.
 //
 // The run has no error guard: the first error (an unreadable backup file, a
 // target that cannot be created, a damaged entry) ends it, the files written
