@@ -15,8 +15,9 @@
 //            files, for each N given (it must grow linearly).
 //
 //  baseline  with BACKUP_BENCH_BASELINE naming another orvbackup binary (an
-//            earlier build), its plain and --compress backups too, in the
-//            same repeats, for before/after figures of one run.
+//            earlier build), its plain and --compress backups and restores
+//            too, in the same repeats (its restores take their turns among
+//            the others'), for before/after figures of one run.
 //
 // The corpus: text, source-like lines, binaries with repeated structure and
 // random bytes in `large` files, plus `small` files of about 1 KB (default
@@ -343,8 +344,10 @@ int main(int argc, char** argv) {
                            {"orvbackup backup, no flushes", {}},
                            {"orvbackup backup --compress, no flushes", {}},
                            {"baseline backup", {}},
-                           {"baseline backup --compress", {}}};
-  if (baseline.empty()) rows.resize(rows.size() - 2);
+                           {"baseline backup --compress", {}},
+                           {"baseline restore", {}},
+                           {"baseline restore (compressed)", {}}};
+  if (baseline.empty()) rows.resize(rows.size() - 4);
   for (int r = 0; r < repeats; ++r) {
     // The backups of the last round go (a few large files: deleting them
     // leaves no run of freed entries behind).
@@ -373,30 +376,49 @@ int main(int argc, char** argv) {
     // file creation of whoever restores next.
     const fs::path restored = work / "restored" / ("r" + std::to_string(r));
     fs::create_directories(restored / "tar");
+    constexpr std::size_t kFirstRestoreRow = 5, kFirstBaselineRestoreRow = 14;
+    // Each restore with the row it is timed in.
+    std::vector<std::pair<std::size_t, std::function<Measure()>>> restores = {
+        {kFirstRestoreRow,
+         [&] {
+           return Shell(orv + " restore " + Quote(out / "plain/Back.dat") + " --to " +
+                        Quote(restored / "plain"));
+         }},
+        {kFirstRestoreRow + 1,
+         [&] {
+           return Shell(orv + " restore " + Quote(out / "zipped/Back.dat") + " --to " +
+                        Quote(restored / "zipped"));
+         }},
+        {kFirstRestoreRow + 2,
+         [&] {
+           return Shell("tar -xf " + Quote(out / "c.tar") + " -C " + Quote(restored / "tar"));
+         }},
+        {kFirstRestoreRow + 3,
+         [&] {
+           return Shell("unzip -q " + Quote(out / "c.zip") + " -d " + Quote(restored / "unzip"));
+         }},
+        {kFirstRestoreRow + 4,
+         [&] {
+           return InChild([&] { return SqliteRestore(out / "c.sqlite", restored / "sqlite"); });
+         }},
+    };
+    // The earlier build restores the same backup files.
+    if (!baseline.empty()) {
+      restores.push_back({kFirstBaselineRestoreRow, [&] {
+                            return Shell(baseline + " restore " + Quote(out / "plain/Back.dat") +
+                                         " --to " + Quote(restored / "plain-b"));
+                          }});
+      restores.push_back({kFirstBaselineRestoreRow + 1, [&] {
+                            return Shell(baseline + " restore " + Quote(out / "zipped/Back.dat") +
+                                         " --to " + Quote(restored / "zipped-b"));
+                          }});
+    }
     // The restores take turns at going first (round r starts with the r-th):
     // whoever restores right after the backups, or after another restore,
     // meets the write-back the others left.
-    const std::vector<std::function<Measure()>> restores = {
-        [&] {
-          return Shell(orv + " restore " + Quote(out / "plain/Back.dat") + " --to " +
-                       Quote(restored / "plain"));
-        },
-        [&] {
-          return Shell(orv + " restore " + Quote(out / "zipped/Back.dat") + " --to " +
-                       Quote(restored / "zipped"));
-        },
-        [&] { return Shell("tar -xf " + Quote(out / "c.tar") + " -C " + Quote(restored / "tar")); },
-        [&] {
-          return Shell("unzip -q " + Quote(out / "c.zip") + " -d " + Quote(restored / "unzip"));
-        },
-        [&] {
-          return InChild([&] { return SqliteRestore(out / "c.sqlite", restored / "sqlite"); });
-        },
-    };
-    constexpr std::size_t kFirstRestoreRow = 5;
     for (std::size_t k = 0; k < restores.size(); ++k) {
-      const std::size_t i = (static_cast<std::size_t>(r) + k) % restores.size();
-      rows[kFirstRestoreRow + i].runs.push_back(restores[i]());
+      const auto& [row, run] = restores[(static_cast<std::size_t>(r) + k) % restores.size()];
+      rows[row].runs.push_back(run());
     }
     rows[10].runs.push_back(
         Shell(orvNoFlush + " backup " + Quote(corpus) + " --to-dir " + Quote(out / "plain-nf")));
@@ -406,9 +428,25 @@ int main(int argc, char** argv) {
   std::printf("corpus %zu MB in %d files + %d small; largest file %.1f MB; %d repeats, medians\n",
               corpusMB, kLargeFiles, kSmallFiles, static_cast<double>(largest) / kMB, repeats);
   std::printf("%-34s %10s %10s\n", "contender", "seconds", "peak MB");
+  auto median = [&](const std::string& name) {
+    for (const Row& row : rows)
+      if (row.name == name) return row.Median().seconds;
+    return 0.0;
+  };
   for (const Row& row : rows) {
     const Measure m = row.Median();
-    std::printf("%-34s %10.2f %10.1f\n", row.name.c_str(), m.seconds, m.peakMB);
+    // Restores against their targets: plain against SQLite's, compressed
+    // against unzip's.
+    const bool ours =
+        row.name.rfind("orvbackup restore", 0) == 0 || row.name.rfind("baseline restore", 0) == 0;
+    const bool compressed = row.name.find("(compressed)") != std::string::npos;
+    const double peer = median(compressed ? "unzip" : "sqlite restore");
+    if (ours && peer > 0) {
+      std::printf("%-34s %10.2f %10.1f %8.2fx %s\n", row.name.c_str(), m.seconds, m.peakMB,
+                  m.seconds / peer, compressed ? "unzip" : "SQLite");
+    } else {
+      std::printf("%-34s %10.2f %10.1f\n", row.name.c_str(), m.seconds, m.peakMB);
+    }
   }
   std::printf("memory target: %.1f MB\n", 2.0 * static_cast<double>(largest) / kMB + 64.0);
   std::fflush(stdout);

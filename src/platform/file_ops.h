@@ -54,6 +54,14 @@ bool ReplaceScratchFile(std::string_view from, std::string_view to);
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists);
 
 bool CreateDirectory(std::string_view path);  // one level; kErrorAlreadyExists when present
+// CreateDirectory without syncing the parent: for directories that only
+// receive files nobody flushes (a restore's), whose names the system's own
+// write-back makes durable together with those files. A sync of the parent
+// costs a journal commit of the whole file system (milliseconds); a run that
+// makes hundreds of directories would spend more on them than on its files.
+// A file later flushed inside such a directory makes its own name durable,
+// not the directory's.
+bool CreateDirectoryUnsynced(std::string_view path);
 bool RemoveDirectory(std::string_view path);  // empty directories only
 // Creates a directory with every missing level; true when it exists afterwards.
 // Walks down one level at a time from the drive's root, so n levels cost O(n)

@@ -315,7 +315,11 @@ bool CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   return true;
 }
 
-bool CreateDirectory(std::string_view path) {
+namespace {
+
+// One level; with `durable` the parent is synced so that the new name
+// survives a power cut.
+bool MakeDirectory(std::string_view path, bool durable) {
   const auto host = internal::ToHostPathKeepingName(path);
   if (!host) return false;
   const auto existing = Host(path);
@@ -326,8 +330,18 @@ bool CreateDirectory(std::string_view path) {
     if (errno == ENOENT) return Fail(kErrorPathNotFound);
     return FailPath(*host, errno);
   }
-  internal::SyncParentDirectory(*host);
+  if (durable) internal::SyncParentDirectory(*host);
   return true;
+}
+
+}  // namespace
+
+bool CreateDirectory(std::string_view path) {
+  return MakeDirectory(path, true);
+}
+
+bool CreateDirectoryUnsynced(std::string_view path) {
+  return MakeDirectory(path, false);
 }
 
 bool CreateDirectoryPath(std::string_view path) {
@@ -345,6 +359,7 @@ bool CreateDirectoryPath(std::string_view path) {
       if (const auto real = internal::FindNameIgnoringCaseAt(fd, names[i])) {
         next = ::openat(fd, real->c_str(), kDirectoryFlags);
       } else if (::mkdirat(fd, names[i].c_str(), kNewDirectoryMode) == 0 || errno == EEXIST) {
+        internal::Counters().directorySyncs.fetch_add(1, std::memory_order_relaxed);
         ::fsync(fd);  // the new entry is durable, as for CreateDirectory
         next = ::openat(fd, names[i].c_str(), kDirectoryFlags);
       }

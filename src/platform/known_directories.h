@@ -26,6 +26,9 @@ std::string FoldedPathKey(std::string_view path);
 class KnownDirectories {
  public:
   bool Contains(std::string_view directory) const;
+  // Contains, with the directory's FoldedPathKey made by the caller (one
+  // that asks about the same directory for many files makes it once).
+  bool ContainsKey(const std::string& key) const { return known_.count(key) != 0; }
   void Remember(std::string_view directory);
   // Forgets `directory`; true when it was remembered.
   bool Forget(std::string_view directory);

@@ -3,7 +3,10 @@
 // processes backing up into one backup file at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/paths.h"
 #include "zip/zip_test_util.h"
@@ -67,6 +70,52 @@ TEST_F(OrvbackupTest, CompressedBackupIncrementalRunAndRestore) {
   EXPECT_TRUE(Says("完成了你成功了~~恭喜 共: 0筆")) << output_;
   ASSERT_EQ(Orvbackup("restore out/Set.dat --overwrite always --to " + Quote(to)), 0);
   EXPECT_TRUE(Says("完成了你成功了~~恭喜 共: 2筆")) << output_;
+}
+
+// Into a pipe the status lines are written in batches: every line still
+// comes, in the order of the run, and before what goes to standard error.
+TEST_F(OrvbackupTest, StatusLinesInAPipeKeepTheirOrder) {
+  WriteHostFile(Host("src/a.txt"), "a");
+  WriteHostFile(Host("src/d/b.txt"), "bb");
+  std::filesystem::create_directories(Host("out"));
+  ASSERT_EQ(Orvbackup("backup src --to-dir out"), 0) << output_;
+  // Lines of the output, up to their first `width` bytes.
+  auto lines = [&](std::size_t width) {
+    std::vector<std::string> result;
+    std::size_t at = 0;
+    for (std::size_t end; (end = output_.find('\n', at)) != std::string::npos; at = end + 1)
+      result.push_back(output_.substr(at, std::min(width, end - at)));
+    return result;
+  };
+  const std::string src = platform::ToWindowsPath(Host("src")) + "\\";
+  ASSERT_EQ(Orvbackup("restore out/Back.dat --to restored"), 0) << output_;
+  const std::vector<std::string> expected = {"1 / 2 回存處理: " + src + "a.txt",
+                                             "1 / 2 回寫中.. ",
+                                             "2 / 2 回存處理: " + src + "d\\b.txt",
+                                             "2 / 2 回寫中.. ",
+                                             "完成了你成功了~~恭喜 共: 2筆",
+                                             "共費時 : ",
+                                             "2/2 rows, "};
+  std::vector<std::string> got = lines(std::string::npos);
+  ASSERT_EQ(got.size(), expected.size()) << output_;
+  for (std::size_t i = 0; i < got.size(); ++i)
+    EXPECT_EQ(got[i].substr(0, expected[i].size()), expected[i]) << i << "\n" << output_;
+
+  // A row that fails: its status line comes before the error, the counts on
+  // standard error after both.
+  WriteHostFile(Host("blocked/" + dir_.path() + "/src/d"), "a file where a directory goes");
+  EXPECT_EQ(Orvbackup("restore out/Back.dat --keep-going --to blocked"), 1) << output_;
+  got = lines(std::string::npos);
+  const auto find = [&](const std::string& start) {
+    for (std::size_t i = 0; i < got.size(); ++i)
+      if (got[i].rfind(start, 0) == 0) return static_cast<int>(i);
+    return -1;
+  };
+  const int failedRow = find("2 / 2 回存處理: "), failure = find("orvbackup: failed: "),
+            count = find("orvbackup: 1 rows failed");
+  EXPECT_GE(failedRow, 0) << output_;
+  EXPECT_GT(failure, failedRow) << output_;
+  EXPECT_GT(count, failure) << output_;
 }
 
 TEST_F(OrvbackupTest, FailuresExitWithOne) {

@@ -78,6 +78,32 @@ TEST_F(DirectorySyncTest, TheNextSyncOfTheDirectorySettlesARemovalLeftForLater) 
   }
 }
 
+// Both ways of making a directory give the same results and errors; only
+// the durable one syncs the parent.
+TEST_F(DirectorySyncTest, AnUnsyncedDirectoryIsMadeAlikeWithoutASync) {
+  struct Case {
+    const char* name;
+    bool (*create)(std::string_view);
+    std::uint64_t syncs;  // per directory made
+  };
+  const Case cases[] = {{"durable", &CreateDirectory, 1},
+                        {"unsynced", &CreateDirectoryUnsynced, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = std::string("D:\\") + c.name;
+    const auto before = Syncs();
+    ASSERT_TRUE(c.create(dir));
+    EXPECT_TRUE(DirectoryExists(dir));
+    EXPECT_EQ(Syncs(), before + c.syncs);
+    EXPECT_FALSE(c.create(dir + "\\..\\" + c.name));
+    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
+    EXPECT_FALSE(c.create(dir + "\\absent\\sub"));
+    EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+    EXPECT_FALSE(DirectoryOwesSync(dir + "\\x")) << "nothing left owing";
+    EXPECT_EQ(Syncs(), before + c.syncs);
+  }
+}
+
 TEST_F(DirectorySyncTest, ARemovalThatFailsOwesNothing) {
   EXPECT_FALSE(DeleteFileSyncLater("D:\\absent.jnl"));
   EXPECT_EQ(GetLastError(), kErrorFileNotFound);

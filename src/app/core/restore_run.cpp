@@ -59,7 +59,9 @@ std::string PathAfterDrive(std::string_view path) {
 }
 
 bool CreateDirectoryPath(const std::string& path) {
-  if (platform::CreateDirectory(path) || platform::DirectoryExists(path)) return true;
+  // The restored files are not flushed; their directories need not be
+  // either (platform::CreateDirectoryUnsynced).
+  if (platform::CreateDirectoryUnsynced(path) || platform::DirectoryExists(path)) return true;
   const std::uint32_t error = platform::GetLastError();
   if (error != platform::kErrorPathNotFound && error != platform::kErrorFileNotFound) return false;
   // The parent: up to the last backslash, one in the last position ignored.
@@ -69,7 +71,7 @@ bool CreateDirectoryPath(const std::string& path) {
   if (cut == std::string_view::npos || cut == 0) return false;
   const std::string parent(trimmed.substr(0, cut));
   if (parent == path || !CreateDirectoryPath(parent)) return false;
-  return platform::CreateDirectory(path) || platform::DirectoryExists(path);
+  return platform::CreateDirectoryUnsynced(path) || platform::DirectoryExists(path);
 }
 
 std::string RestoreDirectoryOf(std::string_view path, const std::string& restoreDir) {
@@ -95,9 +97,12 @@ void TRestoreRun::Execute() {
   rx_.PrepareTarget(TargetUse::Restore);
   rx_.OpenForRestore(RowOrder::Records);
   engine::TZORVADTable& q = rx_.qryDBSrech;
+  FindFields();
   storage_.SetFolder(rx_.DBDatabase.Directory());
   restored_ = 0;
   row_ = 0;
+  last_.valid = false;
+  targetsHold_ = false;
   storage_.Directories().Clear();
   TargetSet shared;
   made_.Clear();
@@ -110,16 +115,21 @@ void TRestoreRun::Execute() {
     engine::TReadWalk walk(*q.Handle());
     total_ = static_cast<int>(q.RecordCount());
     view_.SetProgressMaximum(total_);
-    shared = SharedTargets(once_);
+    shared = SharedTargets();
+    targetsHold_ = true;
     WalkRows(walk, [&] {
+      if (shared.empty()) return true;
+      if (targetsHold_) return TargetOfRow() != RowTarget::Shared;
       bool ok = true;
-      const std::uint64_t hash = shared.empty() ? 0 : TargetHash(ok);
-      return shared.empty() || !ok || shared.count(hash) == 0;
+      const std::uint64_t hash = TargetHash(ok);
+      return !ok || shared.count(hash) == 0;
     });
+    targetsHold_ = false;
   }
   if (!shared.empty()) {
     // The rows that share a target, in key order.
     rx_.OpenForRestore(RowOrder::Keys);
+    FindFields();
     engine::TReadWalk walk(*q.Handle());
     WalkRows(walk, [&] {
       bool ok = true;
@@ -128,16 +138,25 @@ void TRestoreRun::Execute() {
     });
   }
   q.Close();
+  fields_ = Fields{};
   platform::Ui().MessageBox(std::string(texts::kRestoreDonePrefix) + Count(restored_) +
                                 std::string(texts::kRestoreDoneSuffix),
                             texts::kWindowCaption, platform::MsgButtons::Ok,
                             platform::MsgIcon::Information, platform::MsgResult::Ok);
 }
 
-std::uint64_t TRestoreRun::TargetHash(bool& ok) const {
+void TRestoreRun::FindFields() {
   engine::TZORVADTable& q = rx_.qryDBSrech;
-  const std::string name = q.FieldByName("FileName").AsString();
-  const std::string path = q.FieldByName("Path").AsString();
+  fields_.fileName = &q.FieldByName("FileName");
+  fields_.fileTime = &q.FieldByName("FileTime");
+  fields_.isZip = &q.FieldByName("isZip");
+  fields_.path = &q.FieldByName("Path");
+  fields_.file = &q.FieldByName("File");
+}
+
+std::uint64_t TRestoreRun::TargetHash(bool& ok) const {
+  const std::string name = fields_.fileName->AsString();
+  const std::string path = fields_.path->AsString();
   std::string dir;
   try {
     dir = RestoreDirectoryOf(path, state_.FRestoreDir);
@@ -150,17 +169,38 @@ std::uint64_t TRestoreRun::TargetHash(bool& ok) const {
   return std::hash<std::string>{}(platform::FoldedPathKey(dir + kBackslash + name));
 }
 
-TRestoreRun::TargetSet TRestoreRun::SharedTargets(TargetSet& once) {
+TRestoreRun::TargetSet TRestoreRun::SharedTargets() {
   engine::TZORVADTable& q = rx_.qryDBSrech;
-  TargetSet shared;
-  once.clear();
+  struct Seen {
+    std::int32_t record;
+    std::uint64_t hash;
+    bool ok;
+  };
+  std::vector<Seen> seen;
+  TargetSet once, shared;
+  std::int32_t last = 0;
   for (q.First(); !q.Eof(); q.Next()) {
-    bool ok = true;
-    const std::uint64_t hash = TargetHash(ok);
-    if (ok && !once.insert(hash).second) shared.insert(hash);
+    Seen row{q.RecordNumber(), 0, true};
+    row.hash = TargetHash(row.ok);
+    if (row.ok && !once.insert(row.hash).second) shared.insert(row.hash);
+    last = std::max(last, row.record);
+    seen.push_back(row);
   }
-  for (const std::uint64_t hash : shared) once.erase(hash);
+  targets_.assign(static_cast<std::size_t>(last) + 1, RowTarget::Unknown);
+  for (const Seen& row : seen) {
+    if (row.record <= 0) continue;
+    targets_[static_cast<std::size_t>(row.record)] = !row.ok ? RowTarget::Refused
+                                                     : shared.count(row.hash) != 0
+                                                         ? RowTarget::Shared
+                                                         : RowTarget::Unique;
+  }
   return shared;
+}
+
+TRestoreRun::RowTarget TRestoreRun::TargetOfRow() const {
+  if (!targetsHold_) return RowTarget::Unknown;
+  const auto record = static_cast<std::size_t>(rx_.qryDBSrech.RecordNumber());
+  return record < targets_.size() ? targets_[record] : RowTarget::Unknown;
 }
 
 void TRestoreRun::WalkRows(engine::TReadWalk& walk, const std::function<bool()>& take) {
@@ -169,6 +209,9 @@ void TRestoreRun::WalkRows(engine::TReadWalk& walk, const std::function<bool()>&
     if (!take()) continue;
     VisitRow();
     if (walk.LetWritersIn()) {
+      // Another program may have changed any row: the first pass's findings
+      // no longer describe the table.
+      targetsHold_ = false;
       total_ = static_cast<int>(q.RecordCount());
       view_.SetProgressMaximum(total_);
     }
@@ -180,13 +223,23 @@ void TRestoreRun::VisitRow() {
     RestoreRow();
     return;
   }
-  engine::TZORVADTable& q = rx_.qryDBSrech;
   try {
     RestoreRow();
   } catch (const std::exception& e) {
-    state_.RestoreFailures.push_back(q.FieldByName("Path").AsString() +
-                                     q.FieldByName("FileName").AsString() + ": " + e.what());
+    state_.RestoreFailures.push_back(fields_.path->AsString() + fields_.fileName->AsString() +
+                                     ": " + e.what());
   }
+}
+
+const std::string& TRestoreRun::DirectoryOf(const std::string& path) {
+  if (!last_.valid || last_.path != path) {
+    last_.valid = false;
+    last_.dir = RestoreDirectoryOf(path, state_.FRestoreDir);
+    last_.key = platform::FoldedPathKey(last_.dir);
+    last_.path = path;
+    last_.valid = true;
+  }
+  return last_.dir;
 }
 
 void TRestoreRun::EnsureDirectory(const std::string& dir) {
@@ -202,17 +255,18 @@ void TRestoreRun::RestoreRow() {
   platform::Ui().ProcessMessages();
   ++row_;
   view_.SetProgressPosition(row_);
-  engine::TZORVADTable& q = rx_.qryDBSrech;
-  const std::string name = q.FieldByName("FileName").AsString();
-  const std::string path = q.FieldByName("Path").AsString();
+  const std::string name = fields_.fileName->AsString();
+  const std::string path = fields_.path->AsString();
   if (state_.RestoreRowFilter && !state_.RestoreRowFilter(path + name)) return;
-  view_.ShowRestoreStatus(Count(row_) + std::string(texts::kCountSeparator) + Count(total_) +
-                          std::string(texts::kRestoreProcessing) + path + name);
-  const engine::TField& blob = q.FieldByName("File");
+  status_.clear();
+  status_.append(Count(row_)).append(texts::kCountSeparator).append(Count(total_));
+  status_.append(texts::kRestoreProcessing).append(path).append(name);
+  view_.ShowRestoreStatus(status_);
+  const engine::TField& blob = *fields_.file;
   // A row without content records an unchanged file; an empty file's row
   // holds an empty BLOB and is restored like any other.
   const bool placeholder = blob.IsNull();
-  const std::string dir = RestoreDirectoryOf(path, state_.FRestoreDir);
+  const std::string& dir = DirectoryOf(path);
   if (state_.RestoreDryRun) {
     if (placeholder) return;
     state_.RestoreDryRun(path + name, dir + kBackslash + name);
@@ -220,12 +274,19 @@ void TRestoreRun::RestoreRow() {
     return;
   }
 
-  if (q.FieldByName("isZip").AsString() == kZipped) {
+  if (fields_.isZip->AsString() == kZipped) {
     if (placeholder || blob.BlobSize() == 0) return;
     // The reader names the file after the archive's entry, which need not
     // be the row's FileName: the directory no longer counts as holding only
     // the names of the rows.
     made_.Forget(dir);
+    // The reader makes a missing directory itself, durably; made here first
+    // (quietly: a failure is left to the reader, which reports it as ever)
+    // it is made as the plain rows' directories are.
+    platform::KnownDirectories& known = storage_.Directories();
+    if (!known.ContainsKey(last_.key) &&
+        (platform::DirectoryExists(dir) || CreateDirectoryPath(dir)))
+      known.Remember(dir);
     if (storage_.ExpandRow(blob, dir, name, restored_, total_) == ExpandResult::Restored)
       ++restored_;
     return;
@@ -235,38 +296,41 @@ void TRestoreRun::RestoreRow() {
   // taken as existing, unless the file cannot be written there: then it is
   // tested (and made) again and the file written once more.
   platform::KnownDirectories& known = storage_.Directories();
-  const bool trusted = known.Contains(dir);
+  const bool trusted = known.ContainsKey(last_.key);
   if (!trusted) EnsureDirectory(dir);
   if (placeholder) return;
   // The BLOB is read whole before the file is touched (a damaged one leaves
   // an existing file as it was), into a buffer kept from row to row. As an
   // archive's entry gives its file the recorded time, so does a row.
   blob.ReadBlob(content_);
-  const auto time = static_cast<std::uint32_t>(q.FieldByName("FileTime").AsInteger());
+  const auto time = static_cast<std::uint32_t>(fields_.fileTime->AsInteger());
   // In a directory this run made, the names are those of the rows restored
   // there (a directory that another program fills at the same time aside);
   // a target that no other row shares, even ignoring case, is therefore a
   // new name there, and is created without being looked for.
-  // A target is taken so once: a row that another program adds during the
-  // run for the same target goes the ordinary way.
+  // A target is taken so once, and only while the first pass's findings
+  // hold: a row that another program adds or changes during the run goes
+  // the ordinary way.
   unsigned options = 0;
-  if (made_.Contains(dir)) {
-    bool ok = false;
-    const std::uint64_t hash = TargetHash(ok);
-    if (ok && once_.erase(hash) != 0) options = platform::kOpenNewName;
+  if (TargetOfRow() == RowTarget::Unique && made_.ContainsKey(last_.key)) {
+    targets_[static_cast<std::size_t>(rx_.qryDBSrech.RecordNumber())] = RowTarget::Unknown;
+    options = platform::kOpenNewName;
   }
   try {
     WriteRestoredFile(target, content_, time, options);
   } catch (const std::exception&) {
     if (!trusted) throw;
-    known.Forget(dir);
-    made_.Forget(dir);
-    EnsureDirectory(dir);
+    const std::string again = dir;  // Forget may not invalidate what it is given
+    known.Forget(again);
+    made_.Forget(again);
+    EnsureDirectory(again);
     WriteRestoredFile(target, content_, time, 0);
   }
   ++restored_;
-  view_.ShowShortStatus(Count(restored_) + std::string(texts::kCountSeparator) + Count(total_) +
-                        std::string(texts::kRestoreWriting));
+  status_.clear();
+  status_.append(Count(restored_)).append(texts::kCountSeparator).append(Count(total_));
+  status_.append(texts::kRestoreWriting);
+  view_.ShowShortStatus(status_);
 }
 
 }  // namespace app

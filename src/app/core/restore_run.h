@@ -22,11 +22,12 @@
 // from memory by the unzip reader (a compressed row). A restored file gets the
 // time its row records. Rows without content only make their directory.
 // Each target directory is tested (and made) once per run, for both kinds of
-// rows (TCompressedStorage::Directories). In a directory the run made itself
-// a plain row whose target no other row shares (even ignoring case) is
-// created without looking for its name (platform::kOpenNewName): the names
-// there are the run's own. A compressed row expanded into such a directory
-// (the archive names its file) ends that for the directory.
+// rows (TCompressedStorage::Directories), and made without a sync of its
+// parent: the restored files are not flushed either, and a sync per
+// directory forced a journal commit of every file created before it. In a directory the run made
+// itself a plain row whose target no other row shares (even ignoring case) is created without
+// looking for its name (platform::kOpenNewName): the names there are the run's own. A compressed
+// row expanded into such a directory (the archive names its file) ends that for the directory.
 //
 // The run has no error guard: the first error (an unreadable backup file, a
 // target that cannot be created, a damaged entry) ends it, the files written
@@ -51,8 +52,9 @@
 #include "platform/known_directories.h"
 
 namespace engine {
+class TField;
 class TReadWalk;
-}
+}  // namespace engine
 
 namespace app {
 
@@ -74,18 +76,48 @@ class TRestoreRun {
 
  private:
   using TargetSet = std::unordered_set<std::uint64_t>;
+  // What the first pass learnt of a row's target, by record number.
+  enum class RowTarget : std::uint8_t {
+    Unknown,  // not seen by the first pass, or its new-name create was used
+    Unique,   // no other row restores to the same file
+    Shared,   // restored after the others, in key order
+    Refused,  // its Path climbs out of the restore directory
+  };
+  // The catalog's fields of the open query, found once per opening.
+  struct Fields {
+    const engine::TField* fileName = nullptr;
+    const engine::TField* fileTime = nullptr;
+    const engine::TField* isZip = nullptr;
+    const engine::TField* path = nullptr;
+    const engine::TField* file = nullptr;
+  };
+  // The target directory of the last Path seen: the rows of one directory
+  // come together, so it is worked out and looked up once for them.
+  struct LastDirectory {
+    std::string path;  // the recorded Path it was worked out from
+    std::string dir;   // RestoreDirectoryOf(path)
+    std::string key;   // platform::FoldedPathKey(dir)
+    bool valid = false;
+  };
+
+  void FindFields();
   // Hash of the file the current row restores to (every spelling of one
   // path alike); `ok` false for a row whose target is refused.
   std::uint64_t TargetHash(bool& ok) const;
-  // The hashes of targets that more than one row restores to; `once` gets
-  // those of exactly one row.
-  TargetSet SharedTargets(TargetSet& once);
+  // The hashes of targets that more than one row restores to; fills
+  // targets_ for every row.
+  TargetSet SharedTargets();
+  // The first pass's finding for the current row; Unknown once the table
+  // may have changed since.
+  RowTarget TargetOfRow() const;
   // Restores the rows of the open walk that `take` accepts.
   void WalkRows(engine::TReadWalk& walk, const std::function<bool()>& take);
   // RestoreRow, recording a failure instead of ending the run with
   // keep-going.
   void VisitRow();
   void RestoreRow();
+  // The restore directory of `path`, from last_ when it is the same Path.
+  const std::string& DirectoryOf(const std::string& path);
   // Makes `dir` (every missing level) unless it exists, and remembers it;
   // an error naming it when it cannot be made.
   void EnsureDirectory(const std::string& dir);
@@ -97,8 +129,15 @@ class TRestoreRun {
   int total_ = 0;
   int row_ = 0;
   int restored_ = 0;
+  Fields fields_;
+  LastDirectory last_;
   std::vector<std::uint8_t> content_;  // the BLOB of the row being written
-  TargetSet once_;                     // targets of exactly one row
+  std::string status_;                 // the status text being built
+  // Indexed by record number; trusted only while `targetsHold_` (the first
+  // walk, under the read lock the first pass was made under, until a writer
+  // is let in).
+  std::vector<RowTarget> targets_;
+  bool targetsHold_ = false;
   // Directories this run made, in which only its plain rows made files.
   platform::KnownDirectories made_;
 };

@@ -5,6 +5,7 @@
 // question from --overwrite (asking on the terminal in ask mode).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,7 +20,7 @@ namespace orvbackup {
 class ConsoleView : public app::MainView {
  public:
   // `terminal`: standard error is a terminal.
-  explicit ConsoleView(bool terminal) : terminal_(terminal), progress_(terminal) {}
+  explicit ConsoleView(bool terminal);
   ~ConsoleView() override;
 
   void ShowSourceDir(std::string_view) override {}
@@ -52,9 +53,15 @@ class ConsoleView : public app::MainView {
   void SetUnit(std::string unit) { unit_ = std::move(unit); }
 
  private:
+  // A status line on standard output. On a terminal it is flushed at once;
+  // into a file or pipe the lines of many rows go out together (at most
+  // kFlushInterval late), and always before anything on standard error.
   void Print(std::string_view text);
+  void FlushOutput();
 
   bool terminal_;
+  bool outputTerminal_;  // standard output is a terminal
+  std::chrono::steady_clock::time_point lastFlush_;
   ProgressLine progress_;
   std::function<std::int64_t(int)> bytesOf_;
   std::string unit_ = "files";

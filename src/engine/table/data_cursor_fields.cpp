@@ -126,11 +126,26 @@ void TDataCursor::PutString(TRecordBuffer& record, std::uint32_t field, std::str
 }
 
 std::string TDataCursor::GetString(const TRecordBuffer& record, std::uint32_t field) const {
-  const std::vector<std::uint8_t> bytes = GetField(record, field);
-  std::string s(bytes.begin(), bytes.end());
-  const std::size_t zero = s.find('\0');
-  if (zero != std::string::npos) s.resize(zero);
-  return s;
+  // GetField's bytes up to the first zero, taken from the record in place:
+  // one allocation at most (none for a short value), not two of the field's
+  // full size.
+  CheckRecordSize(record);
+  const std::size_t at = SlotOf(field);
+  const TFieldDefinition& f = FFields[field - 1];
+  const std::uint8_t* from = nullptr;
+  std::size_t size = 0;
+  if (f.IsAutoIncrement()) {
+    from = record.data() + kRecordAutoIncOffset;
+    size = 4;
+  } else {
+    if (record[at] == 0) return {};
+    from = record.data() + at + 1;
+    size = f.StorageSize();
+  }
+  const void* zero = std::memchr(from, 0, size);
+  if (zero != nullptr)
+    size = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - from);
+  return std::string(reinterpret_cast<const char*>(from), size);
 }
 
 void TDataCursor::PutInteger(TRecordBuffer& record, std::uint32_t field, std::int64_t value) {

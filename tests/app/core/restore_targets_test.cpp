@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/core/runs_test_support.h"
+#include "platform/host_internal.h"
 
 namespace app::runs_test {
 namespace {
@@ -81,6 +82,27 @@ TEST_P(RestoreTargetsTest, NamesDifferingOnlyInCaseAreTheExistingOnes) {
   // entry's name.
   const std::vector<std::string> asked = {"Replace existing file a.txt?", kDone + "2筆"};
   EXPECT_EQ(ui.boxes, Compressed() ? asked : std::vector<std::string>{kDone + "2筆"});
+}
+
+// The restored files are not flushed, so neither are the directories made
+// for them: a sync per directory cost more than the files themselves. A
+// directory already there is written into as it is.
+TEST_P(RestoreTargetsTest, DirectoriesAreMadeWithoutSyncs) {
+  MakeFile("Data/a.txt", "a", DosTime(1));
+  MakeFile("Data/One/Two/b.txt", "b", DosTime(2));
+  MakeFile("Data/Three/c.txt", "c", DosTime(3));
+  Backup();
+  fs::create_directories(E("R/Data/Three"));
+  const std::uint64_t before = platform::internal::Counters().directorySyncs.load();
+  ASSERT_TRUE(Restore("E:\\Out\\Back.dat", "E:\\R"));
+  EXPECT_EQ(LastBox(), kDone + "3筆");
+  EXPECT_EQ(platform::internal::Counters().directorySyncs.load(), before);
+  EXPECT_EQ(ReadTree(E("R/Data")), (Tree{{"a.txt", {"a", DosTime(1)}},
+                                         {"One/", {}},
+                                         {"One/Two/", {}},
+                                         {"One/Two/b.txt", {"b", DosTime(2)}},
+                                         {"Three/", {}},
+                                         {"Three/c.txt", {"c", DosTime(3)}}}));
 }
 
 // Only compressed rows ask; the answer No keeps the file under its own name.
