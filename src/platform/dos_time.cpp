@@ -34,6 +34,28 @@ int DaysInMonth(int year, int month) {
   return kDays[month - 1];
 }
 
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian): March
+// is taken as the first month, so that the leap day ends the year, and the
+// 400-year cycles of 146097 days are counted apart.
+std::int64_t DaysFromCivil(int year, int month, int day) {
+  const int y = month <= 2 ? year - 1 : year;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yearOfEra = y - era * 400;
+  const int dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  constexpr std::int64_t kDaysBefore1970 = 719468;  // 0000-03-01 to 1970-01-01
+  return std::int64_t{era} * 146097 + dayOfEra - kDaysBefore1970;
+}
+
+// The host zone's offset from UTC in seconds at instant `t`. localtime_r
+// reads the zone's rules once per process (and again after tzset), where
+// mktime looks at the zone file on every call.
+long ZoneOffsetAt(std::time_t t) {
+  std::tm tm{};
+  if (localtime_r(&t, &tm) == nullptr) return 0;
+  return tm.tm_gmtoff;
+}
+
 }  // namespace
 
 std::uint32_t PackDosDateTime(const DosDateTimeParts& p) {
@@ -74,15 +96,15 @@ std::time_t UnixFromDosDateTime(std::uint32_t dosDateTime) {
       p.hour > 23 || p.minute > 59 || p.second > 59) {
     return -1;
   }
-  std::tm tm{};
-  tm.tm_year = p.year - kTmYearBase;
-  tm.tm_mon = p.month - 1;
-  tm.tm_mday = p.day;
-  tm.tm_hour = p.hour;
-  tm.tm_min = p.minute;
-  tm.tm_sec = p.second;
-  tm.tm_isdst = -1;  // let the time zone decide
-  return std::mktime(&tm);
+  // The wall-clock time read as UTC, less the zone's offset. The offset is
+  // taken a second time at the first answer, which settles a guess made on
+  // the other side of a change of offset (the start or end of summer time).
+  constexpr std::int64_t kSecondsPerDay = 86400;
+  const std::int64_t wall = DaysFromCivil(p.year, p.month, p.day) * kSecondsPerDay + p.hour * 3600 +
+                            p.minute * 60 + p.second;
+  const auto asUtc = static_cast<std::time_t>(wall);
+  const std::time_t guess = asUtc - ZoneOffsetAt(asUtc);
+  return asUtc - ZoneOffsetAt(guess);
 }
 
 }  // namespace platform

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "platform_test_util.h"
 
 namespace platform {
@@ -89,6 +92,51 @@ TEST_F(DosTimeTest, InvalidValuesGiveMinusOne) {
     EXPECT_EQ(UnixFromDosDateTime(PackDosDateTime(c.parts)), -1);
   }
   EXPECT_EQ(UnixFromDosDateTime(0), -1);  // all zero: month 0
+}
+
+// Zones with summer time, north and south, and one with a half-hour offset,
+// as POSIX rules (no zone files needed). Every even second of local time
+// that the zone shows once must come back to the instant it was taken
+// from, and agree with the C library's mktime; a wall time shown twice
+// (the hour the clocks go back) comes back to one of its two instants.
+TEST_F(DosTimeTest, ZonesWithSummerTimeGoBothWays) {
+  const char* const zones[] = {"CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0",
+                               "AEST-10AEDT,M10.1.0,M4.1.0/3", "IST-5:30"};
+  constexpr std::time_t kStart = 1704067200;  // 2024-01-01 00:00:00 UTC
+  constexpr std::time_t kStep = 17 * 60 + 2;  // odd minutes, even seconds
+  constexpr std::time_t kYear = 366 * 86400;
+  for (const char* zone : zones) {
+    SCOPED_TRACE(zone);
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    int shownTwice = 0;
+    for (std::time_t t = kStart; t < kStart + kYear; t += kStep) {
+      const std::uint32_t dos = DosDateTimeFromUnix(t);
+      const std::time_t back = UnixFromDosDateTime(dos);
+      ASSERT_EQ(DosDateTimeFromUnix(back), dos) << t;
+      if (back != t) {
+        ASSERT_EQ(std::abs(back - t), 3600) << t;
+        ++shownTwice;
+        continue;
+      }
+      const DosDateTimeParts p = UnpackDosDateTime(dos);
+      std::tm tm{};
+      tm.tm_year = p.year - 1900;
+      tm.tm_mon = p.month - 1;
+      tm.tm_mday = p.day;
+      tm.tm_hour = p.hour;
+      tm.tm_min = p.minute;
+      tm.tm_sec = p.second;
+      tm.tm_isdst = -1;
+      const std::time_t viaMktime = std::mktime(&tm);
+      if (viaMktime != t) {
+        ASSERT_EQ(std::abs(viaMktime - t), 3600) << t;  // mktime took the other one
+        ++shownTwice;
+      }
+    }
+    EXPECT_LE(shownTwice, 8);  // only in the hour the clocks go back
+  }
+  platform_test::PinUtc();
 }
 
 }  // namespace
