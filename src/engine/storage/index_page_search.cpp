@@ -30,6 +30,29 @@
 namespace engine {
 namespace {
 
+// Binary search over entries 1..count in key order: the last entry whose key
+// orders before the one sought (`strict`) or not after it, 0 when none; with
+// `equal`, whether that entry's key equals it. `compare(i)` orders entry i
+// against the key sought (negative: before).
+template <typename Compare>
+int LastEntryBefore(int count, bool strict, bool* equal, Compare compare) {
+  int low = 1, high = count, result = 0;
+  bool resultEqual = false;
+  while (low <= high) {
+    const int mid = low + (high - low) / 2;
+    const int c = compare(mid);
+    if (strict ? c < 0 : c <= 0) {
+      result = mid;
+      resultEqual = c == 0;
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+    }
+  }
+  if (equal != nullptr) *equal = resultEqual;
+  return result;
+}
+
 int Sign(int value) {
   return value < 0 ? -1 : (value > 0 ? 1 : 0);
 }
@@ -155,27 +178,15 @@ int TPage::SummarySearch(const std::uint8_t* key, bool reversed, bool strict, bo
   if (order != 0) return order < 0 ? FCount : 0;  // every key orders alike
   const std::uint64_t slice = SliceOf(key);
   const int rest = FSummaryPrefix + kSliceBytes;
-  int low = 1, high = FCount, result = 0;
-  bool resultEqual = false;
-  while (low <= high) {
-    const int mid = low + (high - low) / 2;
+  return LastEntryBefore(FCount, strict, equal, [&](int mid) {
     const std::uint64_t entry = FSummarySlices[mid - 1];
     int c = entry < slice ? -1 : (entry > slice ? 1 : 0);
     if (c == 0 && rest < FFormat.keyLength) {
       c = Sign(std::memcmp(Key(mid) + rest, key + rest,
                            static_cast<std::size_t>(FFormat.keyLength - rest)));
     }
-    if (reversed) c = -c;
-    if (strict ? c < 0 : c <= 0) {
-      result = mid;
-      resultEqual = c == 0;
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-    }
-  }
-  if (equal != nullptr) *equal = resultEqual;
-  return result;
+    return reversed ? -c : c;
+  });
 }
 
 void TPage::PrefetchKeys() const {
@@ -198,21 +209,8 @@ void TPage::PrefetchKeys() const {
 int TPage::KeySearch(const TKeyLayout& layout, const std::uint8_t* key, int length, bool strict,
                      bool* equal) const {
   PrefetchKeys();
-  int low = 1, high = FCount, result = 0;
-  bool resultEqual = false;
-  while (low <= high) {
-    const int mid = low + (high - low) / 2;
-    const int c = layout.Compare(Key(mid), key, length);
-    if (strict ? c < 0 : c <= 0) {
-      result = mid;
-      resultEqual = c == 0;
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-    }
-  }
-  if (equal != nullptr) *equal = resultEqual;
-  return result;
+  return LastEntryBefore(FCount, strict, equal,
+                         [&](int mid) { return layout.Compare(Key(mid), key, length); });
 }
 
 int TPage::SearchForInsert(const TKeyLayout& layout, const std::uint8_t* key, int length,
